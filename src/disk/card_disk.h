@@ -1,0 +1,71 @@
+// The opened PC Card disk: identity, both geometries, the partition list and
+// the sector buffer; the volume writers are operations of it.
+#pragma once
+
+#include <cstdint>
+
+#include "disk/packed_chs.h"
+#include "disk/partition_list.h"
+#include "disk/raw_partition_entry.h"
+
+struct CardDeviceRecord;
+struct DriveLetterMap;
+
+struct CardDisk {
+  int32_t physicalCylinders;
+  int32_t physicalHeads;
+  int32_t physicalSectors;
+  char serialNumber[21];
+  char firmwareRevision[9];
+  char model[41];
+  DriveLetterMap* letterMap;
+  PartitionList* partitions;
+  int32_t fat32Allowed;
+  int32_t sizeCap;
+  int32_t nestingDepth;
+  int32_t nextLetterIndex;
+  PartitionEntry* currentExtended;
+  int32_t logicalCylinders;
+  int32_t logicalHeads;
+  int32_t logicalSectors;
+  int32_t totalLogicalSectors;
+  int32_t modified;
+  char driveLetters[32];
+  uint8_t sectorBuffer[512];
+
+  // Opening and reading the existing table.
+  CardDisk* Open(const CardDeviceRecord& record, DriveLetterMap& letterMap, int fat32Allowed);
+  int ReadPartitionTable();
+  int ReadTableSector(PackedChs address);
+  int ListPartitions(int flag, PartitionEntry** array);
+  void Destroy();
+
+  // Geometry and addressing.
+  static void TranslateGeometry(int32_t cylinders, int32_t heads, int32_t sectors,
+                                int32_t* logicalCylinders, int32_t* logicalHeads,
+                                int32_t* logicalSectors);
+  void LbaToChs(uint32_t lba, int* cylinder, int* head, int* sector) const;
+  void LogicalToPhysical(int cylinder, int head, int* physicalCylinder, int* physicalHead) const;
+  static void DecodeEntry(const RawPartitionEntry& raw, uint8_t* type, PackedChs* start,
+                          PackedChs* end);
+  void EncodeEntry(RawPartitionEntry* destination, uint8_t type, PackedChs start, PackedChs end,
+                   PackedChs base) const;
+
+  // Re-partition planning and the MBR writer.
+  int32_t UsableSectors();
+  int PlanSize(int kind, int32_t* size);
+  int ChooseType(int32_t sectors) const;
+  int32_t AddPrimaryPartition(int kind, int32_t sectors);
+  int ClearPartitions();
+  int FormatVolume(const PartitionEntry* entry);
+  int WritePartitionTable();
+
+  // Volume writers.
+  int FormatFat16(const PartitionEntry* entry);
+  int FormatFat32(const PartitionEntry* entry);
+};
+
+// Result codes of the disk layout model.
+const int kPrimaryStillListed = -102;
+const int kNoPartitionType = -104;
+const int kVolumeLockRefused = -105;

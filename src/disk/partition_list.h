@@ -1,0 +1,53 @@
+// The partitions of the opened card as the system knows them: a fixed pool
+// of 100 entries whose slot 0 describes the whole disk.
+#pragma once
+
+#include <cstdint>
+
+#include "disk/packed_chs.h"
+
+struct PartitionEntry {
+  uint8_t isNew;
+  uint8_t type;
+  char driveLetter;
+  uint8_t kind;
+  PackedChs start;
+  PackedChs end;
+  uint32_t sizeMb;
+  char label[12];
+  char system[12];
+  PartitionEntry* nextPrimary;
+  PartitionEntry* nextLogical;
+  PartitionEntry* parent;
+};
+
+// Entry kinds.
+const uint8_t kKindHead = 0;
+const uint8_t kKindPrimary = 1;
+const uint8_t kKindExtended = 2;
+const uint8_t kKindLogicalFirst = 4;
+const uint8_t kKindLogical = 12;
+
+struct PartitionTypeName {
+  uint8_t type;
+  const char* name;
+};
+extern const PartitionTypeName PartitionTypeNames[];
+
+struct PartitionList {
+  static const int kSlots = 100;
+
+  PartitionEntry slots[kSlots];
+
+  PartitionList* Init(PackedChs start, PackedChs end);
+  static void FillEntry(PartitionEntry* entry, uint8_t isNew, uint8_t type, char driveLetter,
+                        uint8_t kind, PackedChs start, PackedChs end, uint32_t sizeMb,
+                        const char* label, const char* system);
+  PartitionEntry* AllocSlot(const PartitionEntry& value);
+  void FreeSlot(PartitionEntry* entry);
+  PartitionEntry* InsertPrimary(const PartitionEntry& value);
+  PartitionEntry* InsertLogical(PartitionEntry* owner, const PartitionEntry& value);
+  int RemovePrimary(PackedChs start);
+  int Enumerate(PartitionEntry** array);
+  static const char* TypeName(const PartitionEntry* entry);
+};

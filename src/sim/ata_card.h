@@ -1,0 +1,73 @@
+// A PC Card ATA disk (CompactFlash class) over an image file or a block
+// device, answering IDENTIFY DEVICE, READ SECTORS and WRITE SECTORS at
+// physical cylinder, head and sector as the card's own controller does.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct SectorRange {
+  uint32_t first;
+  uint32_t last;  // inclusive
+};
+
+// How a card is described: plain values, so that the model depends on no
+// registry and no host.
+struct CardSettings {
+  std::string image;  // path of the medium, relative to the current folder
+  uint16_t ioBase = 0;
+  uint16_t controlPort = 0;
+  // IDENTIFY DEVICE words 1, 3 and 6 exactly as the card reports them, so that
+  // a broken card (0, or 0x8000 and more) can be described.
+  uint16_t cylinders = 0;
+  uint16_t heads = 0;
+  uint16_t sectorsPerTrack = 0;
+  std::string model;
+  std::string serialNumber;
+  std::string firmwareRevision;
+  std::string driveLetters;  // the drives VWIN32 maps to this card
+  uint8_t int13Unit = 0x81;
+  std::vector<SectorRange> badSectors;
+};
+
+// One READ SECTORS or WRITE SECTORS command as the card received it.
+struct Transfer {
+  uint8_t command;  // 0x20 or 0x30
+  uint32_t firstSector;
+  uint32_t count;
+  bool succeeded;
+};
+
+class AtaCard {
+ public:
+  explicit AtaCard(const CardSettings& settings);
+  ~AtaCard();
+  AtaCard(const AtaCard&) = delete;
+  AtaCard& operator=(const AtaCard&) = delete;
+
+  // Opens the medium, creating a new image file sparse at C x H x S x 512
+  // bytes; an existing one is used as it is. False with *error set when the
+  // medium cannot be opened.
+  bool OpenMedium(std::string* error);
+
+  bool Identify(uint8_t block[512]);
+  bool ReadSectors(uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
+                   uint8_t* data);
+  bool WriteSectors(uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
+                    const uint8_t* data);
+
+  const CardSettings& settings() const { return settings_; }
+  int mediumDescriptor() const { return fd_; }
+
+  // Every transfer command in the order it arrived; tests count calls here.
+  std::vector<Transfer> transfers;
+
+ private:
+  CardSettings settings_;
+  int fd_ = -1;
+};
+
+}  // namespace sim
