@@ -1,0 +1,107 @@
+// Finding the one card, opening it and reading its partition table.
+#include <new>
+
+#include "app/run_utility.h"
+#include "console/console_screen.h"
+#include "device/disk_channel.h"
+#include "discovery/card_device_table.h"
+#include "discovery/drive_letter_map.h"
+#include "disk/card_disk.h"
+
+namespace {
+
+// 2 GB in 512-byte sectors: the largest disk a FAT16 volume can cover.
+const int32_t kLargeDiskSectors = 0x400000;
+// Windows 95 OSR2 (build 1111) is the first build that can hold FAT32.
+const unsigned kFirstFat32Build = 1111;
+
+const char kPreferredCardName[] = "KESTREL";
+
+int CountPcCards(const CardDeviceTable& table) {
+  int count = 0;
+  for (int i = 0; i < table.recordCount; ++i) {
+    if (table.records[i].isPcCard == 1) ++count;
+  }
+  return count;
+}
+
+// Singles one card out of several; -1 when none can be.
+int SingleOut(CardDeviceTable& table) {
+  int index = table.FindByName(kPreferredCardName);
+  if (index >= 0) {
+    if (table.IsDistinct(index) != 0) return -1;
+    table.Select(index);
+    return index;
+  }
+  for (int i = 0; i < table.recordCount; ++i) {
+    if (table.records[i].isPcCard == 1 && table.IsDistinct(i) == 0) {
+      table.Select(i);
+      return i;
+    }
+  }
+  return -1;
+}
+
+CardDeviceRecord* FirstPcCard(CardDeviceTable& table) {
+  for (int i = 0; i < table.recordCount; ++i) {
+    if (table.records[i].isPcCard == 1) return &table.records[i];
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int CardStartUp() {
+  theDiskChannel.Open();
+  theCardDeviceTable.Scan();
+
+  int cards = CountPcCards(theCardDeviceTable);
+  if (theCardDeviceTable.recordCount == 0 || cards == 0) return FailWith("PC Card HDD not exist!");
+  if (cards >= 2) {
+    int chosen = SingleOut(theCardDeviceTable);
+    if (chosen < 0) return FailWith("PC Card HDD not only one!");
+  }
+  // The card's ports are programmed from this record, so a card singled out
+  // among several is held to the same test as a lone one.
+  CardDeviceRecord* record = FirstPcCard(theCardDeviceTable);
+  if (record->hasIoPorts != 1) return FailWith("Resource of PC Card is not I/O!");
+
+  theDriveLetterMap.MarkUsed(theCardDeviceTable);
+  theChosenRecord = record;
+
+  theConsole.ClearRows(14, 15);
+  theConsole.PrintAt(20, 15, "Reading  PC Card HDD partition info.");
+  Sleep(200);
+
+  CardDisk* disk = new (std::nothrow) CardDisk;
+  if (disk == nullptr) {
+    theConsole.ClearRows(15, 15);
+    return FailWith("PC Card HDD access error!");
+  }
+  disk->partitions = nullptr;
+  theCardDisk = disk;
+  // A card whose identity cannot be read, or whose geometry cannot be
+  // addressed, is refused here, before any conversion and any write.
+  if (disk->Open(*theChosenRecord, theDriveLetterMap, LargeDiskFlag) == nullptr) {
+    theConsole.ClearRows(15, 15);
+    return FailWith("PC Card HDD access error!");
+  }
+
+  int32_t total = disk->physicalCylinders * disk->physicalHeads * disk->physicalSectors;
+  unsigned build = theVersionInfo.dwBuildNumber & 0xFFFF;
+  if (build < kFirstFat32Build) {
+    if (total > kLargeDiskSectors) {
+      theConsole.ClearRows(15, 15);
+      return FailWith("Windows95 is to 2GB.");
+    }
+    LargeDiskFlag = 0;
+  } else {
+    LargeDiskFlag = total > kLargeDiskSectors ? 1 : 0;
+  }
+
+  int result = disk->ReadPartitionTable();
+  theConsole.ClearRows(15, 15);
+  if (result == 0) return 0;
+  if (result == kVolumeLockRefused) return FailWith("PC Card HDD used other!");
+  return FailWith("PC Card HDD access error!");
+}
