@@ -1,0 +1,122 @@
+// Byte layout of the FAT volumes the utility writes: the FAT12/16 boot
+// sector, the FAT32 boot sector with its FSInfo sector, and the first FAT
+// entries. Every multi-byte field is little-endian and goes through the
+// helpers below, never through a struct laid over the bytes.
+#pragma once
+
+#include <cstdint>
+
+namespace fat {
+
+const int kSectorBytes = 512;
+// One transfer to the card moves at most 255 sectors: the ATA sector count
+// register is 8 bits wide, and its one way to say 256 (a count of 0) is left
+// alone so that a run never depends on how a card reads it.
+const int kMaxSectorsPerCall = 255;
+
+// Fields shared by both boot sector kinds.
+const int kJumpOffset = 0;             // 3 bytes: EB 00 90
+const int kOemNameOffset = 3;          // 8 bytes
+const int kBytesPerSectorOffset = 11;  // 16 bits
+const int kSectorsPerClusterOffset = 13;
+const int kReservedSectorsOffset = 14;  // 16 bits
+const int kFatCountOffset = 16;
+const int kRootEntriesOffset = 17;     // 16 bits
+const int kTotalSectors16Offset = 19;  // 16 bits
+const int kMediaOffset = 21;
+const int kFatSectors16Offset = 22;     // 16 bits
+const int kSectorsPerTrackOffset = 24;  // 16 bits
+const int kHeadsOffset = 26;            // 16 bits
+const int kHiddenSectorsOffset = 28;    // 32 bits
+const int kTotalSectors32Offset = 32;   // 32 bits
+const int kBootSignatureOffset = 510;   // 55 AA
+
+// FAT12/16 extended fields.
+const int kFat16DriveNumberOffset = 36;
+const int kFat16ExtendedSignatureOffset = 38;
+const int kFat16SerialOffset = 39;  // 32 bits
+const int kFat16LabelOffset = 43;   // 11 bytes
+const int kFat16SystemOffset = 54;  // 8 bytes
+
+// FAT32 extended fields.
+const int kFat32FatSectorsOffset = 36;    // 32 bits
+const int kFat32ExtFlagsOffset = 40;      // 16 bits
+const int kFat32VersionOffset = 42;       // 16 bits
+const int kFat32RootClusterOffset = 44;   // 32 bits
+const int kFat32FsInfoSectorOffset = 48;  // 16 bits
+const int kFat32BackupBootOffset = 50;    // 16 bits
+const int kFat32DriveNumberOffset = 64;
+const int kFat32ExtendedSignatureOffset = 66;
+const int kFat32SerialOffset = 67;  // 32 bits
+const int kFat32LabelOffset = 71;   // 11 bytes
+const int kFat32SystemOffset = 82;  // 8 bytes
+
+// The FSInfo sector.
+const int kFsInfoLeadSignatureOffset = 0;
+const int kFsInfoStructSignatureOffset = 484;
+const int kFsInfoFreeCountOffset = 488;
+const int kFsInfoNextFreeOffset = 492;
+const int kFsInfoTrailSignatureOffset = 508;
+const uint32_t kFsInfoLeadSignature = 0x41615252;    // "RRaA"
+const uint32_t kFsInfoStructSignature = 0x61417272;  // "rrAa"
+const uint32_t kFsInfoTrailSignature = 0xAA550000;   // 00 00 55 AA
+const uint32_t kFsInfoUnknown = 0xFFFFFFFF;
+
+// Field values.
+const char kOemName[] = "MSWIN4.1";
+const char kNoLabel[] = "NO NAME    ";
+const char kFat16System[] = "FAT16   ";
+const char kFat32System[] = "FAT32   ";
+const int kLabelLength = 11;
+const int kSystemLength = 8;
+const int kOemNameLength = 8;
+const uint8_t kMediaFixedDisk = 0xF8;
+const uint8_t kDriveNumberFixedDisk = 0x80;
+const uint8_t kExtendedBootSignature = 0x29;
+const uint8_t kFatCount = 2;
+
+// FAT16: one reserved sector (the boot sector), then 512 root directory
+// entries of 32 bytes, which is 32 sectors.
+const uint16_t kFat16ReservedSectors = 1;
+const uint16_t kFat16RootEntries = 512;
+const uint32_t kFat16RootSectors = 32;
+
+// FAT32: 32 reserved sectors; the boot region (boot sector, FSInfo and one
+// more sector) is three sectors, copied again from sector 6.
+const uint16_t kFat32ReservedSectors = 32;
+const uint32_t kFat32BootRegionSectors = 3;
+const uint16_t kFat32FsInfoSector = 1;
+const uint16_t kFat32BackupBootSector = 6;
+const uint32_t kFat32RootCluster = 2;
+
+// The first FAT entries: the media byte with all other bits set, then the
+// reserved entry; FAT32 entries hold 28 bits, and cluster 2 (the root
+// directory) is marked end of chain.
+const uint32_t kFat16Entry0 = 0xFFF8;
+const uint32_t kFat16Entry1 = 0xFFFF;
+const uint32_t kFat32Entry0 = 0x0FFFFFF8;
+const uint32_t kFat32Entry1 = 0x0FFFFFFF;
+const uint32_t kFat32EndOfChain = 0x0FFFFFFF;
+
+inline void StoreLe16(uint8_t* at, uint32_t value) {
+  at[0] = static_cast<uint8_t>(value);
+  at[1] = static_cast<uint8_t>(value >> 8);
+}
+
+inline void StoreLe32(uint8_t* at, uint32_t value) {
+  at[0] = static_cast<uint8_t>(value);
+  at[1] = static_cast<uint8_t>(value >> 8);
+  at[2] = static_cast<uint8_t>(value >> 16);
+  at[3] = static_cast<uint8_t>(value >> 24);
+}
+
+inline uint16_t LoadLe16(const uint8_t* at) {
+  return static_cast<uint16_t>(at[0] | (at[1] << 8));
+}
+
+inline uint32_t LoadLe32(const uint8_t* at) {
+  return static_cast<uint32_t>(at[0]) | (static_cast<uint32_t>(at[1]) << 8) |
+         (static_cast<uint32_t>(at[2]) << 16) | (static_cast<uint32_t>(at[3]) << 24);
+}
+
+}  // namespace fat

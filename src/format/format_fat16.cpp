@@ -1,0 +1,58 @@
+// The FAT16 volume writer: boot sector, two FATs and a 32-sector root
+// directory; the data area is left as it was (a quick format).
+#include <cstdint>
+
+#include "disk/card_disk.h"
+#include "format/fat_layout.h"
+#include "format/sector_run.h"
+#include "format/volume_layout.h"
+
+namespace {
+
+// Clears the buffer and puts the two reserved FAT16 entries at its start.
+void PrepareFat16Sector(FormatBuffer* buffer) {
+  buffer->Clear();
+  fat::StoreLe16(buffer->data, fat::kFat16Entry0);
+  fat::StoreLe16(buffer->data + 2, fat::kFat16Entry1);
+}
+
+// Both FAT copies and the root directory, from the boot sector image.
+int WriteFat16Tables(const CardDisk& disk, const uint8_t* boot, FormatBuffer* buffer) {
+  const uint32_t startLba = fat::LoadLe32(boot + fat::kHiddenSectorsOffset);
+  const uint32_t fatSectors = fat::LoadLe16(boot + fat::kFatSectors16Offset);
+  const uint32_t firstFat = startLba + fat::LoadLe16(boot + fat::kReservedSectorsOffset);
+
+  PrepareFat16Sector(buffer);
+  if (WriteSectorRun(disk, buffer, firstFat, fatSectors, nullptr) != 0) return -1;
+  PrepareFat16Sector(buffer);
+  if (WriteSectorRun(disk, buffer, firstFat + fatSectors, fatSectors, nullptr) != 0) return -1;
+  buffer->Clear();
+  return WriteSectorRun(disk, buffer, firstFat + 2 * fatSectors, fat::kFat16RootSectors, nullptr);
+}
+
+}  // namespace
+
+int CardDisk::FormatFat16(const PartitionEntry* entry) {
+  if (entry == nullptr || logicalHeads <= 0 || logicalSectors <= 0) return -1;
+
+  VolumeParameters volume = {};
+  volume.startLba = VolumeStartLba(entry->start, logicalHeads, logicalSectors);
+  volume.totalSectors =
+      VolumeTotalSectors(entry->end, volume.startLba, logicalHeads, logicalSectors);
+  volume.sectorsPerCluster = LookUpSectorsPerCluster(Fat16ClusterTable, volume.totalSectors);
+  if (volume.sectorsPerCluster == 0) return -1;
+  volume.fatSectors = Fat16FatSectors(volume.totalSectors, volume.sectorsPerCluster);
+  volume.heads = static_cast<uint32_t>(logicalHeads);
+  volume.sectorsPerTrack = static_cast<uint32_t>(logicalSectors);
+  volume.serialNumber = VolumeSerialFromClock();
+
+  uint8_t boot[fat::kSectorBytes];
+  BuildFat16BootSector(volume, boot);
+  if (WriteSectorsAt(*this, volume.startLba, 1, boot) != 0) return -1;
+
+  FormatBuffer buffer = {};
+  if (buffer.Obtain(fat::LoadLe16(boot + fat::kBytesPerSectorOffset)) != 0) return -1;
+  const int result = WriteFat16Tables(*this, boot, &buffer);
+  buffer.Release();
+  return result;
+}

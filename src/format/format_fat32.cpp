@@ -1,0 +1,68 @@
+// The FAT32 volume writer: the three-sector boot region and its backup, two
+// FATs and the root directory's one cluster; the data area is left as it was
+// (a quick format).
+#include <cstdint>
+
+#include "disk/card_disk.h"
+#include "format/fat_layout.h"
+#include "format/sector_run.h"
+#include "format/volume_layout.h"
+
+namespace {
+
+// Clears the buffer and puts FAT entries 0 and 1 and the end-of-chain mark
+// of the root directory's cluster 2 at its start.
+void PrepareFat32Sector(FormatBuffer* buffer) {
+  buffer->Clear();
+  fat::StoreLe32(buffer->data, fat::kFat32Entry0);
+  fat::StoreLe32(buffer->data + 4, fat::kFat32Entry1);
+  fat::StoreLe32(buffer->data + 8, fat::kFat32EndOfChain);
+}
+
+// Both FAT copies and the root directory cluster, from the boot sector image.
+int WriteFat32Tables(const CardDisk& disk, const uint8_t* boot, FormatBuffer* buffer) {
+  const uint32_t startLba = fat::LoadLe32(boot + fat::kHiddenSectorsOffset);
+  const uint32_t fatSectors = fat::LoadLe32(boot + fat::kFat32FatSectorsOffset);
+  const uint32_t firstFat = startLba + fat::LoadLe16(boot + fat::kReservedSectorsOffset);
+  const uint32_t sectorsPerCluster = boot[fat::kSectorsPerClusterOffset];
+
+  PrepareFat32Sector(buffer);
+  if (WriteSectorRun(disk, buffer, firstFat, fatSectors, nullptr) != 0) return -1;
+  PrepareFat32Sector(buffer);
+  if (WriteSectorRun(disk, buffer, firstFat + fatSectors, fatSectors, nullptr) != 0) return -1;
+  buffer->Clear();
+  return WriteSectorRun(disk, buffer, firstFat + 2 * fatSectors, sectorsPerCluster, nullptr);
+}
+
+}  // namespace
+
+int CardDisk::FormatFat32(const PartitionEntry* entry) {
+  if (entry == nullptr || logicalHeads <= 0 || logicalSectors <= 0) return -1;
+
+  VolumeParameters volume = {};
+  volume.startLba = VolumeStartLba(entry->start, logicalHeads, logicalSectors);
+  volume.totalSectors =
+      VolumeTotalSectors(entry->end, volume.startLba, logicalHeads, logicalSectors);
+  volume.sectorsPerCluster = LookUpSectorsPerCluster(Fat32ClusterTable, volume.totalSectors);
+  if (volume.sectorsPerCluster == 0) return -1;
+  volume.fatSectors = Fat32FatSectors(volume.totalSectors, volume.sectorsPerCluster);
+  volume.heads = static_cast<uint32_t>(logicalHeads);
+  volume.sectorsPerTrack = static_cast<uint32_t>(logicalSectors);
+  volume.serialNumber = VolumeSerialFromClock();
+
+  uint8_t region[fat::kFat32BootRegionSectors * fat::kSectorBytes];
+  BuildFat32BootRegion(volume, region);
+  if (WriteSectorsAt(*this, volume.startLba, fat::kFat32BootRegionSectors, region) != 0) {
+    return -1;
+  }
+  const uint32_t backup = fat::LoadLe16(region + fat::kFat32BackupBootOffset);
+  if (WriteSectorsAt(*this, volume.startLba + backup, fat::kFat32BootRegionSectors, region) != 0) {
+    return -1;
+  }
+
+  FormatBuffer buffer = {};
+  if (buffer.Obtain(fat::LoadLe16(region + fat::kBytesPerSectorOffset)) != 0) return -1;
+  const int result = WriteFat32Tables(*this, region, &buffer);
+  buffer.Release();
+  return result;
+}

@@ -1,0 +1,127 @@
+#include "format/volume_layout.h"
+
+#include <cstring>
+#include <ctime>
+
+#include "format/fat_layout.h"
+
+// Sizes up to 8400 sectors are too small for FAT16 (fewer than 4085 clusters
+// would make it FAT12); above 4,194,304 sectors (2 GB) even 64-sector clusters
+// would pass the 65524 clusters a FAT16 volume can hold.
+const ClusterTableRow Fat16ClusterTable[] = {
+    {8400, 0},     {32680, 2},    {262144, 4},   {524288, 8},
+    {1048576, 16}, {2097152, 32}, {4194304, 64}, {0xFFFFFFFF, 0},
+};
+
+// Sizes up to 66600 sectors would give fewer than 65525 clusters, which is
+// not a FAT32 volume; every larger size has a row.
+const ClusterTableRow Fat32ClusterTable[] = {
+    {66600, 0}, {532480, 1}, {16777216, 8}, {33554432, 16}, {67108864, 32}, {0xFFFFFFFF, 64},
+};
+
+uint8_t LookUpSectorsPerCluster(const ClusterTableRow* table, uint32_t totalSectors) {
+  const ClusterTableRow* row = table;
+  while (row->sizeLimit < totalSectors) ++row;
+  return row->sectorsPerCluster;
+}
+
+uint32_t VolumeStartLba(PackedChs start, int32_t heads, int32_t sectorsPerTrack) {
+  const uint32_t cylinder = static_cast<uint32_t>(ChsCylinder(start));
+  return (cylinder * static_cast<uint32_t>(heads) + 1) * static_cast<uint32_t>(sectorsPerTrack);
+}
+
+uint32_t VolumeTotalSectors(PackedChs end, uint32_t startLba, int32_t heads,
+                            int32_t sectorsPerTrack) {
+  const uint32_t cylinder = static_cast<uint32_t>(ChsCylinder(end));
+  const uint32_t head = static_cast<uint32_t>(ChsHead(end));
+  const uint32_t sector = static_cast<uint32_t>(ChsSector(end));
+  return (cylinder * static_cast<uint32_t>(heads) + head) * static_cast<uint32_t>(sectorsPerTrack) +
+         sector - startLba;
+}
+
+// A FAT16 sector holds 256 entries, that is 256 clusters of spc sectors, and
+// each FAT sector also costs one sector in each of the two copies. So the
+// sectors after the boot sector and the 32 root directory sectors are divided
+// by 256 x spc + 2, rounded up: ceil((T - 33) / (256 x spc + 2)).
+uint32_t Fat16FatSectors(uint32_t totalSectors, uint32_t sectorsPerCluster) {
+  const uint32_t perSector = 256 * sectorsPerCluster;
+  return (totalSectors + perSector - 32) / (perSector + 2);
+}
+
+// A FAT32 sector holds 128 entries; with 32 reserved sectors and no fixed
+// root directory the same reckoning gives ceil((T - 32) / (128 x spc + 1)).
+uint32_t Fat32FatSectors(uint32_t totalSectors, uint32_t sectorsPerCluster) {
+  const uint32_t perSector = 128 * sectorsPerCluster;
+  return (totalSectors + perSector - 32) / (perSector + 1);
+}
+
+namespace {
+
+// The fields that both boot sector kinds share, up to the hidden sectors.
+void StoreCommonFields(const VolumeParameters& volume, uint8_t* image) {
+  image[fat::kJumpOffset] = 0xEB;
+  image[fat::kJumpOffset + 1] = 0x00;
+  image[fat::kJumpOffset + 2] = 0x90;
+  std::memcpy(image + fat::kOemNameOffset, fat::kOemName, fat::kOemNameLength);
+  fat::StoreLe16(image + fat::kBytesPerSectorOffset, fat::kSectorBytes);
+  image[fat::kSectorsPerClusterOffset] = static_cast<uint8_t>(volume.sectorsPerCluster);
+  image[fat::kFatCountOffset] = fat::kFatCount;
+  image[fat::kMediaOffset] = fat::kMediaFixedDisk;
+  fat::StoreLe16(image + fat::kSectorsPerTrackOffset, volume.sectorsPerTrack);
+  fat::StoreLe16(image + fat::kHeadsOffset, volume.heads);
+  fat::StoreLe32(image + fat::kHiddenSectorsOffset, volume.startLba);
+  image[fat::kBootSignatureOffset] = 0x55;
+  image[fat::kBootSignatureOffset + 1] = 0xAA;
+}
+
+}  // namespace
+
+void BuildFat16BootSector(const VolumeParameters& volume, uint8_t* image) {
+  std::memset(image, 0, fat::kSectorBytes);
+  StoreCommonFields(volume, image);
+  fat::StoreLe16(image + fat::kReservedSectorsOffset, fat::kFat16ReservedSectors);
+  fat::StoreLe16(image + fat::kRootEntriesOffset, fat::kFat16RootEntries);
+  if (volume.totalSectors < 0x10000) {
+    fat::StoreLe16(image + fat::kTotalSectors16Offset, volume.totalSectors);
+  } else {
+    fat::StoreLe32(image + fat::kTotalSectors32Offset, volume.totalSectors);
+  }
+  fat::StoreLe16(image + fat::kFatSectors16Offset, volume.fatSectors);
+  image[fat::kFat16DriveNumberOffset] = fat::kDriveNumberFixedDisk;
+  image[fat::kFat16ExtendedSignatureOffset] = fat::kExtendedBootSignature;
+  fat::StoreLe32(image + fat::kFat16SerialOffset, volume.serialNumber);
+  std::memcpy(image + fat::kFat16LabelOffset, fat::kNoLabel, fat::kLabelLength);
+  std::memcpy(image + fat::kFat16SystemOffset, fat::kFat16System, fat::kSystemLength);
+}
+
+void BuildFat32BootRegion(const VolumeParameters& volume, uint8_t* image) {
+  std::memset(image, 0, fat::kFat32BootRegionSectors * fat::kSectorBytes);
+
+  uint8_t* boot = image;
+  StoreCommonFields(volume, boot);
+  fat::StoreLe16(boot + fat::kReservedSectorsOffset, fat::kFat32ReservedSectors);
+  fat::StoreLe32(boot + fat::kTotalSectors32Offset, volume.totalSectors);
+  fat::StoreLe32(boot + fat::kFat32FatSectorsOffset, volume.fatSectors);
+  fat::StoreLe32(boot + fat::kFat32RootClusterOffset, fat::kFat32RootCluster);
+  fat::StoreLe16(boot + fat::kFat32FsInfoSectorOffset, fat::kFat32FsInfoSector);
+  fat::StoreLe16(boot + fat::kFat32BackupBootOffset, fat::kFat32BackupBootSector);
+  boot[fat::kFat32DriveNumberOffset] = fat::kDriveNumberFixedDisk;
+  boot[fat::kFat32ExtendedSignatureOffset] = fat::kExtendedBootSignature;
+  fat::StoreLe32(boot + fat::kFat32SerialOffset, volume.serialNumber);
+  std::memcpy(boot + fat::kFat32LabelOffset, fat::kNoLabel, fat::kLabelLength);
+  std::memcpy(boot + fat::kFat32SystemOffset, fat::kFat32System, fat::kSystemLength);
+
+  uint8_t* fsInfo = image + fat::kSectorBytes;
+  fat::StoreLe32(fsInfo + fat::kFsInfoLeadSignatureOffset, fat::kFsInfoLeadSignature);
+  fat::StoreLe32(fsInfo + fat::kFsInfoStructSignatureOffset, fat::kFsInfoStructSignature);
+  fat::StoreLe32(fsInfo + fat::kFsInfoFreeCountOffset, fat::kFsInfoUnknown);
+  fat::StoreLe32(fsInfo + fat::kFsInfoNextFreeOffset, fat::kFsInfoUnknown);
+  fat::StoreLe32(fsInfo + fat::kFsInfoTrailSignatureOffset, fat::kFsInfoTrailSignature);
+
+  uint8_t* third = image + 2 * fat::kSectorBytes;
+  fat::StoreLe32(third + fat::kFsInfoTrailSignatureOffset, fat::kFsInfoTrailSignature);
+}
+
+uint32_t VolumeSerialFromClock() {
+  return static_cast<uint32_t>(std::time(nullptr));
+}
