@@ -62,12 +62,27 @@ class AtaCard {
   const CardSettings& settings() const { return settings_; }
   int mediumDescriptor() const { return fd_; }
 
+  // The physical volume lock on this card's medium, held for the whole
+  // process: the ATA commands never take it, only the VWIN32 model does. The
+  // first hold takes an exclusive lock on a descriptor of its own, so that
+  // holds in this process nest while another process is refused; the last
+  // release drops it.
+  bool HoldVolumeLock();
+  bool ReleaseVolumeLock();
+  int volumeLockDepth() const { return lockDepth_; }
+
   // Every transfer command in the order it arrived; tests count calls here.
   std::vector<Transfer> transfers;
 
  private:
+  bool Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
+            uint8_t* readInto, const uint8_t* writeFrom);
+  uint32_t FirstBadSector(uint32_t first, uint32_t count) const;
+
   CardSettings settings_;
   int fd_ = -1;
+  int lockFd_ = -1;
+  int lockDepth_ = 0;
 };
 
 }  // namespace sim

@@ -1,0 +1,188 @@
+#include "sim/ata_card.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "sim/le_bytes.h"
+#include "sim/medium.h"
+
+namespace sim {
+namespace {
+
+constexpr uint32_t kSectorSize = 512;
+constexpr uint8_t kReadSectors = 0x20;
+constexpr uint8_t kWriteSectors = 0x30;
+// The sector count register is one byte; the channel never asks for more
+// than 255, and 0 (which a drive reads as 256) is never sent either.
+constexpr uint32_t kMaxSectorCount = 255;
+
+// IDENTIFY DEVICE words, as a CompactFlash card fills them.
+constexpr int kWordGeneralConfig = 0;
+constexpr uint16_t kCompactFlashSignature = 0x848A;
+constexpr int kWordCylinders = 1;
+constexpr int kWordHeads = 3;
+constexpr int kWordSectorsPerTrack = 6;
+constexpr int kWordSectorsPerCardHigh = 7;  // the card's capacity, high word first
+constexpr int kWordSectorsPerCardLow = 8;
+constexpr int kWordSerialNumber = 10;  // 10 words, 20 characters
+constexpr int kSerialNumberChars = 20;
+constexpr int kWordBufferType = 20;
+constexpr uint16_t kDualPortedMultiSectorBuffer = 2;
+constexpr int kWordBufferSize = 21;  // in 512-byte units
+constexpr uint16_t kBufferSectors = 2;
+constexpr int kWordEccBytes = 22;
+constexpr uint16_t kEccBytes = 4;
+constexpr int kWordFirmwareRevision = 23;  // 4 words, 8 characters
+constexpr int kFirmwareRevisionChars = 8;
+constexpr int kWordModel = 27;  // 20 words, 40 characters
+constexpr int kModelChars = 40;
+constexpr int kWordMaxMultiple = 47;
+constexpr uint16_t kOneSectorMultiple = 0x8001;
+constexpr int kWordCapabilities = 49;
+constexpr uint16_t kLbaSupported = 0x0200;
+constexpr int kWordPioTiming = 51;
+constexpr uint16_t kPioMode2 = 0x0200;
+constexpr int kWordFieldValidity = 53;
+constexpr uint16_t kCurrentGeometryValid = 0x0001;
+constexpr int kWordCurrentCylinders = 54;
+constexpr int kWordCurrentHeads = 55;
+constexpr int kWordCurrentSectorsPerTrack = 56;
+constexpr int kWordCurrentCapacity = 57;         // two words, low word first
+constexpr int kWordUserAddressableSectors = 60;  // two words, low word first
+
+void PutWord(uint8_t* block, int word, uint16_t value) {
+  PutLe16(block + 2 * word, value);
+}
+
+void PutDoubleWord(uint8_t* block, int word, uint32_t value) {
+  PutWord(block, word, static_cast<uint16_t>(value));
+  PutWord(block, word + 1, static_cast<uint16_t>(value >> 16));
+}
+
+// ATA text: left-justified, padded with blanks, two characters a word with the
+// first character in the word's high byte.
+void PutAtaText(uint8_t* block, int word, int chars, const std::string& text) {
+  uint8_t* field = block + 2 * word;
+  for (int i = 0; i < chars; ++i) {
+    char c = i < static_cast<int>(text.size()) ? text[i] : ' ';
+    field[i ^ 1] = static_cast<uint8_t>(c);
+  }
+}
+
+}  // namespace
+
+AtaCard::AtaCard(const CardSettings& settings) : settings_(settings) {}
+
+AtaCard::~AtaCard() {
+  ReleaseLock(lockFd_);
+  CloseMedium(fd_);
+}
+
+bool AtaCard::OpenMedium(std::string* error) {
+  if (fd_ >= 0) return true;
+  uint64_t size = static_cast<uint64_t>(settings_.cylinders) * settings_.heads *
+                  settings_.sectorsPerTrack * kSectorSize;
+  fd_ = sim::OpenMedium(settings_.image, size, error);
+  return fd_ >= 0;
+}
+
+bool AtaCard::Identify(uint8_t block[512]) {
+  const CardSettings& s = settings_;
+  uint32_t capacity = static_cast<uint32_t>(s.cylinders) * s.heads * s.sectorsPerTrack;
+  std::memset(block, 0, kSectorSize);
+  PutWord(block, kWordGeneralConfig, kCompactFlashSignature);
+  PutWord(block, kWordCylinders, s.cylinders);
+  PutWord(block, kWordHeads, s.heads);
+  PutWord(block, kWordSectorsPerTrack, s.sectorsPerTrack);
+  PutWord(block, kWordSectorsPerCardHigh, static_cast<uint16_t>(capacity >> 16));
+  PutWord(block, kWordSectorsPerCardLow, static_cast<uint16_t>(capacity));
+  PutAtaText(block, kWordSerialNumber, kSerialNumberChars, s.serialNumber);
+  PutWord(block, kWordBufferType, kDualPortedMultiSectorBuffer);
+  PutWord(block, kWordBufferSize, kBufferSectors);
+  PutWord(block, kWordEccBytes, kEccBytes);
+  PutAtaText(block, kWordFirmwareRevision, kFirmwareRevisionChars, s.firmwareRevision);
+  PutAtaText(block, kWordModel, kModelChars, s.model);
+  PutWord(block, kWordMaxMultiple, kOneSectorMultiple);
+  PutWord(block, kWordCapabilities, kLbaSupported);
+  PutWord(block, kWordPioTiming, kPioMode2);
+  PutWord(block, kWordFieldValidity, kCurrentGeometryValid);
+  PutWord(block, kWordCurrentCylinders, s.cylinders);
+  PutWord(block, kWordCurrentHeads, s.heads);
+  PutWord(block, kWordCurrentSectorsPerTrack, s.sectorsPerTrack);
+  PutDoubleWord(block, kWordCurrentCapacity, capacity);
+  PutDoubleWord(block, kWordUserAddressableSectors, capacity);
+  return true;
+}
+
+bool AtaCard::ReadSectors(uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
+                          uint8_t* data) {
+  return Move(kReadSectors, cylinder, head, sector, count, data, nullptr);
+}
+
+bool AtaCard::WriteSectors(uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
+                           const uint8_t* data) {
+  return Move(kWriteSectors, cylinder, head, sector, count, nullptr, data);
+}
+
+// The sector number of the first listed bad sector in [first, first + count),
+// or first + count when there is none.
+uint32_t AtaCard::FirstBadSector(uint32_t first, uint32_t count) const {
+  uint32_t end = first + count;
+  uint32_t bad = end;
+  for (const SectorRange& range : settings_.badSectors) {
+    if (range.last < first || range.first >= end) continue;
+    bad = std::min(bad, std::max(range.first, first));
+  }
+  return bad;
+}
+
+bool AtaCard::Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t sector,
+                   uint32_t count, uint8_t* readInto, const uint8_t* writeFrom) {
+  const uint64_t heads = settings_.heads;
+  const uint64_t perTrack = settings_.sectorsPerTrack;
+  const uint64_t geometrySectors = settings_.cylinders * heads * perTrack;
+  const uint64_t first = (cylinder * heads + head) * perTrack + sector - 1;
+  Transfer record{command, static_cast<uint32_t>(first), count, false};
+
+  bool addressable = fd_ >= 0 && count >= 1 && count <= kMaxSectorCount && sector >= 1 &&
+                     sector <= perTrack && head < heads && cylinder < settings_.cylinders;
+  if (!addressable) {
+    transfers.push_back(record);
+    return false;
+  }
+  // The drive moves sector after sector, running on across track and cylinder
+  // ends, until it meets a sector that the geometry, the medium or the bad
+  // sector list does not allow; that one and the rest are not transferred.
+  uint64_t usable = std::min<uint64_t>(count, geometrySectors - first);
+  uint64_t mediumSectors = MediumSize(fd_) / kSectorSize;
+  usable = mediumSectors > first ? std::min(usable, mediumSectors - first) : 0;
+  usable = FirstBadSector(static_cast<uint32_t>(first), static_cast<uint32_t>(usable)) - first;
+
+  uint64_t offset = first * kSectorSize;
+  uint32_t bytes = static_cast<uint32_t>(usable) * kSectorSize;
+  bool moved = bytes == 0 || (readInto != nullptr ? ReadMedium(fd_, offset, readInto, bytes)
+                                                  : WriteMedium(fd_, offset, writeFrom, bytes));
+  record.succeeded = moved && usable == count;
+  transfers.push_back(record);
+  return record.succeeded;
+}
+
+bool AtaCard::HoldVolumeLock() {
+  if (lockDepth_ == 0) {
+    lockFd_ = TryLockExclusive(settings_.image);
+    if (lockFd_ < 0) return false;
+  }
+  ++lockDepth_;
+  return true;
+}
+
+bool AtaCard::ReleaseVolumeLock() {
+  if (lockDepth_ == 0) return false;
+  if (--lockDepth_ == 0) {
+    ReleaseLock(lockFd_);
+    lockFd_ = -1;
+  }
+  return true;
+}
+
+}  // namespace sim

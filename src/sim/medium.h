@@ -1,0 +1,31 @@
+// The few operating-system calls the device models make: the medium (an image
+// file or a block device) read and written at byte offsets, and the advisory
+// whole-file lock that stands for the physical volume lock. Everything here
+// lives in one source file so that a build for another system swaps only it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace sim {
+
+// Opens the medium for reading and writing. A path that does not exist yet is
+// created as a sparse file of newSize bytes; an existing one is used as it is.
+// Returns a descriptor, or -1 with *error set.
+int OpenMedium(const std::string& path, uint64_t newSize, std::string* error);
+void CloseMedium(int fd);
+
+// The medium's size in bytes (a block device's too), or 0 when unknown.
+uint64_t MediumSize(int fd);
+
+// Moves exactly length bytes; false on any error or short transfer.
+bool ReadMedium(int fd, uint64_t offset, uint8_t* data, uint32_t length);
+bool WriteMedium(int fd, uint64_t offset, const uint8_t* data, uint32_t length);
+
+// Opens a descriptor of its own on path and takes an exclusive lock on it
+// without waiting. Returns the descriptor, or -1 when the file cannot be
+// opened or another holder has the lock. Closing the descriptor releases it.
+int TryLockExclusive(const std::string& path);
+void ReleaseLock(int fd);
+
+}  // namespace sim

@@ -1,0 +1,78 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "sim/medium.h"
+
+namespace sim {
+
+int OpenMedium(const std::string& path, uint64_t newSize, std::string* error) {
+  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0 && ftruncate(fd, static_cast<off_t>(newSize)) != 0) {
+      *error = path + ": cannot size the new image: " + std::strerror(errno);
+      close(fd);
+      unlink(path.c_str());
+      return -1;
+    }
+  }
+  if (fd < 0) {
+    *error = path + ": " + std::strerror(errno);
+    return -1;
+  }
+  return fd;
+}
+
+void CloseMedium(int fd) {
+  if (fd >= 0) close(fd);
+}
+
+uint64_t MediumSize(int fd) {
+  // lseek to the end works for regular files and block devices alike.
+  off_t end = lseek(fd, 0, SEEK_END);
+  return end < 0 ? 0 : static_cast<uint64_t>(end);
+}
+
+bool ReadMedium(int fd, uint64_t offset, uint8_t* data, uint32_t length) {
+  uint32_t done = 0;
+  while (done < length) {
+    ssize_t n = pread(fd, data + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool WriteMedium(int fd, uint64_t offset, const uint8_t* data, uint32_t length) {
+  uint32_t done = 0;
+  while (done < length) {
+    ssize_t n = pwrite(fd, data + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+int TryLockExclusive(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void ReleaseLock(int fd) {
+  if (fd >= 0) close(fd);
+}
+
+}  // namespace sim
