@@ -28,6 +28,16 @@ const uint8_t kKindExtended = 2;
 const uint8_t kKindLogicalFirst = 4;
 const uint8_t kKindLogical = 12;
 
+// Partition type bytes of the MBR that the system reads or writes.
+const uint8_t kPartitionTypeFat12 = 0x01;
+const uint8_t kPartitionTypeFat16Small = 0x04;  // FAT16 below 32 MB
+const uint8_t kPartitionTypeExtended = 0x05;
+const uint8_t kPartitionTypeFat16 = 0x06;  // FAT16 of 32 MB and more
+const uint8_t kPartitionTypeFat32 = 0x0B;
+const uint8_t kPartitionTypeFat32Lba = 0x0C;
+const uint8_t kPartitionTypeFat16Lba = 0x0E;
+const uint8_t kPartitionTypeExtendedLba = 0x0F;
+
 struct PartitionTypeName {
   uint8_t type;
   const char* name;

@@ -10,16 +10,19 @@ struct RawPartitionEntry {
 // Byte offsets inside a RawPartitionEntry.
 const int kEntryBootIndicator = 0;
 const int kEntryStartHead = 1;
-const int kEntryStartSector = 2;     // sector in bits 0-5, cylinder bits 8-9 in bits 6-7
-const int kEntryStartCylinder = 3;   // cylinder bits 0-7
+const int kEntryStartSector = 2;    // sector in bits 0-5, cylinder bits 8-9 in bits 6-7
+const int kEntryStartCylinder = 3;  // cylinder bits 0-7
 const int kEntryType = 4;
 const int kEntryEndHead = 5;
 const int kEntryEndSector = 6;
 const int kEntryEndCylinder = 7;
-const int kEntryFirstSector = 8;     // 32-bit little-endian
-const int kEntrySectorCount = 12;    // 32-bit little-endian
+const int kEntryFirstSector = 8;   // 32-bit little-endian
+const int kEntrySectorCount = 12;  // 32-bit little-endian
 
 // The master boot record: four entries from offset 446, then 55 AA.
 const int kMbrEntriesOffset = 446;
 const int kMbrEntryCount = 4;
 const int kMbrSignatureOffset = 510;
+// The two signature bytes that end a master boot record.
+const uint8_t kMbrSignatureLow = 0x55;
+const uint8_t kMbrSignatureHigh = 0xAA;

@@ -1,0 +1,195 @@
+// Opening the card disk and reading the partition table already on it.
+#include "disk/card_disk.h"
+
+#include <cstring>
+#include <new>
+
+#include "device/disk_channel.h"
+#include "discovery/card_device_table.h"
+#include "format/fat_layout.h"
+
+namespace {
+
+// The largest partition the planner makes: 0xA00000 sectors (5 GB).
+const int32_t kSizeCap = 0xA00000;
+// A sector number field of a CHS address is 6 bits wide, counted from 1.
+const int32_t kMaxSectorsPerTrack = 63;
+// The head field of a partition entry holds 0 to 255.
+const int32_t kMaxLogicalHeads = 256;
+// A sector count shifted right by this gives megabytes of 2048 sectors.
+const int kSectorsPerMbShift = 11;
+
+bool IsExtended(uint8_t type) {
+  return type == kPartitionTypeExtended || type == kPartitionTypeExtendedLba;
+}
+
+// Copies a fixed-length on-disk text field and terminates it; trailing
+// blanks stay.
+void CopyField(char* destination, const uint8_t* source, int length) {
+  std::memcpy(destination, source, length);
+  destination[length] = '\0';
+}
+
+}  // namespace
+
+CardDisk* CardDisk::Open(const CardDeviceRecord& record, DriveLetterMap& map, int allowFat32) {
+  // The object comes from the heap unzeroed; what teardown and the reader
+  // look at is set before anything can fail.
+  partitions = nullptr;
+  currentExtended = nullptr;
+  nestingDepth = 0;
+  nextLetterIndex = 0;
+  letterMap = &map;
+  fat32Allowed = allowFat32;
+  std::strncpy(driveLetters, record.driveLetters, sizeof driveLetters - 1);
+  driveLetters[sizeof driveLetters - 1] = '\0';
+  modified = 0;
+
+  physicalCylinders = 0;
+  physicalHeads = 0;
+  physicalSectors = 0;
+  serialNumber[0] = '\0';
+  firmwareRevision[0] = '\0';
+  model[0] = '\0';
+
+  theDiskChannel.SetPorts(record.ioBase & 0xFFFF, record.controlPort & 0xFFFF);
+  int cylinders = 0;
+  int heads = 0;
+  int sectors = 0;
+  if (theDiskChannel.IdentifyDrive(&cylinders, &heads, &sectors, serialNumber, firmwareRevision,
+                                   model) != 0) {
+    return nullptr;
+  }
+  physicalCylinders = cylinders;
+  physicalHeads = heads;
+  physicalSectors = sectors;
+
+  // Every conversion divides by these counts, and a card that reports none
+  // (an empty or broken IDENTIFY, words of 0x8000 and more) cannot be
+  // addressed. Sector numbers have 6 bits in a CHS address, and a translated
+  // head count above 256 does not fit the 8-bit head field of an entry.
+  if (physicalCylinders <= 0 || physicalHeads <= 0 || physicalSectors <= 0 ||
+      physicalSectors > kMaxSectorsPerTrack) {
+    return nullptr;
+  }
+  int32_t translatedCylinders = 0;
+  int32_t translatedHeads = 0;
+  int32_t translatedSectors = 0;
+  TranslateGeometry(physicalCylinders, physicalHeads, physicalSectors, &translatedCylinders,
+                    &translatedHeads, &translatedSectors);
+  if (translatedHeads > kMaxLogicalHeads) return nullptr;
+
+  sizeCap = kSizeCap;
+  theDiskChannel.driveLetter = driveLetters[0];
+  logicalCylinders = translatedCylinders;
+  logicalHeads = translatedHeads;
+  logicalSectors = translatedSectors;
+  totalLogicalSectors = logicalCylinders * logicalHeads * logicalSectors;
+
+  PartitionList* list = new (std::nothrow) PartitionList;
+  if (list == nullptr) return nullptr;
+  partitions = list->Init(MakePackedChs(0, 0, 1),
+                          MakePackedChs(logicalCylinders - 1, logicalHeads - 1, logicalSectors));
+  return this;
+}
+
+void CardDisk::Destroy() {
+  delete partitions;
+  partitions = nullptr;
+}
+
+int CardDisk::ReadPartitionTable() {
+  // A card without a drive letter has nothing of Windows' to lock or list.
+  if (driveLetters[0] == '\0') return 0;
+  if (theDiskChannel.LockVolume() < 0) return kVolumeLockRefused;
+  nestingDepth = 0;
+  nextLetterIndex = 0;
+  int result = ReadTableSector(MakePackedChs(0, 0, 1));
+  if (result == 0) modified = 0;
+  return result;
+}
+
+int CardDisk::ReadTableSector(PackedChs address) {
+  int cylinder = 0;
+  int head = 0;
+  LogicalToPhysical(ChsCylinder(address), ChsHead(address), &cylinder, &head);
+  if (theDiskChannel.ReadSectors(cylinder, head, ChsSector(address), 1, sectorBuffer) != 0) {
+    return -1;
+  }
+  ++nestingDepth;
+
+  // The buffer is reused for each partition's boot sector below.
+  RawPartitionEntry entries[kMbrEntryCount];
+  for (int i = 0; i < kMbrEntryCount; ++i) {
+    std::memcpy(entries[i].bytes, sectorBuffer + kMbrEntriesOffset + i * sizeof entries[i].bytes,
+                sizeof entries[i].bytes);
+  }
+
+  for (const RawPartitionEntry& raw : entries) {
+    uint8_t type = 0;
+    PackedChs start = 0;
+    PackedChs end = 0;
+    DecodeEntry(raw, &type, &start, &end);
+    uint32_t sectorCount = fat::LoadLe32(raw.bytes + kEntrySectorCount);
+    if (type == 0) continue;
+    // Inside an extended boot record only the logical partitions are filed.
+    if (nestingDepth > 1 && (IsExtended(type) || currentExtended == nullptr)) continue;
+
+    char label[fat::kLabelLength + 1] = "";
+    char system[fat::kLabelLength + 1] = "";
+    if (!IsExtended(type)) {
+      LogicalToPhysical(ChsCylinder(start), ChsHead(start), &cylinder, &head);
+      if (theDiskChannel.ReadSectors(cylinder, head, ChsSector(start), 1, sectorBuffer) != 0) {
+        --nestingDepth;
+        return -1;
+      }
+      if (type == kPartitionTypeFat12 || type == kPartitionTypeFat16Small ||
+          type == kPartitionTypeFat16) {
+        CopyField(label, sectorBuffer + fat::kFat16LabelOffset, fat::kLabelLength);
+        CopyField(system, sectorBuffer + fat::kFat16SystemOffset, fat::kSystemLength);
+      } else if (type == kPartitionTypeFat32) {
+        CopyField(label, sectorBuffer + fat::kFat32LabelOffset, fat::kLabelLength);
+        CopyField(system, sectorBuffer + fat::kFat32SystemOffset, fat::kSystemLength);
+      }
+      if (std::memcmp(label, fat::kNoLabel, fat::kLabelLength) == 0) label[0] = '\0';
+      // Only a FAT boot sector's fields mean anything; anything else in that
+      // place is not shown.
+      if (std::strncmp(system, "FAT", 3) != 0) {
+        label[0] = '\0';
+        system[0] = '\0';
+      }
+    }
+
+    // Windows letters the partitions it can mount in table order; an
+    // extended partition takes none.
+    char letter = 0;
+    if (!IsExtended(type) && nextLetterIndex < static_cast<int32_t>(std::strlen(driveLetters))) {
+      letter = driveLetters[nextLetterIndex++];
+    }
+
+    PartitionEntry value = {};
+    if (nestingDepth <= 1) {
+      uint8_t kind = IsExtended(type) ? kKindExtended : kKindPrimary;
+      PartitionList::FillEntry(&value, 0, type, letter, kind, start, end,
+                               sectorCount >> kSectorsPerMbShift, label, system);
+      PartitionEntry* filed = partitions->InsertPrimary(value);
+      if (filed != nullptr) currentExtended = filed;
+    } else {
+      // An extended boot record: its entries belong to the extended
+      // partition whose chain is being read.
+      uint8_t kind = ChsCylinder(start) == ChsCylinder(currentExtended->start) ? kKindLogicalFirst
+                                                                               : kKindLogical;
+      uint32_t sizeMb = (sectorCount * 512u) >> 20;
+      PartitionList::FillEntry(&value, 0, type, letter, kind, start, end, sizeMb, label, system);
+      partitions->InsertLogical(currentExtended, value);
+    }
+  }
+
+  --nestingDepth;
+  return 0;
+}
+
+int CardDisk::ListPartitions(int flag, PartitionEntry** array) {
+  if (flag != 0) return 0;
+  return partitions->Enumerate(array);
+}
