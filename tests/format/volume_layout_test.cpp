@@ -1,0 +1,199 @@
+// The arithmetic of volume placement and sizing, and the boot sector images.
+#include "format/volume_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "format/fat_layout.h"
+
+namespace {
+
+uint32_t Le16(const uint8_t* image, int offset) {
+  return image[offset] | (image[offset + 1] << 8);
+}
+
+uint32_t Le32(const uint8_t* image, int offset) {
+  return static_cast<uint32_t>(image[offset]) | (static_cast<uint32_t>(image[offset + 1]) << 8) |
+         (static_cast<uint32_t>(image[offset + 2]) << 16) |
+         (static_cast<uint32_t>(image[offset + 3]) << 24);
+}
+
+std::string Text(const uint8_t* image, int offset, int length) {
+  return std::string(reinterpret_cast<const char*>(image) + offset, length);
+}
+
+TEST(VolumePlacement, StartsAtHeadOneOfTheStartCylinder) {
+  EXPECT_EQ(63u, VolumeStartLba(MakePackedChs(0, 0, 1), 16, 63));
+  EXPECT_EQ(63u, VolumeStartLba(MakePackedChs(0, 1, 1), 16, 63));
+  // Head and sector of the start are not consulted.
+  EXPECT_EQ((5u * 16 + 1) * 63, VolumeStartLba(MakePackedChs(5, 3, 7), 16, 63));
+  EXPECT_EQ((1023u * 255 + 1) * 63, VolumeStartLba(MakePackedChs(1023, 0, 1), 255, 63));
+}
+
+TEST(VolumePlacement, TotalRunsThroughTheEndSectorInclusive) {
+  EXPECT_EQ(1024065u, VolumeTotalSectors(MakePackedChs(1015, 15, 63), 63, 16, 63));
+  EXPECT_EQ(8257473u, VolumeTotalSectors(MakePackedChs(1023, 127, 63), 63, 128, 63));
+  // One sector: the volume's first sector is also the one that end addresses.
+  EXPECT_EQ(1u, VolumeTotalSectors(MakePackedChs(0, 1, 1), 63, 16, 63));
+  // An end in the middle of a track.
+  EXPECT_EQ(63u + 10, VolumeTotalSectors(MakePackedChs(0, 2, 10), 63, 16, 63));
+}
+
+struct TableCase {
+  uint32_t totalSectors;
+  uint8_t sectorsPerCluster;
+};
+
+TEST(ClusterTables, Fat16RowsAtTheirBounds) {
+  const TableCase cases[] = {
+      {0, 0},        {8400, 0},     {8401, 2},    {32680, 2},      {32681, 4},    {262144, 4},
+      {262145, 8},   {524288, 8},   {524289, 16}, {1048576, 16},   {1048577, 32}, {2097152, 32},
+      {2097153, 64}, {4194304, 64}, {4194305, 0}, {0xFFFFFFFF, 0},
+  };
+  for (const TableCase& c : cases) {
+    EXPECT_EQ(c.sectorsPerCluster, LookUpSectorsPerCluster(Fat16ClusterTable, c.totalSectors))
+        << "total " << c.totalSectors;
+  }
+}
+
+TEST(ClusterTables, Fat32RowsAtTheirBounds) {
+  const TableCase cases[] = {
+      {66600, 0},     {66601, 1},     {532480, 1},      {532481, 8},
+      {16777216, 8},  {16777217, 16}, {33554432, 16},   {33554433, 32},
+      {67108864, 32}, {67108865, 64}, {0xFFFFFFFF, 64},
+  };
+  for (const TableCase& c : cases) {
+    EXPECT_EQ(c.sectorsPerCluster, LookUpSectorsPerCluster(Fat32ClusterTable, c.totalSectors))
+        << "total " << c.totalSectors;
+  }
+}
+
+TEST(FatSize, WorkedExamplesAndTableEnds) {
+  EXPECT_EQ(250u, Fat16FatSectors(1024065, 16));
+  EXPECT_EQ(256u, Fat16FatSectors(4194304, 64));
+  EXPECT_EQ(17u, Fat16FatSectors(8401, 2));
+  EXPECT_EQ(8057u, Fat32FatSectors(8257473, 8));
+  EXPECT_EQ(517u, Fat32FatSectors(66601, 1));
+}
+
+// Every FAT32 volume the tables accept gets a FAT with an entry for each of
+// its clusters plus the two reserved ones; sampled across all rows.
+TEST(FatSize, Fat32FatCoversEveryCluster) {
+  for (uint64_t total = 66601; total <= 0xFFFFFFFFull; total = total * 1013 / 1000 + 7) {
+    const uint32_t t = static_cast<uint32_t>(total);
+    const uint32_t spc = LookUpSectorsPerCluster(Fat32ClusterTable, t);
+    const uint32_t fat = Fat32FatSectors(t, spc);
+    const uint64_t clusters = (t - 32 - 2ull * fat) / spc;
+    ASSERT_GE(fat * 128ull, clusters + 2) << "total " << t;
+  }
+}
+
+VolumeParameters Volume(uint32_t total, uint32_t spc, uint32_t fatSectors) {
+  VolumeParameters volume = {};
+  volume.startLba = 63;
+  volume.totalSectors = total;
+  volume.sectorsPerCluster = spc;
+  volume.fatSectors = fatSectors;
+  volume.heads = 16;
+  volume.sectorsPerTrack = 63;
+  volume.serialNumber = 0x89ABCDEF;
+  return volume;
+}
+
+TEST(Fat16BootSector, FieldsOfTheWorkedExample) {
+  uint8_t image[512];
+  std::memset(image, 0xCC, sizeof image);
+  BuildFat16BootSector(Volume(1024065, 16, 250), image);
+
+  const uint8_t head[] = {0xEB, 0x00, 0x90, 'M', 'S', 'W', 'I',  'N',  '4', '.', '1',
+                          0x00, 0x02, 16,   1,   0,   2,   0x00, 0x02, 0,   0,   0xF8,
+                          250,  0,    63,   0,   16,  0,   63,   0,    0,   0};
+  EXPECT_EQ(0, std::memcmp(head, image, sizeof head));
+  EXPECT_EQ(1024065u, Le32(image, 32));
+  EXPECT_EQ(0x80, image[36]);
+  EXPECT_EQ(0, image[37]);
+  EXPECT_EQ(0x29, image[38]);
+  EXPECT_EQ(0x89ABCDEFu, Le32(image, 39));
+  EXPECT_EQ("NO NAME    ", Text(image, 43, 11));
+  EXPECT_EQ("FAT16   ", Text(image, 54, 8));
+  for (int i = 62; i < 510; ++i) ASSERT_EQ(0, image[i]) << "offset " << i;
+  EXPECT_EQ(0x55, image[510]);
+  EXPECT_EQ(0xAA, image[511]);
+}
+
+TEST(Fat16BootSector, TotalGoesToExactlyOneOfItsTwoFields) {
+  uint8_t image[512];
+  BuildFat16BootSector(Volume(65535, 4, 0), image);
+  EXPECT_EQ(65535u, Le16(image, 19));
+  EXPECT_EQ(0u, Le32(image, 32));
+
+  BuildFat16BootSector(Volume(65536, 4, 0), image);
+  EXPECT_EQ(0u, Le16(image, 19));
+  EXPECT_EQ(65536u, Le32(image, 32));
+}
+
+TEST(Fat32BootRegion, ThreeSectorsOfTheWorkedExample) {
+  uint8_t image[1536];
+  std::memset(image, 0xCC, sizeof image);
+  VolumeParameters volume = Volume(8257473, 8, 8057);
+  volume.heads = 128;
+  BuildFat32BootRegion(volume, image);
+
+  const uint8_t head[] = {0xEB, 0x00, 0x90, 'M', 'S', 'W', 'I', 'N', '4', '.', '1',
+                          0x00, 0x02, 8,    32,  0,   2,   0,   0,   0,   0,   0xF8,
+                          0,    0,    63,   0,   128, 0,   63,  0,   0,   0};
+  EXPECT_EQ(0, std::memcmp(head, image, sizeof head));
+  EXPECT_EQ(8257473u, Le32(image, 32));
+  EXPECT_EQ(8057u, Le32(image, 36));
+  EXPECT_EQ(0u, Le32(image, 40));  // extended flags and version
+  EXPECT_EQ(2u, Le32(image, 44));
+  EXPECT_EQ(1u, Le16(image, 48));
+  EXPECT_EQ(6u, Le16(image, 50));
+  for (int i = 52; i < 64; ++i) ASSERT_EQ(0, image[i]) << "offset " << i;
+  EXPECT_EQ(0x80, image[64]);
+  EXPECT_EQ(0, image[65]);
+  EXPECT_EQ(0x29, image[66]);
+  EXPECT_EQ(0x89ABCDEFu, Le32(image, 67));
+  EXPECT_EQ("NO NAME    ", Text(image, 71, 11));
+  EXPECT_EQ("FAT32   ", Text(image, 82, 8));
+  for (int i = 90; i < 510; ++i) ASSERT_EQ(0, image[i]) << "offset " << i;
+  EXPECT_EQ(0x55, image[510]);
+  EXPECT_EQ(0xAA, image[511]);
+
+  const uint8_t* fsInfo = image + 512;
+  EXPECT_EQ("RRaA", Text(fsInfo, 0, 4));
+  for (int i = 4; i < 484; ++i) ASSERT_EQ(0, fsInfo[i]) << "FSInfo offset " << i;
+  EXPECT_EQ("rrAa", Text(fsInfo, 484, 4));
+  EXPECT_EQ(0xFFFFFFFFu, Le32(fsInfo, 488));
+  EXPECT_EQ(0xFFFFFFFFu, Le32(fsInfo, 492));
+  for (int i = 496; i < 508; ++i) ASSERT_EQ(0, fsInfo[i]) << "FSInfo offset " << i;
+  const uint8_t trail[] = {0x00, 0x00, 0x55, 0xAA};
+  EXPECT_EQ(0, std::memcmp(trail, fsInfo + 508, 4));
+
+  const uint8_t* third = image + 1024;
+  for (int i = 0; i < 508; ++i) ASSERT_EQ(0, third[i]) << "third sector offset " << i;
+  EXPECT_EQ(0, std::memcmp(trail, third + 508, 4));
+}
+
+TEST(Fat32BootRegion, SixteenBitSizeFieldsStayZeroForSmallVolumes) {
+  uint8_t image[1536];
+  BuildFat32BootRegion(Volume(66601, 1, 517), image);
+  EXPECT_EQ(0u, Le16(image, 19));
+  EXPECT_EQ(0u, Le16(image, 22));
+  EXPECT_EQ(66601u, Le32(image, 32));
+  EXPECT_EQ(517u, Le32(image, 36));
+}
+
+TEST(VolumeSerial, IsTheClockInSeconds) {
+  const uint32_t before = static_cast<uint32_t>(std::time(nullptr));
+  const uint32_t serial = VolumeSerialFromClock();
+  const uint32_t after = static_cast<uint32_t>(std::time(nullptr));
+  EXPECT_LE(before, serial);
+  EXPECT_LE(serial, after);
+}
+
+}  // namespace
