@@ -1,0 +1,121 @@
+#include "sim/pass_through_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "support/support.h"
+
+namespace {
+
+using testsupport::TempDir;
+
+sim::CardSettings Card(const std::string& image, uint16_t ioBase, uint16_t controlPort,
+                       const char* model) {
+  sim::CardSettings s;
+  s.image = image;
+  s.ioBase = ioBase;
+  s.controlPort = controlPort;
+  s.cylinders = 10;
+  s.heads = 2;
+  s.sectorsPerTrack = 4;
+  s.model = model;
+  return s;
+}
+
+struct Request {
+  uint8_t bytes[32] = {};
+  Request(uint16_t command, uint16_t c, uint16_t h, uint16_t s, uint16_t count) {
+    uint16_t fields[] = {command, 0, c, h, s, count, 0, 6000};
+    for (int i = 0; i < 8; ++i) {
+      bytes[2 * i] = static_cast<uint8_t>(fields[i]);
+      bytes[2 * i + 1] = static_cast<uint8_t>(fields[i] >> 8);
+    }
+  }
+};
+
+class PassThroughDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(first.OpenMedium(&error)) << error;
+    ASSERT_TRUE(second.OpenMedium(&error)) << error;
+  }
+
+  bool SetPorts(uint16_t ioBase, uint16_t control) {
+    uint8_t ports[4] = {static_cast<uint8_t>(ioBase), static_cast<uint8_t>(ioBase >> 8),
+                        static_cast<uint8_t>(control), static_cast<uint8_t>(control >> 8)};
+    return driver.Control(6, ports, 4, nullptr, 0);
+  }
+
+  std::string Model() {
+    uint8_t block[512];
+    Request identify(0xEC, 0, 0, 0, 1);
+    if (!driver.Control(3, identify.bytes, 32, block, 4)) return "(failed)";
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += static_cast<char>(block[54 + (i ^ 1)]);
+    return text.substr(0, text.find(' '));
+  }
+
+  TempDir dir;
+  sim::AtaCard first{Card(dir.File("a.img"), 0x170, 0x376, "FIRST")};
+  sim::AtaCard second{Card(dir.File("b.img"), 0x1E0, 0x3EE, "SECOND")};
+  sim::PassThroughDriver driver{{&first, &second}};
+};
+
+TEST_F(PassThroughDriverTest, CommandsGoToTheCardAtThePortsLastSet) {
+  EXPECT_EQ("(failed)", Model()) << "no ports set yet";
+  ASSERT_TRUE(SetPorts(0x170, 0x376));
+  EXPECT_EQ("FIRST", Model());
+  ASSERT_TRUE(SetPorts(0x1E0, 0x3EE));
+  EXPECT_EQ("SECOND", Model());
+  ASSERT_TRUE(SetPorts(0x170, 0x3EE));
+  EXPECT_EQ("(failed)", Model()) << "a command block without its control port";
+  EXPECT_EQ(nullptr, driver.SelectedCard());
+
+  uint8_t sector[512];
+  Request read(0x20, 0, 0, 1, 1);
+  EXPECT_FALSE(driver.Control(3, read.bytes, 32, sector, 4));
+  EXPECT_TRUE(first.transfers.empty());
+  EXPECT_TRUE(second.transfers.empty());
+}
+
+TEST_F(PassThroughDriverTest, MovesSectorsByTheRequestCountNotTheOutputLength) {
+  ASSERT_TRUE(SetPorts(0x1E0, 0x3EE));
+  std::vector<uint8_t> data(6 * 512);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13);
+  // Head 1, sector 3 of cylinder 4: a run over the track and cylinder end.
+  Request write(0x30, 4, 1, 3, 6);
+  write.bytes[16] = 10;
+  ASSERT_TRUE(driver.Control(4, write.bytes, 32, data.data(), 4));
+  std::vector<uint8_t> back(6 * 512);
+  Request read(0x20, 4, 1, 3, 6);
+  ASSERT_TRUE(driver.Control(3, read.bytes, 32, back.data(), 4));
+  EXPECT_EQ(data, back);
+  ASSERT_EQ(2u, second.transfers.size());
+  EXPECT_EQ((4u * 2 + 1) * 4 + 2, second.transfers[0].firstSector);
+  EXPECT_EQ(6u, second.transfers[0].count);
+
+  ASSERT_EQ(3u, driver.calls.size());
+  EXPECT_EQ(4u, driver.calls[1].code);
+  EXPECT_EQ(std::vector<uint8_t>(write.bytes, write.bytes + 32), driver.calls[1].input);
+  EXPECT_EQ(4u, driver.calls[1].outputSize);
+}
+
+TEST_F(PassThroughDriverTest, RefusesMismatchedCodesAndShortRecords) {
+  ASSERT_TRUE(SetPorts(0x170, 0x376));
+  uint8_t data[512] = {};
+  Request write(0x30, 0, 0, 1, 1);
+  EXPECT_FALSE(driver.Control(3, write.bytes, 32, data, 4)) << "a write sent as a read";
+  Request read(0x20, 0, 0, 1, 1);
+  EXPECT_FALSE(driver.Control(4, read.bytes, 32, data, 4)) << "a read sent as a write";
+  EXPECT_FALSE(driver.Control(3, read.bytes, 31, data, 4));
+  EXPECT_FALSE(driver.Control(3, read.bytes, 32, nullptr, 0));
+  EXPECT_FALSE(driver.Control(5, read.bytes, 32, data, 4));
+  EXPECT_FALSE(driver.Control(6, read.bytes, 3, nullptr, 0));
+  EXPECT_TRUE(first.transfers.empty());
+  EXPECT_TRUE(driver.Control(3, read.bytes, 32, data, 4));
+}
+
+}  // namespace
