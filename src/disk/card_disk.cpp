@@ -132,8 +132,6 @@ int CardDisk::ReadTableSector(PackedChs address) {
     DecodeEntry(raw, &type, &start, &end);
     uint32_t sectorCount = fat::LoadLe32(raw.bytes + kEntrySectorCount);
     if (type == 0) continue;
-    // Inside an extended boot record only the logical partitions are filed.
-    if (nestingDepth > 1 && (IsExtended(type) || currentExtended == nullptr)) continue;
 
     char label[fat::kLabelLength + 1] = "";
     char system[fat::kLabelLength + 1] = "";
@@ -167,22 +165,15 @@ int CardDisk::ReadTableSector(PackedChs address) {
       letter = driveLetters[nextLetterIndex++];
     }
 
+    // Only the MBR is read: extended partitions are listed, but the tables
+    // inside them are not followed, and nothing of theirs is planned or
+    // written.
     PartitionEntry value = {};
-    if (nestingDepth <= 1) {
-      uint8_t kind = IsExtended(type) ? kKindExtended : kKindPrimary;
-      PartitionList::FillEntry(&value, 0, type, letter, kind, start, end,
-                               sectorCount >> kSectorsPerMbShift, label, system);
-      PartitionEntry* filed = partitions->InsertPrimary(value);
-      if (filed != nullptr) currentExtended = filed;
-    } else {
-      // An extended boot record: its entries belong to the extended
-      // partition whose chain is being read.
-      uint8_t kind = ChsCylinder(start) == ChsCylinder(currentExtended->start) ? kKindLogicalFirst
-                                                                               : kKindLogical;
-      uint32_t sizeMb = (sectorCount * 512u) >> 20;
-      PartitionList::FillEntry(&value, 0, type, letter, kind, start, end, sizeMb, label, system);
-      partitions->InsertLogical(currentExtended, value);
-    }
+    uint8_t kind = IsExtended(type) ? kKindExtended : kKindPrimary;
+    PartitionList::FillEntry(&value, 0, type, letter, kind, start, end,
+                             sectorCount >> kSectorsPerMbShift, label, system);
+    PartitionEntry* filed = partitions->InsertPrimary(value);
+    if (filed != nullptr) currentExtended = filed;
   }
 
   --nestingDepth;
