@@ -60,6 +60,9 @@ class AtaCard {
                     const uint8_t* data);
 
   const CardSettings& settings() const { return settings_; }
+  // For tests that describe a card no registry value can, such as identify
+  // text holding a NUL.
+  CardSettings& mutable_settings() { return settings_; }
   int mediumDescriptor() const { return fd_; }
 
   // The physical volume lock on this card's medium, held for the whole
