@@ -34,4 +34,7 @@ int BeepCount();
 uint32_t ConsoleInputMode();
 void SetConsoleInputMode(uint32_t mode);
 
+// How many registry keys are open: every key opened must be closed again.
+int OpenKeyCount();
+
 }  // namespace host

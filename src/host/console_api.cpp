@@ -1,0 +1,338 @@
+// The console functions of the Win32 subset over the console buffer: on the
+// user's terminal, or headless for tests. Standard output is a stream of the
+// console's own, so that formatted text lands at the cursor.
+#include <stdio.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <deque>
+#include <string>
+
+#include "host/console_buffer.h"
+#include "host/console_state.h"
+#include "host/host.h"
+#include "host/keyboard.h"
+#include "host/terminal.h"
+#include "win32/win32.h"
+
+namespace host {
+
+namespace {
+
+// Fixed handle values of the standard devices; any distinct non-null values
+// that are not INVALID_HANDLE_VALUE would do.
+const HANDLE kInputHandle = reinterpret_cast<HANDLE>(uintptr_t{0x10});
+const HANDLE kOutputHandle = reinterpret_cast<HANDLE>(uintptr_t{0x14});
+const HANDLE kErrorHandle = reinterpret_cast<HANDLE>(uintptr_t{0x18});
+
+// The modes a console window starts in.
+constexpr uint32_t kInitialInputMode =
+    ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_MOUSE_INPUT;
+constexpr uint32_t kInitialOutputMode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
+
+constexpr int kEsc = 27;
+
+enum class ConsoleKind { kNone, kTerminal, kHeadless };
+
+struct HostConsole {
+  ConsoleKind kind = ConsoleKind::kNone;
+  ConsoleBuffer buffer;
+  uint32_t inputMode = kInitialInputMode;
+  uint32_t outputMode = kInitialOutputMode;
+  std::deque<int> queued;
+  TerminalKeyReader reader;
+  int beeps = 0;
+  int dumps = 0;
+  FILE* realStdout = nullptr;
+  FILE* stream = nullptr;
+  bool exitHandlerSet = false;
+};
+
+HostConsole console;
+
+void Ring() {
+  ++console.beeps;
+  TerminalBell();
+}
+
+void Draw() {
+  if (console.kind == ConsoleKind::kTerminal) TerminalDraw(console.buffer);
+}
+
+// Headless, what lands in the buffer also goes on to the real standard
+// output, so that a test log shows it.
+void Echo(const char* data, size_t size) {
+  if (console.kind != ConsoleKind::kHeadless || console.realStdout == nullptr) return;
+  fwrite(data, 1, size, console.realStdout);
+  fflush(console.realStdout);
+}
+
+void Put(const char* data, size_t size) {
+  for (size_t i = 0; i < size; ++i) {
+    if (console.buffer.Write(data[i])) Ring();
+  }
+  Echo(data, size);
+  Draw();
+}
+
+ssize_t WriteToConsole(void* /*cookie*/, const char* data, size_t size) {
+  Put(data, size);
+  return static_cast<ssize_t>(size);
+}
+
+// Standard output becomes the console's stream, unbuffered, so that every
+// printf has reached the buffer when it returns.
+void TakeStandardOutput() {
+  if (console.stream != nullptr) return;
+  cookie_io_functions_t functions{nullptr, WriteToConsole, nullptr, nullptr};
+  FILE* stream = fopencookie(nullptr, "w", functions);
+  if (stream == nullptr) return;
+  setvbuf(stream, nullptr, _IONBF, 0);
+  fflush(stdout);
+  console.realStdout = stdout;
+  console.stream = stream;
+  stdout = stream;
+}
+
+// Writes the screen for a test to read: "dump <n> cursor <column> <row>",
+// then every row without its trailing blanks. Written aside and renamed, so
+// that a reader never sees half a screen.
+void DumpScreen() {
+  const char* path = std::getenv("DUNMORE_SCREEN_DUMP");
+  if (path == nullptr || *path == '\0' || console.kind == ConsoleKind::kNone) return;
+  std::string text = "dump " + std::to_string(++console.dumps) + " cursor " +
+                     std::to_string(console.buffer.column()) + " " +
+                     std::to_string(console.buffer.row()) + "\n";
+  for (int row = 0; row < ConsoleBuffer::kHeight; ++row) {
+    std::string line = console.buffer.RowText(row);
+    line.erase(line.find_last_not_of(' ') + 1);
+    text += line + "\n";
+  }
+  std::string temporary = std::string(path) + ".tmp";
+  FILE* file = fopen(temporary.c_str(), "w");
+  if (file == nullptr) return;
+  bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (fclose(file) == 0 && written) rename(temporary.c_str(), path);
+}
+
+void AtExit() {
+  DumpScreen();
+  TerminalStop();
+}
+
+void SetExitHandler() {
+  if (console.exitHandlerSet) return;
+  console.exitHandlerSet = true;
+  atexit(AtExit);
+}
+
+bool IsOutput(HANDLE handle) {
+  return console.kind != ConsoleKind::kNone && handle == kOutputHandle;
+}
+
+bool IsInput(HANDLE handle) {
+  return console.kind != ConsoleKind::kNone && handle == kInputHandle;
+}
+
+}  // namespace
+
+void BootConsole() {
+  SetExitHandler();
+  if (console.kind != ConsoleKind::kNone || !isatty(STDIN_FILENO)) return;
+  if (!TerminalStart()) return;
+  console.kind = ConsoleKind::kTerminal;
+  TakeStandardOutput();
+  Draw();
+}
+
+void StartHeadlessConsole() {
+  TerminalStop();
+  console.kind = ConsoleKind::kHeadless;
+  console.buffer = ConsoleBuffer();
+  console.inputMode = kInitialInputMode;
+  console.outputMode = kInitialOutputMode;
+  console.queued.clear();
+  console.beeps = 0;
+  TakeStandardOutput();
+  SetExitHandler();
+}
+
+void QueueKeys(const std::string& codes) {
+  for (char code : codes) console.queued.push_back(static_cast<unsigned char>(code));
+}
+
+std::vector<std::string> ScreenRows() {
+  std::vector<std::string> rows;
+  for (int row = 0; row < ConsoleBuffer::kHeight; ++row)
+    rows.push_back(console.buffer.RowText(row));
+  return rows;
+}
+
+uint16_t AttributeAt(int column, int row) {
+  return console.buffer.At(column, row).attribute;
+}
+
+void CursorPosition(int* column, int* row) {
+  *column = console.buffer.column();
+  *row = console.buffer.row();
+}
+
+int BeepCount() {
+  return console.beeps;
+}
+
+uint32_t ConsoleInputMode() {
+  return console.inputMode;
+}
+
+void SetConsoleInputMode(uint32_t mode) {
+  console.inputMode = mode;
+}
+
+}  // namespace host
+
+using host::console;
+using host::ConsoleKind;
+
+HANDLE GetStdHandle(DWORD which) {
+  host::Boot();
+  if (which == STD_INPUT_HANDLE) return host::kInputHandle;
+  if (which == STD_OUTPUT_HANDLE) return host::kOutputHandle;
+  if (which == STD_ERROR_HANDLE) return host::kErrorHandle;
+  return INVALID_HANDLE_VALUE;
+}
+
+// Fails, as on Windows, when standard input is not a console.
+BOOL GetConsoleMode(HANDLE handle, LPDWORD mode) {
+  host::Boot();
+  if (mode == nullptr) return FALSE;
+  if (host::IsInput(handle)) {
+    *mode = console.inputMode;
+    return TRUE;
+  }
+  if (host::IsOutput(handle)) {
+    *mode = console.outputMode;
+    return TRUE;
+  }
+  return FALSE;
+}
+
+BOOL SetConsoleMode(HANDLE handle, DWORD mode) {
+  host::Boot();
+  if (host::IsInput(handle)) {
+    console.inputMode = mode;
+    return TRUE;
+  }
+  if (host::IsOutput(handle)) {
+    console.outputMode = mode;
+    return TRUE;
+  }
+  return FALSE;
+}
+
+BOOL GetConsoleScreenBufferInfo(HANDLE output, PCONSOLE_SCREEN_BUFFER_INFO info) {
+  host::Boot();
+  if (!host::IsOutput(output) || info == nullptr) return FALSE;
+  fflush(stdout);
+  constexpr SHORT kWidth = host::ConsoleBuffer::kWidth;
+  constexpr SHORT kHeight = host::ConsoleBuffer::kHeight;
+  info->dwSize = COORD{kWidth, kHeight};
+  info->dwCursorPosition =
+      COORD{static_cast<SHORT>(console.buffer.column()), static_cast<SHORT>(console.buffer.row())};
+  info->wAttributes = console.buffer.attribute();
+  info->srWindow = SMALL_RECT{0, 0, kWidth - 1, kHeight - 1};
+  info->dwMaximumWindowSize = COORD{kWidth, kHeight};
+  return TRUE;
+}
+
+BOOL SetConsoleTextAttribute(HANDLE output, WORD attribute) {
+  host::Boot();
+  if (!host::IsOutput(output)) return FALSE;
+  fflush(stdout);
+  console.buffer.set_attribute(attribute);
+  return TRUE;
+}
+
+BOOL SetConsoleCursorPosition(HANDLE output, COORD position) {
+  host::Boot();
+  if (!host::IsOutput(output)) return FALSE;
+  fflush(stdout);
+  if (!console.buffer.SetCursor(position.X, position.Y)) return FALSE;
+  host::Draw();
+  return TRUE;
+}
+
+BOOL FillConsoleOutputCharacterA(HANDLE output, CHAR character, DWORD length, COORD start,
+                                 LPDWORD written) {
+  host::Boot();
+  if (written != nullptr) *written = 0;
+  if (!host::IsOutput(output)) return FALSE;
+  fflush(stdout);
+  int cells = static_cast<int>(length > 0x7fffffffu ? 0x7fffffffu : length);
+  int count = console.buffer.Fill(character, cells, start.X, start.Y);
+  if (count < 0) return FALSE;
+  if (written != nullptr) *written = static_cast<DWORD>(count);
+  host::Draw();
+  return TRUE;
+}
+
+// Windows 9x ignores frequency and duration: the bell rings and the call
+// returns at once.
+BOOL Beep(DWORD /*frequency*/, DWORD /*duration*/) {
+  host::Boot();
+  host::Ring();
+  return TRUE;
+}
+
+void Sleep(DWORD milliseconds) {
+  timespec left{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+int _getch(void) {
+  host::Boot();
+  fflush(stdout);
+  switch (console.kind) {
+    case ConsoleKind::kHeadless: {
+      host::DumpScreen();
+      if (console.queued.empty()) {
+        // A test that runs out of keys would otherwise wait for ever.
+        fprintf(stderr, "_getch: no key queued\n");
+        abort();
+      }
+      int code = console.queued.front();
+      console.queued.pop_front();
+      return code;
+    }
+    case ConsoleKind::kTerminal:
+      if (!console.reader.HasPending()) host::DumpScreen();
+      host::Draw();
+      return console.reader.Next(host::TerminalFd());
+    case ConsoleKind::kNone:
+      break;
+  }
+  // Without a console the keys come from standard input; its end reads as Esc.
+  unsigned char byte = 0;
+  ssize_t got;
+  do {
+    got = read(STDIN_FILENO, &byte, 1);
+  } while (got < 0 && errno == EINTR);
+  return got == 1 ? byte : host::kEsc;
+}
+
+// The direct console write of one character, in order with what went to
+// standard output before it.
+int _putch(int character) {
+  host::Boot();
+  fflush(stdout);
+  if (console.kind == ConsoleKind::kNone) {
+    return fputc(character, stdout) == EOF ? EOF : character;
+  }
+  char byte = static_cast<char>(character);
+  host::Put(&byte, 1);
+  return character;
+}

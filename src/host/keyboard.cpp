@@ -1,0 +1,206 @@
+#include "host/keyboard.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace host {
+
+namespace {
+
+constexpr int kEsc = 27;
+constexpr int kEnter = 13;
+constexpr int kBackspace = 8;
+constexpr int kDel = 0x7f;
+// Lead codes: 0 for the function keys, 0xE0 for the grey cursor block.
+constexpr int kFunctionLead = 0;
+constexpr int kCursorLead = 0xE0;
+// Second codes of the PC keyboard.
+constexpr int kUp = 'H', kDown = 'P', kLeft = 'K', kRight = 'M';
+constexpr int kHome = 'G', kEnd = 'O', kInsert = 'R', kDelete = 'S';
+constexpr int kPageUp = 'I', kPageDown = 'Q';
+constexpr int kF1 = 59;    // F1..F10 are 59..68 after lead 0
+constexpr int kF11 = 133;  // F11 and F12 are 133 and 134 after lead 0xE0
+constexpr int kShiftTab = 15;
+
+// How long the rest of an escape sequence may take to arrive.
+constexpr int kSequenceWaitMs = 50;
+
+void Cursor(int second, std::vector<int>* codes) {
+  codes->push_back(kCursorLead);
+  codes->push_back(second);
+}
+
+void Function(int number, std::vector<int>* codes) {
+  if (number <= 10) {
+    codes->push_back(kFunctionLead);
+    codes->push_back(kF1 + number - 1);
+  } else {
+    codes->push_back(kCursorLead);
+    codes->push_back(kF11 + number - 11);
+  }
+}
+
+// The keys of "ESC [ <number> ~".
+void TildeKey(int number, std::vector<int>* codes) {
+  switch (number) {
+    case 1:
+    case 7:
+      return Cursor(kHome, codes);
+    case 2:
+      return Cursor(kInsert, codes);
+    case 3:
+      return Cursor(kDelete, codes);
+    case 4:
+    case 8:
+      return Cursor(kEnd, codes);
+    case 5:
+      return Cursor(kPageUp, codes);
+    case 6:
+      return Cursor(kPageDown, codes);
+    default:
+      break;
+  }
+  if (number >= 11 && number <= 15) return Function(number - 10, codes);  // F1..F5
+  if (number >= 17 && number <= 21) return Function(number - 11, codes);  // F6..F10
+  if (number == 23 || number == 24) return Function(number - 12, codes);  // F11, F12
+}
+
+// The keys named by the last byte of "ESC [ ..." or "ESC O ...".
+bool FinalKey(char final, std::vector<int>* codes) {
+  switch (final) {
+    case 'A':
+      Cursor(kUp, codes);
+      return true;
+    case 'B':
+      Cursor(kDown, codes);
+      return true;
+    case 'C':
+      Cursor(kRight, codes);
+      return true;
+    case 'D':
+      Cursor(kLeft, codes);
+      return true;
+    case 'H':
+      Cursor(kHome, codes);
+      return true;
+    case 'F':
+      Cursor(kEnd, codes);
+      return true;
+    case 'P':
+    case 'Q':
+    case 'R':
+    case 'S':
+      Function(final - 'P' + 1, codes);
+      return true;
+    default:
+      return false;
+  }
+}
+
+size_t LoneEsc(std::vector<int>* codes) {
+  codes->push_back(kEsc);
+  return 1;
+}
+
+}  // namespace
+
+size_t DecodeKey(const std::string& bytes, bool moreMayCome, std::vector<int>* codes) {
+  auto byte = static_cast<unsigned char>(bytes[0]);
+  if (byte == kDel || byte == kBackspace) {
+    codes->push_back(kBackspace);
+    return 1;
+  }
+  if (byte == '\r') {
+    codes->push_back(kEnter);
+    return 1;
+  }
+  if (byte != kEsc) {
+    codes->push_back(byte);
+    return 1;
+  }
+  // An escape sequence, or Esc itself: wait for more when it may be the former.
+  if (bytes.size() < 2) return moreMayCome ? 0 : LoneEsc(codes);
+  char kind = bytes[1];
+  if (kind == 'O') {
+    if (bytes.size() < 3) return moreMayCome ? 0 : LoneEsc(codes);
+    char final = bytes[2];
+    if (!FinalKey(final, codes)) {
+      // The keypad in application mode: Enter and the digits.
+      if (final == 'M') codes->push_back(kEnter);
+      if (final >= 'p' && final <= 'y') codes->push_back('0' + (final - 'p'));
+    }
+    return 3;
+  }
+  if (kind != '[') return LoneEsc(codes);
+  // "ESC [ [ A".."E": F1..F5 of the Linux console.
+  if (bytes.size() >= 3 && bytes[2] == '[') {
+    if (bytes.size() < 4) return moreMayCome ? 0 : LoneEsc(codes);
+    if (bytes[3] >= 'A' && bytes[3] <= 'E') Function(bytes[3] - 'A' + 1, codes);
+    return 4;
+  }
+  // A control sequence: parameter bytes, intermediate bytes, one final byte.
+  size_t at = 2;
+  while (at < bytes.size() && bytes[at] >= 0x30 && bytes[at] <= 0x3f) ++at;
+  while (at < bytes.size() && bytes[at] >= 0x20 && bytes[at] <= 0x2f) ++at;
+  if (at == bytes.size()) return moreMayCome ? 0 : LoneEsc(codes);
+  char final = bytes[at];
+  if (final < 0x40 || final > 0x7e) return LoneEsc(codes);
+  // Modifiers ("1;5") are dropped: the key counts as pressed alone.
+  int number = std::atoi(bytes.substr(2, at - 2).c_str());
+  if (final == '~') {
+    TildeKey(number, codes);
+  } else if (final == 'Z') {
+    codes->push_back(kFunctionLead);
+    codes->push_back(kShiftTab);
+  } else {
+    FinalKey(final, codes);
+  }
+  return at + 1;
+}
+
+namespace {
+
+// Reads what the terminal has, waiting at most `timeoutMs` (-1: no limit).
+// Answers false when nothing came in time or the terminal is gone.
+bool ReadMore(int fd, int timeoutMs, std::string* bytes, bool* gone) {
+  for (;;) {
+    pollfd waiting{fd, POLLIN, 0};
+    int ready = poll(&waiting, 1, timeoutMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) return false;
+    char chunk[64];
+    ssize_t got = ready < 0 ? -1 : read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      *gone = true;
+      return false;
+    }
+    bytes->append(chunk, static_cast<size_t>(got));
+    return true;
+  }
+}
+
+}  // namespace
+
+int TerminalKeyReader::Next(int fd) {
+  while (codes_.empty()) {
+    bool gone = false;
+    if (bytes_.empty() && !ReadMore(fd, -1, &bytes_, &gone)) return kEsc;
+    std::vector<int> codes;
+    size_t used = DecodeKey(bytes_, true, &codes);
+    if (used == 0) {
+      if (ReadMore(fd, kSequenceWaitMs, &bytes_, &gone)) continue;
+      used = DecodeKey(bytes_, false, &codes);
+    }
+    bytes_.erase(0, used);
+    codes_.insert(codes_.end(), codes.begin(), codes.end());
+  }
+  int code = codes_.front();
+  codes_.pop_front();
+  return code;
+}
+
+}  // namespace host
