@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <ctime>
 #include <string>
 
 #include "format/fat_layout.h"
@@ -186,14 +185,6 @@ TEST(Fat32BootRegion, SixteenBitSizeFieldsStayZeroForSmallVolumes) {
   EXPECT_EQ(0u, Le16(image, 22));
   EXPECT_EQ(66601u, Le32(image, 32));
   EXPECT_EQ(517u, Le32(image, 36));
-}
-
-TEST(VolumeSerial, IsTheClockInSeconds) {
-  const uint32_t before = static_cast<uint32_t>(std::time(nullptr));
-  const uint32_t serial = VolumeSerialFromClock();
-  const uint32_t after = static_cast<uint32_t>(std::time(nullptr));
-  EXPECT_LE(before, serial);
-  EXPECT_LE(serial, after);
 }
 
 }  // namespace
