@@ -16,7 +16,7 @@ struct CardDeviceRecord {
 };
 
 struct CardDeviceTable {
-  static const int kCapacity = 32;
+  static constexpr int kCapacity = 32;
 
   int32_t recordCount;
   CardDeviceRecord records[kCapacity];

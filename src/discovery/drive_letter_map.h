@@ -5,7 +5,7 @@ struct CardDeviceTable;
 
 struct DriveLetterMap {
   // A to Z and the six characters after Z in ASCII.
-  static const int kSlots = 32;
+  static constexpr int kSlots = 32;
 
   char slots[kSlots];
 
