@@ -40,12 +40,15 @@ uint32_t VolumeTotalSectors(PackedChs end, uint32_t startLba, int32_t heads,
 }
 
 // A FAT16 sector holds 256 entries, that is 256 clusters of spc sectors, and
-// each FAT sector also costs one sector in each of the two copies. So the
-// sectors after the boot sector and the 32 root directory sectors are divided
-// by 256 x spc + 2, rounded up: ceil((T - 33) / (256 x spc + 2)).
+// each FAT sector also costs one sector in each of the two copies. The first
+// two entries of the FAT describe no cluster, so the FAT must reach 2 x spc
+// sectors further: ceil((T - 33 + 2 x spc) / (256 x spc + 2)), 33 being the
+// boot sector and the 32 root directory sectors. Without the two reserved
+// entries the reckoning leaves some sizes (a 988 x 16 x 63 card among them)
+// with one cluster more than the FAT can describe.
 uint32_t Fat16FatSectors(uint32_t totalSectors, uint32_t sectorsPerCluster) {
   const uint32_t perSector = 256 * sectorsPerCluster;
-  return (totalSectors + perSector - 32) / (perSector + 2);
+  return (totalSectors + perSector + 2 * sectorsPerCluster - 32) / (perSector + 2);
 }
 
 // A FAT32 sector holds 128 entries; with 32 reserved sectors and no fixed

@@ -79,6 +79,18 @@ TEST(FatSize, WorkedExamplesAndTableEnds) {
   EXPECT_EQ(517u, Fat32FatSectors(66601, 1));
 }
 
+// Every FAT16 volume the table accepts, the 988 x 16 x 63 card's among them,
+// gets a FAT with an entry for each of its clusters plus the two reserved ones.
+TEST(FatSize, Fat16FatCoversEveryCluster) {
+  EXPECT_EQ(244u, Fat16FatSectors(995841, 16));
+  for (uint32_t t = 8401; t <= 4194304; t += (t < 100000 ? 1 : 97)) {
+    const uint32_t spc = LookUpSectorsPerCluster(Fat16ClusterTable, t);
+    const uint32_t fat = Fat16FatSectors(t, spc);
+    const uint64_t clusters = (t - 33 - 2ull * fat) / spc;
+    ASSERT_GE(fat * 256ull, clusters + 2) << "total " << t;
+  }
+}
+
 // Every FAT32 volume the tables accept gets a FAT with an entry for each of
 // its clusters plus the two reserved ones; sampled across all rows.
 TEST(FatSize, Fat32FatCoversEveryCluster) {
