@@ -80,7 +80,11 @@ class CardDiskTest : public ::testing::Test {
     record.ioBase = ioBase;
     record.controlPort = 0x376;
     std::strcpy(record.driveLetters, driveLetters);
-    if (disk == nullptr) disk = new (std::nothrow) CardDisk;
+    if (disk == nullptr) {
+      disk = new (std::nothrow) CardDisk;
+    } else {
+      disk->Destroy();
+    }
     return disk->Open(record, letters, 0);
   }
 
@@ -152,7 +156,6 @@ TEST_F(CardDiskTest, OpenRefusesCardsThatCannotBeAddressed) {
   }
   Machine(2048, 4, 32);
   EXPECT_EQ(OpenDisk("E", 0x1F0), nullptr) << "no card answers IDENTIFY there";
-  disk->Destroy();
   EXPECT_EQ(OpenDisk("E"), disk);
 }
 
@@ -218,7 +221,6 @@ TEST_F(CardDiskTest, ReaderFailuresAndNothingToRead) {
   ASSERT_EQ(OpenDisk("E"), disk);
   EXPECT_EQ(disk->ReadPartitionTable(), -1);
 
-  disk->Destroy();
   ASSERT_EQ(OpenDisk(""), disk);
   int before = host::FindOpenCard(0x170)->volumeLockDepth();
   EXPECT_EQ(disk->ReadPartitionTable(), 0);
