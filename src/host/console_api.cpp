@@ -50,28 +50,33 @@ struct HostConsole {
   bool exitHandlerSet = false;
 };
 
-HostConsole console;
+// Built on first use: tests may start a console while other files are still
+// being initialised, and the exit handler may use it after they are gone.
+HostConsole& TheConsole() {
+  static HostConsole* console = new HostConsole;
+  return *console;
+}
 
 void Ring() {
-  ++console.beeps;
+  ++TheConsole().beeps;
   TerminalBell();
 }
 
 void Draw() {
-  if (console.kind == ConsoleKind::kTerminal) TerminalDraw(console.buffer);
+  if (TheConsole().kind == ConsoleKind::kTerminal) TerminalDraw(TheConsole().buffer);
 }
 
 // Headless, what lands in the buffer also goes on to the real standard
 // output, so that a test log shows it.
 void Echo(const char* data, size_t size) {
-  if (console.kind != ConsoleKind::kHeadless || console.realStdout == nullptr) return;
-  fwrite(data, 1, size, console.realStdout);
-  fflush(console.realStdout);
+  if (TheConsole().kind != ConsoleKind::kHeadless || TheConsole().realStdout == nullptr) return;
+  fwrite(data, 1, size, TheConsole().realStdout);
+  fflush(TheConsole().realStdout);
 }
 
 void Put(const char* data, size_t size) {
   for (size_t i = 0; i < size; ++i) {
-    if (console.buffer.Write(data[i])) Ring();
+    if (TheConsole().buffer.Write(data[i])) Ring();
   }
   Echo(data, size);
   Draw();
@@ -85,14 +90,14 @@ ssize_t WriteToConsole(void* /*cookie*/, const char* data, size_t size) {
 // Standard output becomes the console's stream, unbuffered, so that every
 // printf has reached the buffer when it returns.
 void TakeStandardOutput() {
-  if (console.stream != nullptr) return;
+  if (TheConsole().stream != nullptr) return;
   cookie_io_functions_t functions{nullptr, WriteToConsole, nullptr, nullptr};
   FILE* stream = fopencookie(nullptr, "w", functions);
   if (stream == nullptr) return;
   setvbuf(stream, nullptr, _IONBF, 0);
   fflush(stdout);
-  console.realStdout = stdout;
-  console.stream = stream;
+  TheConsole().realStdout = stdout;
+  TheConsole().stream = stream;
   stdout = stream;
 }
 
@@ -101,12 +106,12 @@ void TakeStandardOutput() {
 // that a reader never sees half a screen.
 void DumpScreen() {
   const char* path = std::getenv("DUNMORE_SCREEN_DUMP");
-  if (path == nullptr || *path == '\0' || console.kind == ConsoleKind::kNone) return;
-  std::string text = "dump " + std::to_string(++console.dumps) + " cursor " +
-                     std::to_string(console.buffer.column()) + " " +
-                     std::to_string(console.buffer.row()) + "\n";
+  if (path == nullptr || *path == '\0' || TheConsole().kind == ConsoleKind::kNone) return;
+  std::string text = "dump " + std::to_string(++TheConsole().dumps) + " cursor " +
+                     std::to_string(TheConsole().buffer.column()) + " " +
+                     std::to_string(TheConsole().buffer.row()) + "\n";
   for (int row = 0; row < ConsoleBuffer::kHeight; ++row) {
-    std::string line = console.buffer.RowText(row);
+    std::string line = TheConsole().buffer.RowText(row);
     line.erase(line.find_last_not_of(' ') + 1);
     text += line + "\n";
   }
@@ -123,78 +128,78 @@ void AtExit() {
 }
 
 void SetExitHandler() {
-  if (console.exitHandlerSet) return;
-  console.exitHandlerSet = true;
+  if (TheConsole().exitHandlerSet) return;
+  TheConsole().exitHandlerSet = true;
   atexit(AtExit);
 }
 
 bool IsOutput(HANDLE handle) {
-  return console.kind != ConsoleKind::kNone && handle == kOutputHandle;
+  return TheConsole().kind != ConsoleKind::kNone && handle == kOutputHandle;
 }
 
 bool IsInput(HANDLE handle) {
-  return console.kind != ConsoleKind::kNone && handle == kInputHandle;
+  return TheConsole().kind != ConsoleKind::kNone && handle == kInputHandle;
 }
 
 }  // namespace
 
 void BootConsole() {
   SetExitHandler();
-  if (console.kind != ConsoleKind::kNone || !isatty(STDIN_FILENO)) return;
+  if (TheConsole().kind != ConsoleKind::kNone || !isatty(STDIN_FILENO)) return;
   if (!TerminalStart()) return;
-  console.kind = ConsoleKind::kTerminal;
+  TheConsole().kind = ConsoleKind::kTerminal;
   TakeStandardOutput();
   Draw();
 }
 
 void StartHeadlessConsole() {
   TerminalStop();
-  console.kind = ConsoleKind::kHeadless;
-  console.buffer = ConsoleBuffer();
-  console.inputMode = kInitialInputMode;
-  console.outputMode = kInitialOutputMode;
-  console.queued.clear();
-  console.beeps = 0;
+  TheConsole().kind = ConsoleKind::kHeadless;
+  TheConsole().buffer = ConsoleBuffer();
+  TheConsole().inputMode = kInitialInputMode;
+  TheConsole().outputMode = kInitialOutputMode;
+  TheConsole().queued.clear();
+  TheConsole().beeps = 0;
   TakeStandardOutput();
   SetExitHandler();
 }
 
 void QueueKeys(const std::string& codes) {
-  for (char code : codes) console.queued.push_back(static_cast<unsigned char>(code));
+  for (char code : codes) TheConsole().queued.push_back(static_cast<unsigned char>(code));
 }
 
 std::vector<std::string> ScreenRows() {
   std::vector<std::string> rows;
   for (int row = 0; row < ConsoleBuffer::kHeight; ++row)
-    rows.push_back(console.buffer.RowText(row));
+    rows.push_back(TheConsole().buffer.RowText(row));
   return rows;
 }
 
 uint16_t AttributeAt(int column, int row) {
-  return console.buffer.At(column, row).attribute;
+  return TheConsole().buffer.At(column, row).attribute;
 }
 
 void CursorPosition(int* column, int* row) {
-  *column = console.buffer.column();
-  *row = console.buffer.row();
+  *column = TheConsole().buffer.column();
+  *row = TheConsole().buffer.row();
 }
 
 int BeepCount() {
-  return console.beeps;
+  return TheConsole().beeps;
 }
 
 uint32_t ConsoleInputMode() {
-  return console.inputMode;
+  return TheConsole().inputMode;
 }
 
 void SetConsoleInputMode(uint32_t mode) {
-  console.inputMode = mode;
+  TheConsole().inputMode = mode;
 }
 
 }  // namespace host
 
-using host::console;
 using host::ConsoleKind;
+using host::TheConsole;
 
 HANDLE GetStdHandle(DWORD which) {
   host::Boot();
@@ -204,16 +209,16 @@ HANDLE GetStdHandle(DWORD which) {
   return INVALID_HANDLE_VALUE;
 }
 
-// Fails, as on Windows, when standard input is not a console.
+// Fails, as on Windows, when standard input is not a TheConsole().
 BOOL GetConsoleMode(HANDLE handle, LPDWORD mode) {
   host::Boot();
   if (mode == nullptr) return FALSE;
   if (host::IsInput(handle)) {
-    *mode = console.inputMode;
+    *mode = TheConsole().inputMode;
     return TRUE;
   }
   if (host::IsOutput(handle)) {
-    *mode = console.outputMode;
+    *mode = TheConsole().outputMode;
     return TRUE;
   }
   return FALSE;
@@ -222,11 +227,11 @@ BOOL GetConsoleMode(HANDLE handle, LPDWORD mode) {
 BOOL SetConsoleMode(HANDLE handle, DWORD mode) {
   host::Boot();
   if (host::IsInput(handle)) {
-    console.inputMode = mode;
+    TheConsole().inputMode = mode;
     return TRUE;
   }
   if (host::IsOutput(handle)) {
-    console.outputMode = mode;
+    TheConsole().outputMode = mode;
     return TRUE;
   }
   return FALSE;
@@ -239,9 +244,9 @@ BOOL GetConsoleScreenBufferInfo(HANDLE output, PCONSOLE_SCREEN_BUFFER_INFO info)
   constexpr SHORT kWidth = host::ConsoleBuffer::kWidth;
   constexpr SHORT kHeight = host::ConsoleBuffer::kHeight;
   info->dwSize = COORD{kWidth, kHeight};
-  info->dwCursorPosition =
-      COORD{static_cast<SHORT>(console.buffer.column()), static_cast<SHORT>(console.buffer.row())};
-  info->wAttributes = console.buffer.attribute();
+  info->dwCursorPosition = COORD{static_cast<SHORT>(TheConsole().buffer.column()),
+                                 static_cast<SHORT>(TheConsole().buffer.row())};
+  info->wAttributes = TheConsole().buffer.attribute();
   info->srWindow = SMALL_RECT{0, 0, kWidth - 1, kHeight - 1};
   info->dwMaximumWindowSize = COORD{kWidth, kHeight};
   return TRUE;
@@ -251,7 +256,7 @@ BOOL SetConsoleTextAttribute(HANDLE output, WORD attribute) {
   host::Boot();
   if (!host::IsOutput(output)) return FALSE;
   fflush(stdout);
-  console.buffer.set_attribute(attribute);
+  TheConsole().buffer.set_attribute(attribute);
   return TRUE;
 }
 
@@ -259,7 +264,7 @@ BOOL SetConsoleCursorPosition(HANDLE output, COORD position) {
   host::Boot();
   if (!host::IsOutput(output)) return FALSE;
   fflush(stdout);
-  if (!console.buffer.SetCursor(position.X, position.Y)) return FALSE;
+  if (!TheConsole().buffer.SetCursor(position.X, position.Y)) return FALSE;
   host::Draw();
   return TRUE;
 }
@@ -271,7 +276,7 @@ BOOL FillConsoleOutputCharacterA(HANDLE output, CHAR character, DWORD length, CO
   if (!host::IsOutput(output)) return FALSE;
   fflush(stdout);
   int cells = static_cast<int>(length > 0x7fffffffu ? 0x7fffffffu : length);
-  int count = console.buffer.Fill(character, cells, start.X, start.Y);
+  int count = TheConsole().buffer.Fill(character, cells, start.X, start.Y);
   if (count < 0) return FALSE;
   if (written != nullptr) *written = static_cast<DWORD>(count);
   host::Draw();
@@ -296,22 +301,22 @@ void Sleep(DWORD milliseconds) {
 int _getch(void) {
   host::Boot();
   fflush(stdout);
-  switch (console.kind) {
+  switch (TheConsole().kind) {
     case ConsoleKind::kHeadless: {
       host::DumpScreen();
-      if (console.queued.empty()) {
+      if (TheConsole().queued.empty()) {
         // A test that runs out of keys would otherwise wait for ever.
         fprintf(stderr, "_getch: no key queued\n");
         abort();
       }
-      int code = console.queued.front();
-      console.queued.pop_front();
+      int code = TheConsole().queued.front();
+      TheConsole().queued.pop_front();
       return code;
     }
     case ConsoleKind::kTerminal:
-      if (!console.reader.HasPending()) host::DumpScreen();
+      if (!TheConsole().reader.HasPending()) host::DumpScreen();
       host::Draw();
-      return console.reader.Next(host::TerminalFd());
+      return TheConsole().reader.Next(host::TerminalFd());
     case ConsoleKind::kNone:
       break;
   }
@@ -329,7 +334,7 @@ int _getch(void) {
 int _putch(int character) {
   host::Boot();
   fflush(stdout);
-  if (console.kind == ConsoleKind::kNone) {
+  if (TheConsole().kind == ConsoleKind::kNone) {
     return fputc(character, stdout) == EOF ? EOF : character;
   }
   char byte = static_cast<char>(character);
