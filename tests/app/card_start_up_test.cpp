@@ -1,0 +1,167 @@
+// Start-up failures and choices: each reached by a machine, checked on the
+// screen, by exit code, and on the card, which must stay as it was.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "support/image.h"
+#include "support/machine_text.h"
+#include "support/program_run.h"
+#include "support/support.h"
+
+using namespace testsupport;
+
+namespace {
+
+std::string Example(const std::string& name) {
+  return std::string(DUNMORE_SOURCE_DIR) + "/machines/" + name;
+}
+
+struct Refusal {
+  const char* name;
+  CardSpec card;
+  std::string version;
+  std::string exampleMachine;  // instead of a made-up one, when set
+  const char* message;
+};
+
+CardSpec Card(int cylinders, int heads, int sectors, const char* badSectors = "") {
+  CardSpec card;
+  card.cylinders = cylinders;
+  card.heads = heads;
+  card.sectors = sectors;
+  card.badSectors = badSectors;
+  return card;
+}
+
+// Runs to the first key wait, checks the message and the exit prompt, then
+// Esc and the exit code; the card must not change.
+void ExpectRefusal(const Refusal& refusal) {
+  TempDir dir;
+  std::string image = dir.File("pccard.img");
+  CreateImage(image, refusal.card);
+  // Something on the card that a write would disturb.
+  WriteSectorBytes(image, 0, std::vector<uint8_t>(512, 0xA5));
+  std::string before = ImageFingerprint(image);
+
+  std::string machine =
+      refusal.exampleMachine.empty()
+          ? WriteMachine(dir.path(), "machine.reg", MachineText(refusal.card, refusal.version))
+          : Example(refusal.exampleMachine);
+  ProgramRun run(dir.path(), machine);
+  Screen screen;
+  ASSERT_TRUE(run.WaitForKeyWait(&screen)) << refusal.name;
+  std::string message = refusal.message;
+  EXPECT_EQ(message, screen.At(20, 15, message.size())) << refusal.name << "\n" << screen.Text();
+  EXPECT_EQ(std::string(80 - 20 - message.size(), ' '),
+            screen.At(20 + static_cast<int>(message.size()), 15, 80))
+      << "row 15 holds more than the message: " << refusal.name;
+  EXPECT_EQ("Press Esc to exit DUNMORE", screen.At(5, 24, 25)) << refusal.name;
+  EXPECT_EQ(1, run.TypeAndWaitExit(kEsc)) << refusal.name;
+  EXPECT_EQ(before, ImageFingerprint(image)) << refusal.name << ": the card was written";
+}
+
+}  // namespace
+
+TEST(CardStartUp, RefusalsShowTheirMessageAndEndWithOne) {
+  const Refusal refusals[] = {
+      {"no card", CardSpec(), "", "no-card.reg", "PC Card HDD not exist!"},
+      {"two KESTREL cards of one name", CardSpec(), "", "two-kestrel-cards.reg",
+       "PC Card HDD not only one!"},
+      {"card without I/O ports", CardSpec(), "", "no-io-resources.reg",
+       "Resource of PC Card is not I/O!"},
+      {"Windows 95 above 2 GB", Card(4162, 16, 63), "4.00.950", "", "Windows95 is to 2GB."},
+      {"unreadable MBR", Card(490, 8, 32, "0"), "4.10.2222", "", "PC Card HDD access error!"},
+      {"no cylinders", Card(0, 8, 32), "4.10.2222", "", "PC Card HDD access error!"},
+      {"no heads", Card(490, 0, 32), "4.10.2222", "", "PC Card HDD access error!"},
+      {"64 sectors per track", Card(490, 8, 64), "4.10.2222", "", "PC Card HDD access error!"},
+      {"negative cylinders", Card(0x8000, 8, 32), "4.10.2222", "", "PC Card HDD access error!"},
+      {"more than 256 logical heads", Card(2048, 129, 63), "4.10.2222", "",
+       "PC Card HDD access error!"},
+  };
+  for (const Refusal& refusal : refusals) {
+    SCOPED_TRACE(refusal.name);
+    Refusal r = refusal;
+    if (r.version.empty()) r.version = "4.10.2222";
+    ExpectRefusal(r);
+  }
+}
+
+TEST(CardStartUp, UnreadableBootSectorOfAListedPartition) {
+  TempDir dir;
+  CardSpec card = Card(490, 8, 32, "32");
+  std::string image = dir.File("pccard.img");
+  CreateImage(image, card);
+  std::vector<uint8_t> mbr(512, 0);
+  // One FAT16 entry from (0, 1, 1) to (489, 7, 32): its boot sector is sector 32.
+  const uint8_t entry[16] = {0, 1, 1, 0, 6, 7, 0x60, 0xE9, 32, 0, 0, 0, 0xE0, 0xE9, 1, 0};
+  std::copy(entry, entry + 16, mbr.begin() + 446);
+  mbr[510] = 0x55;
+  mbr[511] = 0xAA;
+  WriteSectorBytes(image, 0, mbr);
+  std::string before = ImageFingerprint(image);
+  ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));
+  Screen screen;
+  ASSERT_TRUE(run.WaitForKeyWait(&screen));
+  EXPECT_EQ("PC Card HDD access error!", screen.At(20, 15, 25));
+  EXPECT_EQ(1, run.TypeAndWaitExit(kEsc));
+  EXPECT_EQ(before, ImageFingerprint(image));
+}
+
+TEST(CardStartUp, LockHeldByAnotherProcessIsUsedOther) {
+  TempDir dir;
+  CardSpec card;
+  std::string image = dir.File("pccard.img");
+  CreateImage(image, card);
+  pid_t holder = fork();
+  if (holder == 0) {
+    // A group of its own, so that the sleep holding the lock ends with it.
+    setpgid(0, 0);
+    execlp("flock", "flock", image.c_str(), "sleep", "60", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  usleep(300 * 1000);
+  {
+    ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));
+    Screen screen;
+    ASSERT_TRUE(run.WaitForKeyWait(&screen));
+    EXPECT_EQ("PC Card HDD used other!", screen.At(20, 15, 23));
+    EXPECT_EQ(1, run.TypeAndWaitExit(kEsc));
+  }
+  kill(-holder, SIGTERM);
+  int status;
+  waitpid(holder, &status, 0);
+  // Once the other process is gone the card opens.
+  ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));
+  Screen screen;
+  ASSERT_TRUE(run.WaitForKeyWait(&screen));
+  EXPECT_EQ("Choose one of the following:", screen.At(5, 16, 28));
+  EXPECT_EQ(2, run.TypeAndWaitExit(kEsc));
+}
+
+TEST(CardStartUp, TwoGigabyteRuleCountsExactlyTwoGigabytesAsSmall) {
+  TempDir dir;
+  CardSpec card = Card(8192, 16, 32);  // exactly 4,194,304 sectors
+  CreateImage(dir.File("pccard.img"), card);
+  ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card, "4.00.950", "")));
+  Screen screen;
+  ASSERT_TRUE(run.WaitForKeyWait(&screen));
+  EXPECT_EQ("Microsoft Windows 95 4.00.950", screen.At(14, 3, 29));
+  EXPECT_EQ("Physical  8192 cylinders x  16 heads x 32 sectors", screen.At(5, 7, 49));
+  EXPECT_EQ(2, run.TypeAndWaitExit(kEsc));
+}
+
+TEST(CardStartUp, ChoosesAmongSeveralCards) {
+  for (const char* machine : {"two-cards.reg", "card-without-parent.reg"}) {
+    SCOPED_TRACE(machine);
+    TempDir dir;
+    ProgramRun run(dir.path(), Example(machine));
+    Screen screen;
+    ASSERT_TRUE(run.WaitForKeyWait(&screen)) << screen.Text();
+    EXPECT_EQ("Choose one of the following:", screen.At(5, 16, 28)) << screen.Text();
+    EXPECT_EQ(2, run.TypeAndWaitExit(kEsc));
+  }
+}

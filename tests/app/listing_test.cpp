@@ -1,0 +1,101 @@
+// The partition listing of a card that already holds partitions.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "support/golden.h"
+#include "support/image.h"
+#include "support/machine_text.h"
+#include "support/program_run.h"
+#include "support/support.h"
+
+using namespace testsupport;
+
+namespace {
+
+// A 16 x 63 card, so that logical and physical geometry agree.
+const int kHeads = 16;
+const int kSectors = 63;
+
+std::vector<uint8_t> Entry(uint8_t type, int sc, int sh, int ss, int ec, int eh, int es,
+                           uint32_t first, uint32_t count) {
+  std::vector<uint8_t> e(16, 0);
+  e[1] = static_cast<uint8_t>(sh);
+  e[2] = static_cast<uint8_t>(((sc >> 2) & 0xC0) | ss);
+  e[3] = static_cast<uint8_t>(sc & 0xFF);
+  e[4] = type;
+  e[5] = static_cast<uint8_t>(eh);
+  e[6] = static_cast<uint8_t>(((ec >> 2) & 0xC0) | es);
+  e[7] = static_cast<uint8_t>(ec & 0xFF);
+  for (int i = 0; i < 4; ++i) {
+    e[8 + i] = static_cast<uint8_t>(first >> (8 * i));
+    e[12 + i] = static_cast<uint8_t>(count >> (8 * i));
+  }
+  return e;
+}
+
+std::vector<uint8_t> BootSector(size_t labelAt, const char* label, size_t systemAt,
+                                const char* system) {
+  std::vector<uint8_t> sector(512, 0);
+  memcpy(&sector[labelAt], label, 11);
+  memcpy(&sector[systemAt], system, 8);
+  sector[510] = 0x55;
+  sector[511] = 0xAA;
+  return sector;
+}
+
+uint32_t Lba(int c, int h, int s) {
+  return (static_cast<uint32_t>(c) * kHeads + h) * kSectors + s - 1;
+}
+
+}  // namespace
+
+TEST(Listing, ExistingPartitionsInTheExactLayout) {
+  TempDir dir;
+  CardSpec card;
+  card.cylinders = 1016;
+  card.heads = kHeads;
+  card.sectors = kSectors;
+  card.driveLetters = "EFG";
+  std::string image = dir.File("pccard.img");
+  CreateImage(image, card);
+
+  std::vector<uint8_t> mbr(512, 0);
+  const std::vector<uint8_t> entries[4] = {
+      Entry(0x06, 0, 1, 1, 199, 15, 63, Lba(0, 1, 1), (200 * kHeads - 1) * kSectors),
+      Entry(0x0B, 200, 0, 1, 499, 15, 63, Lba(200, 0, 1), 300 * kHeads * kSectors),
+      Entry(0x05, 500, 0, 1, 799, 15, 63, Lba(500, 0, 1), 300 * kHeads * kSectors),
+      Entry(0x07, 800, 0, 1, 1015, 15, 63, Lba(800, 0, 1), 216 * kHeads * kSectors),
+  };
+  for (int i = 0; i < 4; ++i)
+    std::copy(entries[i].begin(), entries[i].end(), mbr.begin() + 446 + 16 * i);
+  mbr[510] = 0x55;
+  mbr[511] = 0xAA;
+  WriteSectorBytes(image, 0, mbr);
+  WriteSectorBytes(image, Lba(0, 1, 1), BootSector(43, "CARD DATA  ", 54, "FAT16   "));
+  WriteSectorBytes(image, Lba(200, 0, 1), BootSector(71, "PHOTOS     ", 82, "FAT32   "));
+  WriteSectorBytes(image, Lba(800, 0, 1), BootSector(43, "NOT FAT    ", 54, "NTFS    "));
+  std::string before = ImageFingerprint(image);
+
+  ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));
+  Screen screen;
+  ASSERT_TRUE(run.WaitForKeyWait(&screen));
+  EXPECT_EQ("            Starting        Ending     Size", screen.At(5, 10, 43));
+  EXPECT_EQ("Type      Cyl Head  Sct  Cyl Head  Sct   MB System   Label", screen.At(5, 11, 58));
+  // Rows as the screen holds them, trailing blanks removed: the system name
+  // at column 49, the label right-aligned in columns 58 to 68.
+  EXPECT_EQ("     FAT16big    0    1    1  199   15   63   98 FAT16    CARD DATA", screen.rows[12]);
+  EXPECT_EQ("     FAT32     200    0    1  499   15   63  147 FAT32    PHOTOS", screen.rows[13]);
+  EXPECT_EQ("     EXT       500    0    1  799   15   63  147", screen.rows[14]);
+  EXPECT_EQ("     NONDOS    800    0    1 1015   15   63  106 UNKNOWN", screen.rows[15]);
+  ExpectGoldenScreen(screen, "listing_four_partitions");
+
+  // "1" plans one partition over the card in place of the four.
+  ASSERT_TRUE(run.Type("1", nullptr));
+  ASSERT_TRUE(run.Type(kEnter, &screen));
+  EXPECT_EQ("     FAT16big    0    0    1 1015   15   63  500 UNKNOWN", screen.rows[12]);
+  EXPECT_EQ("", screen.rows[13]);
+  EXPECT_EQ(2, run.TypeAndWaitExit(kEsc));
+  EXPECT_EQ(before, ImageFingerprint(image));
+}

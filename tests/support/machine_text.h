@@ -1,0 +1,29 @@
+// Machines for tests: the default machine with its card and version changed.
+#pragma once
+
+#include <string>
+
+namespace testsupport {
+
+struct CardSpec {
+  int cylinders = 490;
+  int heads = 8;
+  int sectors = 32;
+  std::string image = "pccard.img";
+  std::string model = "KESTREL CF 64MB";
+  std::string serialNumber = "KS10012345";
+  std::string driveLetters = "E";  // both the MIRT card's and the devnode's
+  std::string badSectors;          // the card's BadSectors value, if any
+};
+
+// machines/default.reg with the card and the Windows 9x version replaced.
+std::string MachineText(const CardSpec& card, const std::string& versionNumber = "4.10.2222",
+                        const std::string& subVersion = " A ");
+
+// Writes the text to dir/name and returns the path.
+std::string WriteMachine(const std::string& dir, const std::string& name, const std::string& text);
+
+// Creates a sparse image of cylinders x heads x sectors x 512 bytes.
+void CreateImage(const std::string& path, const CardSpec& card);
+
+}  // namespace testsupport

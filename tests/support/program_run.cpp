@@ -1,0 +1,184 @@
+#include "support/program_run.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testsupport {
+
+const char kEsc[] = "\x1b";
+const char kEnter[] = "\r";
+const char kBackspace[] = "\x7f";
+const char kUpArrow[] = "\x1b[A";
+const char kF1[] = "\x1bOP";
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void SleepMs(int ms) {
+  usleep(static_cast<useconds_t>(ms) * 1000);
+}
+
+}  // namespace
+
+std::string Screen::At(int column, int row, size_t length) const {
+  return Row(row).substr(static_cast<size_t>(column), length);
+}
+
+std::string Screen::Row(int row) const {
+  std::string text = row >= 0 && row < static_cast<int>(rows.size()) ? rows[row] : "";
+  if (text.size() < 80) text.append(80 - text.size(), ' ');
+  return text;
+}
+
+std::string Screen::Text() const {
+  std::string text;
+  for (const std::string& row : rows) text += row + "\n";
+  return text;
+}
+
+ProgramRun::ProgramRun(const std::string& workDir, const std::string& machine,
+                       const std::map<std::string, std::string>& extraEnv) {
+  dumpPath_ = workDir + "/.screen-dump";
+  unlink(dumpPath_.c_str());
+  struct winsize size;
+  memset(&size, 0, sizeof size);
+  size.ws_col = 80;
+  size.ws_row = 25;
+  pid_ = forkpty(&master_, nullptr, nullptr, &size);
+  if (pid_ < 0) throw std::runtime_error("forkpty failed");
+  if (pid_ == 0) {
+    if (chdir(workDir.c_str()) != 0) _exit(126);
+    if (machine.empty()) {
+      unsetenv("DUNMORE_MACHINE");
+    } else {
+      setenv("DUNMORE_MACHINE", machine.c_str(), 1);
+    }
+    setenv("DUNMORE_SCREEN_DUMP", dumpPath_.c_str(), 1);
+    setenv("TERM", "xterm", 1);
+    for (const auto& [name, value] : extraEnv) setenv(name.c_str(), value.c_str(), 1);
+    execl(DUNMORE_EXE, DUNMORE_EXE, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  drainer_ = std::thread([this] { Drain(); });
+}
+
+ProgramRun::~ProgramRun() {
+  if (!exited_ && pid_ > 0) {
+    kill(pid_, SIGKILL);
+    int status;
+    waitpid(pid_, &status, 0);
+  }
+  stop_ = true;
+  if (drainer_.joinable()) drainer_.join();
+  if (master_ >= 0) close(master_);
+}
+
+// The terminal must be read all the time, or the program blocks on a full
+// pseudo-terminal.
+void ProgramRun::Drain() {
+  char chunk[4096];
+  while (!stop_) {
+    struct pollfd p = {master_, POLLIN, 0};
+    if (poll(&p, 1, 20) <= 0) continue;
+    ssize_t n = read(master_, chunk, sizeof chunk);
+    if (n <= 0) {
+      SleepMs(5);
+      continue;
+    }
+    std::lock_guard<std::mutex> hold(outputMutex_);
+    output_.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+std::string ProgramRun::TerminalOutput() const {
+  std::lock_guard<std::mutex> hold(outputMutex_);
+  return output_;
+}
+
+bool ProgramRun::ReadDump(Screen* screen) const {
+  std::ifstream in(dumpPath_);
+  if (!in) return false;
+  std::string header;
+  if (!std::getline(in, header)) return false;
+  Screen parsed;
+  if (sscanf(header.c_str(), "dump %d cursor %d %d", &parsed.dumpNumber, &parsed.cursorColumn,
+             &parsed.cursorRow) != 3) {
+    return false;
+  }
+  std::string row;
+  while (std::getline(in, row)) parsed.rows.push_back(row);
+  if (parsed.rows.size() != 25) return false;
+  *screen = parsed;
+  return true;
+}
+
+bool ProgramRun::Exited() {
+  if (exited_) return true;
+  int status;
+  pid_t done = waitpid(pid_, &status, WNOHANG);
+  if (done == pid_) {
+    exited_ = true;
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  return exited_;
+}
+
+bool ProgramRun::WaitForKeyWait(Screen* screen, int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Clock::now() < deadline) {
+    Screen current;
+    if (ReadDump(&current) && current.dumpNumber > seenDumps_) {
+      // A dump written as the program ends is no key wait.
+      if (Exited()) return false;
+      seenDumps_ = current.dumpNumber;
+      if (screen != nullptr) *screen = current;
+      return true;
+    }
+    if (Exited()) return false;
+    SleepMs(5);
+  }
+  return false;
+}
+
+bool ProgramRun::Type(const std::string& bytes, Screen* screen) {
+  if (write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+    return false;
+  }
+  return WaitForKeyWait(screen);
+}
+
+int ProgramRun::WaitExit(int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Clock::now() < deadline) {
+    if (Exited()) return exitCode_;
+    SleepMs(5);
+  }
+  return -1;
+}
+
+int ProgramRun::TypeAndWaitExit(const std::string& bytes, int timeoutMs) {
+  if (write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) return -1;
+  return WaitExit(timeoutMs);
+}
+
+Screen ProgramRun::LastScreen() const {
+  Screen screen;
+  ReadDump(&screen);
+  return screen;
+}
+
+}  // namespace testsupport

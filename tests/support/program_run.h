@@ -1,0 +1,81 @@
+// Runs the real program in a pseudo-terminal of 80 x 25, types keys into it
+// and reads its screen back through the host's screen dump.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+struct Screen {
+  int dumpNumber = 0;
+  int cursorColumn = -1;
+  int cursorRow = -1;
+  std::vector<std::string> rows;  // 25 rows, trailing blanks removed
+
+  // The characters at (column, row), blanks included up to length.
+  std::string At(int column, int row, size_t length) const;
+  // Row text padded with blanks to 80 columns.
+  std::string Row(int row) const;
+  std::string Text() const;  // all rows, one per line
+};
+
+class ProgramRun {
+ public:
+  // Starts the program in workDir. machine is the DUNMORE_MACHINE value,
+  // or empty for the built-in default machine.
+  ProgramRun(const std::string& workDir, const std::string& machine,
+             const std::map<std::string, std::string>& extraEnv = {});
+  ~ProgramRun();
+  ProgramRun(const ProgramRun&) = delete;
+  ProgramRun& operator=(const ProgramRun&) = delete;
+
+  // Waits until the program waits for a key (a new screen dump). False on
+  // time-out or when the program ended first.
+  bool WaitForKeyWait(Screen* screen, int timeoutMs = 10000);
+  // Types the bytes and waits until the program waits for the next key.
+  // False when it ended instead (then Exited() tells).
+  bool Type(const std::string& bytes, Screen* screen = nullptr);
+  // Types the bytes and waits for the program to end; its exit code, or -1.
+  int TypeAndWaitExit(const std::string& bytes, int timeoutMs = 10000);
+  int WaitExit(int timeoutMs = 10000);
+  bool Exited();
+
+  // The last dump written (the one at exit included).
+  Screen LastScreen() const;
+  // Everything the program sent to the terminal.
+  std::string TerminalOutput() const;
+  pid_t pid() const { return pid_; }
+  // The terminal side the test holds (its settings are the terminal's).
+  int terminal() const { return master_; }
+
+ private:
+  bool ReadDump(Screen* screen) const;
+  void Drain();
+
+  std::string dumpPath_;
+  pid_t pid_ = -1;
+  int master_ = -1;
+  int seenDumps_ = 0;
+  int exitCode_ = -1;
+  bool exited_ = false;
+  std::thread drainer_;
+  std::atomic<bool> stop_{false};
+  mutable std::mutex outputMutex_;
+  std::string output_;
+};
+
+// Keys as a terminal sends them.
+extern const char kEsc[];
+extern const char kEnter[];
+extern const char kBackspace[];
+extern const char kUpArrow[];
+extern const char kF1[];
+
+}  // namespace testsupport
