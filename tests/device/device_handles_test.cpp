@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "channel_fixture.h"
+#include "win32/win32.h"
+
+namespace {
+
+using channeltest::CardKey;
+using channeltest::ChannelTest;
+
+HANDLE Open(const char* name) {
+  return CreateFileA(name, 0, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+}
+
+TEST_F(ChannelTest, DeviceNamesOpenCaseInsensitively) {
+  HANDLE mirt = Open("\\\\.\\mirt.vxd");
+  HANDLE vwin32 = Open("\\\\.\\VWIN32");
+  ASSERT_NE(INVALID_HANDLE_VALUE, mirt);
+  ASSERT_NE(INVALID_HANDLE_VALUE, vwin32);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, Open("\\\\.\\OTHER.VXD"));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, Open("MIRT.VXD"));
+  EXPECT_NE(nullptr, host::FindOpenCard(0x170));
+  EXPECT_EQ(nullptr, host::FindOpenCard(0x1E0));
+  EXPECT_EQ(0, host::OpenKeyCount());
+  EXPECT_TRUE(CloseHandle(mirt));
+  EXPECT_FALSE(CloseHandle(mirt)) << "already closed";
+  EXPECT_EQ(nullptr, host::FindOpenCard(0x170)) << "no pass-through handle left";
+  EXPECT_TRUE(CloseHandle(vwin32));
+  EXPECT_FALSE(CloseHandle(nullptr));
+  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+  int unknown = 0;
+  EXPECT_FALSE(CloseHandle(&unknown));
+  DWORD returned = 0;
+  EXPECT_FALSE(DeviceIoControl(&unknown, 6, &returned, 4, nullptr, 0, &returned, nullptr));
+}
+
+TEST_F(ChannelTest, Vwin32OpensWithoutTheDriverAndMapsEveryLetterToTheFixedDisk) {
+  LoadMachine({DefaultCard()}, false);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, Open("\\\\.\\MIRT.VXD"));
+  theDiskChannel.vwin32Handle = Open("\\\\.\\vwin32");
+  ASSERT_NE(INVALID_HANDLE_VALUE, theDiskChannel.vwin32Handle);
+  EXPECT_EQ(0x80, theDiskChannel.GetDriveMapInfo('E'));
+  EXPECT_EQ(-1, theDiskChannel.GetDriveMapInfo('['));
+}
+
+TEST_F(ChannelTest, CardsGetUnitsInTurnAndLockTheirOwnMedium) {
+  CardKey first = DefaultCard();
+  first.extra = "";
+  CardKey second = first;
+  second.name = "01e0";
+  second.controlPort = 0x3EE;
+  second.image = dir.File("second.img");
+  second.driveLetters = "fG";
+  LoadMachine({first, second});
+  theDiskChannel.Open();
+  EXPECT_EQ(0x81, theDiskChannel.GetDriveMapInfo('E'));
+  EXPECT_EQ(0x82, theDiskChannel.GetDriveMapInfo('g'));
+  ASSERT_NE(nullptr, host::FindOpenCard(0x1E0));
+  EXPECT_EQ(0x3EE, host::FindOpenCard(0x1E0)->settings().controlPort);
+  theDiskChannel.driveLetter = 'F';
+  ASSERT_EQ(0, theDiskChannel.LockVolume());
+  EXPECT_FALSE(channeltest::FreeForOthers(second.image));
+  EXPECT_TRUE(channeltest::FreeForOthers(image));
+}
+
+TEST_F(ChannelTest, MalformedCardKeysKeepTheDriverFromOpening) {
+  struct Case {
+    const char* what;
+    CardKey card;
+    const char* message;
+  };
+  CardKey noImage = DefaultCard();
+  noImage.image = "";
+  CardKey badList = DefaultCard();
+  badList.extra = "\"BadSectors\"=\"12-x\"\n";
+  CardKey badName = DefaultCard();
+  badName.name = "17";
+  CardKey badLetters = DefaultCard();
+  badLetters.driveLetters = "E:";
+  CardKey noFolder = DefaultCard();
+  noFolder.image = dir.File("missing/card.img");
+  CardKey bigHeads = DefaultCard();
+  bigHeads.heads = 0x10000;
+  for (const Case& c :
+       {Case{"no image", noImage, "\"Image\""}, Case{"bad list", badList, "\"BadSectors\""},
+        Case{"bad name", badName, "Cards\\17"}, Case{"bad letters", badLetters, "\"DriveLetters\""},
+        Case{"no folder", noFolder, "missing/card.img"},
+        Case{"big heads", bigHeads, "\"Heads\""}}) {
+    SCOPED_TRACE(c.what);
+    LoadMachine({c.card});
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("\\\\.\\MIRT.VXD"));
+    std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, message.find("VxD\\MIRT\\Cards\\")) << message;
+    EXPECT_NE(std::string::npos, message.find(c.message)) << message;
+    EXPECT_EQ(0, host::OpenKeyCount()) << "every registry key read is closed again";
+  }
+}
+
+}  // namespace
