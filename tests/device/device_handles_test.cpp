@@ -36,6 +36,15 @@ TEST_F(ChannelTest, DeviceNamesOpenCaseInsensitively) {
   EXPECT_FALSE(DeviceIoControl(&unknown, 6, &returned, 4, nullptr, 0, &returned, nullptr));
 }
 
+TEST_F(ChannelTest, ClosingTheVwin32HandleDropsItsLocks) {
+  theDiskChannel.Open();
+  theDiskChannel.driveLetter = 'E';
+  ASSERT_EQ(0, theDiskChannel.LockVolume());
+  ASSERT_TRUE(CloseHandle(theDiskChannel.vwin32Handle));
+  theDiskChannel.vwin32Handle = INVALID_HANDLE_VALUE;
+  EXPECT_TRUE(channeltest::FreeForOthers(image));
+}
+
 TEST_F(ChannelTest, Vwin32OpensWithoutTheDriverAndMapsEveryLetterToTheFixedDisk) {
   LoadMachine({DefaultCard()}, false);
   EXPECT_EQ(INVALID_HANDLE_VALUE, Open("\\\\.\\MIRT.VXD"));

@@ -39,17 +39,6 @@ std::vector<uint8_t> Pattern(int sectors) {
   return data;
 }
 
-TEST(AtaRequestRecord, BuildsFromZeroWithLittleEndianFields) {
-  AtaRequest request;
-  std::memset(request.bytes, 0xFF, sizeof request.bytes);
-  request.Build(kAtaReadSectors, 0x1234, 15, 63, 255);
-  EXPECT_EQ(Request(0x20, 0x1234, 15, 63, 255, 0),
-            std::vector<uint8_t>(request.bytes, request.bytes + 32));
-  request.MarkWrite();
-  EXPECT_EQ(Request(0x20, 0x1234, 15, 63, 255, 10),
-            std::vector<uint8_t>(request.bytes, request.bytes + 32));
-}
-
 TEST(SwapBytePairsTest, SwapsWholePairsOnly) {
   uint8_t buffer[] = {1, 2, 3, 4, 5};
   SwapBytePairs(buffer, 5);

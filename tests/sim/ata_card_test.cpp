@@ -11,9 +11,7 @@
 
 namespace {
 
-using testsupport::ReadFile;
 using testsupport::TempDir;
-using testsupport::WriteFile;
 
 // 20 cylinders x 4 heads x 8 sectors: 640 sectors, small enough to compare
 // whole images yet with many track and cylinder ends.
@@ -40,12 +38,6 @@ std::string AtaText(const uint8_t* block, int word, int chars) {
   std::string text;
   for (int i = 0; i < chars; ++i) text += static_cast<char>(block[2 * word + (i ^ 1)]);
   return text;
-}
-
-std::vector<uint8_t> Pattern(uint32_t sectors, uint8_t seed) {
-  std::vector<uint8_t> data(sectors * 512);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i / 512 * 7 + i + seed);
-  return data;
 }
 
 TEST(AtaCardIdentify, FillsCompactFlashIdentifyBlock) {
@@ -109,67 +101,6 @@ TEST(AtaCardMedium, NewImageIsSparseAtFullSizeAndReadsZeros) {
   EXPECT_EQ(std::vector<uint8_t>(3 * 512, 0), data);
 }
 
-TEST(AtaCardMedium, ExistingImageIsUsedAsItIs) {
-  TempDir dir;
-  std::string path = dir.File("old.img");
-  WriteFile(path, std::string(512, 'x') + std::string(512, 'y'));
-  sim::AtaCard card(SmallCard(path));
-  std::string error;
-  ASSERT_TRUE(card.OpenMedium(&error)) << error;
-  EXPECT_EQ(1024u, ReadFile(path).size());
-
-  uint8_t sector[512];
-  ASSERT_TRUE(card.ReadSectors(0, 0, 2, 1, sector));
-  EXPECT_EQ('y', sector[0]);
-  EXPECT_FALSE(card.ReadSectors(0, 0, 3, 1, sector)) << "past the end of a short image";
-  std::vector<uint8_t> two(1024);
-  EXPECT_FALSE(card.ReadSectors(0, 0, 2, 2, two.data())) << "a run reaching past the end";
-  std::vector<uint8_t> data = Pattern(2, 1);
-  EXPECT_FALSE(card.WriteSectors(0, 0, 2, 2, data.data()));
-  EXPECT_EQ(1024u, ReadFile(path).size()) << "a failed write does not grow the image";
-  EXPECT_EQ(0, std::memcmp(ReadFile(path).data() + 512, data.data(), 512))
-      << "the sector before the end was written";
-}
-
-TEST(AtaCardMedium, MissingFolderFailsToOpen) {
-  TempDir dir;
-  sim::AtaCard card(SmallCard(dir.File("no/such/card.img")));
-  std::string error;
-  EXPECT_FALSE(card.OpenMedium(&error));
-  EXPECT_NE(std::string::npos, error.find("card.img"));
-  uint8_t sector[512];
-  EXPECT_FALSE(card.ReadSectors(0, 0, 1, 1, sector));
-}
-
-TEST(AtaCardTransfer, RunsOnAcrossTrackAndCylinderEnds) {
-  TempDir dir;
-  std::string path = dir.File("card.img");
-  sim::AtaCard card(SmallCard(path));
-  std::string error;
-  ASSERT_TRUE(card.OpenMedium(&error)) << error;
-
-  // Cylinder 2, head 3, sector 5 is sector (2*4+3)*8+4 = 92; 255 sectors run
-  // through the rest of the track, the cylinder end and many more.
-  std::vector<uint8_t> data = Pattern(255, 3);
-  ASSERT_TRUE(card.WriteSectors(2, 3, 5, 255, data.data()));
-  std::string image = ReadFile(path);
-  ASSERT_EQ(640u * 512, image.size());
-  EXPECT_EQ(0, std::memcmp(image.data() + 92 * 512, data.data(), data.size()));
-  EXPECT_EQ(std::string(512, '\0'), image.substr(91 * 512, 512));
-  EXPECT_EQ(std::string(512, '\0'), image.substr(347 * 512, 512));
-
-  std::vector<uint8_t> back(255 * 512);
-  ASSERT_TRUE(card.ReadSectors(2, 3, 5, 255, back.data()));
-  EXPECT_EQ(data, back);
-
-  ASSERT_EQ(2u, card.transfers.size());
-  EXPECT_EQ(0x30, card.transfers[0].command);
-  EXPECT_EQ(92u, card.transfers[0].firstSector);
-  EXPECT_EQ(255u, card.transfers[0].count);
-  EXPECT_TRUE(card.transfers[0].succeeded);
-  EXPECT_EQ(0x20, card.transfers[1].command);
-}
-
 TEST(AtaCardTransfer, RefusesAddressesOutsideTheGeometry) {
   TempDir dir;
   sim::AtaCard card(SmallCard(dir.File("card.img")));
@@ -185,29 +116,6 @@ TEST(AtaCardTransfer, RefusesAddressesOutsideTheGeometry) {
   EXPECT_FALSE(card.ReadSectors(19, 3, 7, 3, data.data())) << "runs off the last sector";
   EXPECT_TRUE(card.ReadSectors(19, 3, 7, 2, data.data()));
   for (size_t i = 0; i + 1 < card.transfers.size(); ++i) EXPECT_FALSE(card.transfers[i].succeeded);
-}
-
-TEST(AtaCardTransfer, BadSectorFailsTheTransferAfterWritingThoseBeforeIt) {
-  TempDir dir;
-  std::string path = dir.File("card.img");
-  sim::CardSettings s = SmallCard(path);
-  s.badSectors = {{100, 102}, {7, 7}};
-  sim::AtaCard card(s);
-  std::string error;
-  ASSERT_TRUE(card.OpenMedium(&error)) << error;
-
-  std::vector<uint8_t> data = Pattern(20, 9);
-  // Sectors 90..109: 100 is the first bad one.
-  EXPECT_FALSE(card.WriteSectors(2, 3, 3, 20, data.data()));
-  std::string image = ReadFile(path);
-  EXPECT_EQ(0, std::memcmp(image.data() + 90 * 512, data.data(), 10 * 512));
-  EXPECT_EQ(std::string(10 * 512, '\0'), image.substr(100 * 512, 10 * 512));
-
-  uint8_t sector[512];
-  EXPECT_FALSE(card.ReadSectors(0, 0, 8, 1, sector)) << "sector 7";
-  EXPECT_TRUE(card.ReadSectors(0, 0, 7, 1, sector));
-  EXPECT_TRUE(card.ReadSectors(0, 1, 1, 1, sector));
-  EXPECT_FALSE(card.ReadSectors(3, 0, 7, 1, sector)) << "sector 102, the end of the range";
 }
 
 }  // namespace

@@ -81,28 +81,6 @@ TEST_F(PassThroughDriverTest, CommandsGoToTheCardAtThePortsLastSet) {
   EXPECT_TRUE(second.transfers.empty());
 }
 
-TEST_F(PassThroughDriverTest, MovesSectorsByTheRequestCountNotTheOutputLength) {
-  ASSERT_TRUE(SetPorts(0x1E0, 0x3EE));
-  std::vector<uint8_t> data(6 * 512);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13);
-  // Head 1, sector 3 of cylinder 4: a run over the track and cylinder end.
-  Request write(0x30, 4, 1, 3, 6);
-  write.bytes[16] = 10;
-  ASSERT_TRUE(driver.Control(4, write.bytes, 32, data.data(), 4));
-  std::vector<uint8_t> back(6 * 512);
-  Request read(0x20, 4, 1, 3, 6);
-  ASSERT_TRUE(driver.Control(3, read.bytes, 32, back.data(), 4));
-  EXPECT_EQ(data, back);
-  ASSERT_EQ(2u, second.transfers.size());
-  EXPECT_EQ((4u * 2 + 1) * 4 + 2, second.transfers[0].firstSector);
-  EXPECT_EQ(6u, second.transfers[0].count);
-
-  ASSERT_EQ(3u, driver.calls.size());
-  EXPECT_EQ(4u, driver.calls[1].code);
-  EXPECT_EQ(std::vector<uint8_t>(write.bytes, write.bytes + 32), driver.calls[1].input);
-  EXPECT_EQ(4u, driver.calls[1].outputSize);
-}
-
 TEST_F(PassThroughDriverTest, RefusesMismatchedCodesAndShortRecords) {
   ASSERT_TRUE(SetPorts(0x170, 0x376));
   uint8_t data[512] = {};

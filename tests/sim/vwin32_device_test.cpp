@@ -1,9 +1,6 @@
 #include "sim/vwin32_device.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdint>
@@ -16,15 +13,6 @@ namespace {
 using testsupport::TempDir;
 
 enum { kEbx, kEdx, kEcx, kEax, kEdi, kEsi, kFlags };
-
-// True when another open file description can take the lock right now.
-bool FreeForOthers(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return false;
-  bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  close(fd);
-  return free;
-}
 
 class Vwin32DeviceTest : public ::testing::Test {
  protected:
@@ -83,45 +71,6 @@ TEST_F(Vwin32DeviceTest, DriveMapGivesTheCardUnitForItsLettersOnly) {
   EXPECT_EQ(-1, UnitOf(device, 27));
   auto regs = Call(device, 0x086F, 5, 0);
   EXPECT_TRUE(Carry(regs)) << "no buffer";
-}
-
-TEST_F(Vwin32DeviceTest, LocksNestInOneProcessAndShutOutOthers) {
-  const std::string& image = card->settings().image;
-  sim::Vwin32Device device({card.get()});
-  EXPECT_TRUE(FreeForOthers(image)) << "the medium alone takes no lock";
-  EXPECT_FALSE(Carry(Call(device, 0x084B, 0x83, 0)));
-  EXPECT_FALSE(Carry(Call(device, 0x084B, 0x83, 4)));
-  EXPECT_FALSE(FreeForOthers(image));
-  EXPECT_EQ(2, card->volumeLockDepth());
-
-  EXPECT_FALSE(Carry(Call(device, 0x086B, 0x83, 0)));
-  EXPECT_FALSE(FreeForOthers(image)) << "one hold is left";
-  EXPECT_FALSE(Carry(Call(device, 0x086B, 0x83, 0)));
-  EXPECT_TRUE(FreeForOthers(image));
-  EXPECT_TRUE(Carry(Call(device, 0x086B, 0x83, 0))) << "nothing left to unlock";
-}
-
-TEST_F(Vwin32DeviceTest, LockHeldElsewhereFailsWithCarry) {
-  int other = open(card->settings().image.c_str(), O_RDONLY);
-  ASSERT_GE(other, 0);
-  ASSERT_EQ(0, flock(other, LOCK_EX | LOCK_NB));
-  sim::Vwin32Device device({card.get()});
-  auto regs = Call(device, 0x084B, 0x83, 0);
-  EXPECT_TRUE(Carry(regs));
-  EXPECT_EQ(0, card->volumeLockDepth());
-  close(other);
-  EXPECT_FALSE(Carry(Call(device, 0x084B, 0x83, 0)));
-}
-
-TEST_F(Vwin32DeviceTest, ClosingTheDeviceGivesBackItsLocks) {
-  {
-    sim::Vwin32Device device({card.get()});
-    Call(device, 0x084B, 0x83, 0);
-    Call(device, 0x084B, 0x83, 4);
-    ASSERT_FALSE(FreeForOthers(card->settings().image));
-  }
-  EXPECT_EQ(0, card->volumeLockDepth());
-  EXPECT_TRUE(FreeForOthers(card->settings().image));
 }
 
 TEST_F(Vwin32DeviceTest, OtherUnitsAndCallsAreAnsweredLikeWindows) {
