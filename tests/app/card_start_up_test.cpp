@@ -165,3 +165,18 @@ TEST(CardStartUp, ChoosesAmongSeveralCards) {
     EXPECT_EQ(2, run.TypeAndWaitExit(kEsc));
   }
 }
+
+TEST(CardStartUp, ACardSingledOutAmongSeveralNeedsItsIoPortsToo) {
+  TempDir dir;
+  std::string text = ReadFile(Example("two-cards.reg"));
+  // The first card, the one chosen, gets an Allocation of four ports.
+  const std::string eightPorts = "70,01,77,01";
+  size_t at = text.find(eightPorts);
+  ASSERT_NE(std::string::npos, at);
+  text.replace(at, eightPorts.size(), "70,01,73,01");
+  ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", text));
+  Screen screen;
+  ASSERT_TRUE(run.WaitForKeyWait(&screen));
+  EXPECT_EQ("Resource of PC Card is not I/O!", screen.At(20, 15, 31));
+  EXPECT_EQ(1, run.TypeAndWaitExit(kEsc));
+}
