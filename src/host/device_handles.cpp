@@ -1,6 +1,8 @@
 #include "host/device_handles.h"
 
+#include <signal.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -103,6 +105,12 @@ class CardKeyReader {
   std::string name_;
 };
 
+// The power cut a card's "KillAtWrite" asks for: the process ends at once,
+// with no chance to finish, flush or clean up anything.
+void CutPower() {
+  kill(getpid(), SIGKILL);
+}
+
 bool ParseIoBase(const std::string& name, uint16_t* ioBase) {
   if (name.size() != 4) return false;
   unsigned value = 0;
@@ -174,6 +182,23 @@ bool ReadCard(HKEY cards, const std::string& name, uint8_t defaultUnit,
     if (found < 0) ok = false;
     if (found > 0 && !sim::ParseSectorList(text, &settings->badSectors, &error)) {
       ok = card.Fail("\"BadSectors\": " + error);
+    }
+  }
+  if (ok) {
+    std::string text;
+    std::string error;
+    found = card.String("BadWriteSectors", &text);
+    if (found < 0) ok = false;
+    if (found > 0 && !sim::ParseSectorList(text, &settings->badWriteSectors, &error)) {
+      ok = card.Fail("\"BadWriteSectors\": " + error);
+    }
+  }
+  if (ok) {
+    found = card.Dword("KillAtWrite", &value);
+    if (found < 0) ok = false;
+    if (found > 0) {
+      settings->killAtWrite = value;
+      settings->powerCut = CutPower;
     }
   }
   RegCloseKey(key);

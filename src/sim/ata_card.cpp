@@ -121,18 +121,26 @@ bool AtaCard::ReadSectors(uint32_t cylinder, uint32_t head, uint32_t sector, uin
 
 bool AtaCard::WriteSectors(uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
                            const uint8_t* data) {
+  if (++writeCommands_ == settings_.killAtWrite && settings_.powerCut != nullptr) {
+    settings_.powerCut();
+  }
   return Move(kWriteSectors, cylinder, head, sector, count, nullptr, data);
 }
 
 // The sector number of the first listed bad sector in [first, first + count),
-// or first + count when there is none.
-uint32_t AtaCard::FirstBadSector(uint32_t first, uint32_t count) const {
+// or first + count when there is none. Sectors that only refuse writes count
+// for writes alone.
+uint32_t AtaCard::FirstBadSector(uint32_t first, uint32_t count, bool writing) const {
   uint32_t end = first + count;
   uint32_t bad = end;
-  for (const SectorRange& range : settings_.badSectors) {
-    if (range.last < first || range.first >= end) continue;
-    bad = std::min(bad, std::max(range.first, first));
-  }
+  auto lower = [&](const std::vector<SectorRange>& ranges) {
+    for (const SectorRange& range : ranges) {
+      if (range.last < first || range.first >= end) continue;
+      bad = std::min(bad, std::max(range.first, first));
+    }
+  };
+  lower(settings_.badSectors);
+  if (writing) lower(settings_.badWriteSectors);
   return bad;
 }
 
@@ -156,7 +164,9 @@ bool AtaCard::Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t s
   uint64_t usable = std::min<uint64_t>(count, geometrySectors - first);
   uint64_t mediumSectors = MediumSize(fd_) / kSectorSize;
   usable = mediumSectors > first ? std::min(usable, mediumSectors - first) : 0;
-  usable = FirstBadSector(static_cast<uint32_t>(first), static_cast<uint32_t>(usable)) - first;
+  usable = FirstBadSector(static_cast<uint32_t>(first), static_cast<uint32_t>(usable),
+                          writeFrom != nullptr) -
+           first;
 
   uint64_t offset = first * kSectorSize;
   uint32_t bytes = static_cast<uint32_t>(usable) * kSectorSize;

@@ -31,6 +31,15 @@ struct CardSettings {
   std::string driveLetters;  // the drives VWIN32 maps to this card
   uint8_t int13Unit = 0x81;
   std::vector<SectorRange> badSectors;
+  // Sectors that read back but refuse WRITE SECTORS, as a worn flash block
+  // that can no longer be programmed.
+  std::vector<SectorRange> badWriteSectors;
+  // A power cut for crash tests: when killAtWrite is N (nonzero), powerCut
+  // runs as the N-th WRITE SECTORS command arrives, before any of its sectors
+  // is written. The host supplies it (the simulated machine ends its process
+  // at once); the model itself depends on no operating system.
+  uint32_t killAtWrite = 0;
+  void (*powerCut)() = nullptr;
 };
 
 // One READ SECTORS or WRITE SECTORS command as the card received it.
@@ -80,12 +89,13 @@ class AtaCard {
  private:
   bool Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
             uint8_t* readInto, const uint8_t* writeFrom);
-  uint32_t FirstBadSector(uint32_t first, uint32_t count) const;
+  uint32_t FirstBadSector(uint32_t first, uint32_t count, bool writing) const;
 
   CardSettings settings_;
   int fd_ = -1;
   int lockFd_ = -1;
   int lockDepth_ = 0;
+  uint32_t writeCommands_ = 0;
 };
 
 }  // namespace sim

@@ -1,0 +1,160 @@
+#include "fault/fault_card.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "app/run_utility.h"
+#include "console/console_screen.h"
+#include "device/disk_channel.h"
+#include "discovery/card_device_table.h"
+#include "discovery/drive_letter_map.h"
+#include "disk/card_disk.h"
+#include "host/device_handles.h"
+#include "host/host.h"
+#include "support/image.h"
+#include "support/support.h"
+
+namespace faulttest {
+
+namespace {
+
+constexpr uint8_t kWriteSectors = 0x30;
+
+// One MBR entry from logical (c, 0, 1) to (c + 1, h - 1, s), as a partition
+// tool writes it.
+void PutEntry(std::vector<uint8_t>* mbr, int index, uint8_t type, int c, int h, int s) {
+  uint8_t* e = mbr->data() + 446 + 16 * index;
+  int last = c + 1;
+  const uint8_t bytes[8] = {0x00,
+                            0x00,
+                            static_cast<uint8_t>(((c >> 2) & 0xC0) | 1),
+                            static_cast<uint8_t>(c),
+                            type,
+                            static_cast<uint8_t>(h - 1),
+                            static_cast<uint8_t>(((last >> 2) & 0xC0) | s),
+                            static_cast<uint8_t>(last)};
+  std::copy(bytes, bytes + 8, e);
+  uint32_t first = static_cast<uint32_t>(c) * h * s;
+  uint32_t count = 2u * h * s;
+  for (int i = 0; i < 4; ++i) {
+    e[8 + i] = static_cast<uint8_t>(first >> (8 * i));
+    e[12 + i] = static_cast<uint8_t>(count >> (8 * i));
+  }
+}
+
+}  // namespace
+
+std::vector<uint8_t> PatternSector(uint32_t lba) {
+  std::vector<uint8_t> sector(512);
+  for (uint32_t i = 0; i < 512; ++i)
+    sector[i] = static_cast<uint8_t>(0x80 | ((lba * 31 + i) & 0x7F));
+  return sector;
+}
+
+void OldCard::Create() {
+  testsupport::CreateImage(image, spec);
+  int32_t c = 0;
+  int32_t h = 0;
+  int32_t s = 0;
+  CardDisk::TranslateGeometry(spec.cylinders, spec.heads, spec.sectors, &c, &h, &s);
+  // The old volume starts on the first logical cylinder above the pattern.
+  int oldCylinder = static_cast<int>(patternEnd / (h * s)) + 1;
+
+  region.clear();
+  for (uint32_t lba = 0; lba < patternEnd; ++lba) {
+    std::vector<uint8_t> sector = PatternSector(lba);
+    region.insert(region.end(), sector.begin(), sector.end());
+  }
+  mbr = PatternSector(0);  // boot code of some other tool
+  std::fill(mbr.begin() + 446, mbr.end(), 0);
+  PutEntry(&mbr, 0, 0x06, oldCylinder, h, s);
+  PutEntry(&mbr, 1, 0x05, oldCylinder + 2, h, s);
+  mbr[510] = 0x55;
+  mbr[511] = 0xAA;
+  std::copy(mbr.begin(), mbr.end(), region.begin());
+  testsupport::WriteSectorBytes(image, 0, region);
+
+  std::vector<uint8_t> boot(512, 0);
+  const std::string label = "OLD VOLUME FAT16   ";
+  std::copy(label.begin(), label.end(), boot.begin() + 43);
+  boot[510] = 0x55;
+  boot[511] = 0xAA;
+  testsupport::WriteSectorBytes(image, static_cast<uint64_t>(oldCylinder) * h * s, boot);
+  fingerprint = testsupport::ImageFingerprint(image);
+}
+
+std::vector<uint32_t> OldCard::ChangedSectors() const {
+  std::vector<uint8_t> now = testsupport::ReadSectors(image, 0, patternEnd);
+  std::vector<uint32_t> changed;
+  for (uint32_t lba = 0; lba < patternEnd; ++lba) {
+    if (!std::equal(now.begin() + lba * 512, now.begin() + (lba + 1) * 512,
+                    region.begin() + lba * 512)) {
+      changed.push_back(lba);
+    }
+  }
+  return changed;
+}
+
+bool OldCard::Restore() const {
+  // With the region written back, whatever still differs lies beyond it.
+  testsupport::WriteSectorBytes(image, 0, region);
+  return testsupport::ImageFingerprint(image) == fingerprint;
+}
+
+std::string MachineWith(const testsupport::CardSpec& spec, const std::string& cardValues,
+                        const std::string& version) {
+  std::string text = testsupport::MachineText(spec, version);
+  if (cardValues.empty()) return text;
+  const std::string letters = "\"DriveLetters\"=\"" + spec.driveLetters + "\"";
+  size_t at = text.find(letters);
+  if (at == std::string::npos) throw std::runtime_error("the machine has no card key");
+  text.insert(at + letters.size(), "\n" + cardValues);
+  return text;
+}
+
+std::vector<Write> ReferenceWrites(const testsupport::CardSpec& spec, const std::string& image) {
+  testsupport::CardSpec copy = spec;
+  copy.image = image;
+  std::string error;
+  if (!host::LoadMachineText(MachineWith(copy, ""), "reference", &error)) {
+    throw std::runtime_error(error);
+  }
+  host::StartHeadlessConsole();
+  theConsole = ConsoleScreen();
+  theDriveLetterMap.Reset();
+  LargeDiskFlag = 0;
+  theCardDisk = nullptr;
+
+  std::vector<Write> writes;
+  if (StartUp() == 0 && RepartitionAction() == 0 && theCardDisk->WritePartitionTable() == 0) {
+    const sim::AtaCard* card = host::FindOpenCard(theChosenRecord->ioBase & 0xFFFF);
+    for (const sim::Transfer& t : card->transfers) {
+      if (t.command == kWriteSectors) writes.push_back(Write{t.firstSector, t.count});
+    }
+  }
+  theDiskChannel.Close();
+  if (theCardDisk != nullptr) {
+    theCardDisk->Destroy();
+    delete theCardDisk;
+    theCardDisk = nullptr;
+  }
+  return writes;
+}
+
+std::string DescribeSectors(const std::vector<uint32_t>& sectors) {
+  std::string text;
+  for (size_t i = 0; i < sectors.size();) {
+    size_t j = i;
+    while (j + 1 < sectors.size() && sectors[j + 1] == sectors[j] + 1) ++j;
+    if (!text.empty()) text += ",";
+    text += std::to_string(sectors[i]);
+    if (j > i) text += "-" + std::to_string(sectors[j]);
+    i = j + 1;
+  }
+  return text.empty() ? "none" : text;
+}
+
+}  // namespace faulttest

@@ -1,0 +1,292 @@
+// A fault at every write. The whole program rewrites an old card through
+// "1", "2", "Y" while a sector of each region it writes refuses the write, or
+// while the power fails as each WRITE SECTORS command arrives. Whatever
+// happens, the old MBR stays in place until the very last write, and nothing
+// at or after the failing sector is touched: the card holds the old table and
+// exactly the sectors written before the fault. One line per fault site says
+// what was left on the card.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fault/fault_card.h"
+#include "support/image.h"
+#include "support/machine_text.h"
+#include "support/program_run.h"
+#include "support/support.h"
+
+using namespace testsupport;
+using faulttest::OldCard;
+using faulttest::Write;
+
+namespace {
+
+const int kKilled = 128 + 9;  // what ProgramRun reports for SIGKILL
+
+struct Region {
+  std::string name;
+  uint32_t first;
+  uint32_t count;
+  bool Holds(uint32_t lba) const { return lba >= first && lba < first + count; }
+};
+
+// A card with its reference write and the regions of the volume, as a FAT
+// reader finds them in the boot sector the reference wrote.
+struct Layout {
+  std::string name;
+  OldCard card;
+  std::vector<Write> writes;
+  std::vector<Region> regions;  // in the order they are written, the MBR last
+
+  std::string RegionOf(uint32_t lba) const {
+    for (const Region& region : regions) {
+      if (region.Holds(lba)) return region.name;
+    }
+    return "outside the layout";
+  }
+  // The index of the write that holds lba.
+  size_t WriteHolding(uint32_t lba) const {
+    for (size_t i = 0; i < writes.size(); ++i) {
+      if (lba >= writes[i].first && lba < writes[i].end()) return i;
+    }
+    return writes.size();
+  }
+};
+
+uint32_t Le16(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | b[at + 1] << 8;
+}
+
+// Sets the layout up for the card: the reference write on a scratch copy,
+// then the old card with its pattern over everything the write touches.
+void Prepare(const TempDir& dir, const CardSpec& spec, const std::string& name, Layout* layout) {
+  layout->name = name;
+  std::string scratch = dir.File("reference.img");
+  CreateImage(scratch, spec);
+  layout->writes = faulttest::ReferenceWrites(spec, scratch);
+  ASSERT_FALSE(layout->writes.empty()) << "the reference write failed";
+
+  const Write& mbr = layout->writes.back();
+  ASSERT_EQ(0u, mbr.first) << "the MBR is not the last write";
+  ASSERT_EQ(1u, mbr.count);
+  uint32_t end = 0;
+  for (const Write& w : layout->writes) end = std::max(end, w.end());
+
+  std::vector<uint8_t> boot = ReadSectors(scratch, layout->writes.front().first, 1);
+  uint32_t hidden = Le32(boot, 28);
+  uint32_t reserved = Le16(boot, 14);
+  bool fat32 = Le16(boot, 22) == 0;
+  uint32_t fatSectors = fat32 ? Le32(boot, 36) : Le16(boot, 22);
+  uint32_t fat1 = hidden + reserved;
+  uint32_t root = fat1 + 2 * fatSectors;
+  std::vector<Region>& r = layout->regions;
+  if (fat32) {
+    r.push_back({"boot region", hidden, 3});
+    r.push_back({"backup boot region", hidden + Le16(boot, 50), 3});
+    r.push_back({"FAT 1", fat1, fatSectors});
+    r.push_back({"FAT 2", fat1 + fatSectors, fatSectors});
+    r.push_back({"root directory cluster", root, boot[13]});
+  } else {
+    r.push_back({"boot sector", hidden, 1});
+    r.push_back({"FAT 1", fat1, fatSectors});
+    r.push_back({"FAT 2", fat1 + fatSectors, fatSectors});
+    r.push_back({"root directory", root, Le16(boot, 17) * 32u / 512});
+  }
+  r.push_back({"MBR", 0, 1});
+  // Every write lies in one region, and the regions are written in order.
+  size_t region = 0;
+  for (const Write& w : layout->writes) {
+    while (region < r.size() && !r[region].Holds(w.first)) ++region;
+    ASSERT_LT(region, r.size()) << "write at " << w.first << " is out of order or outside";
+    ASSERT_TRUE(r[region].Holds(w.end() - 1)) << "write at " << w.first << " spans regions";
+  }
+
+  layout->card.spec = spec;
+  layout->card.image = dir.File(spec.image);
+  layout->card.patternEnd = end + 64;
+  layout->card.Create();
+  std::printf("\n%s card of %d x %d x %d: %zu writes, the MBR last\n", name.c_str(), spec.cylinders,
+              spec.heads, spec.sectors, layout->writes.size());
+}
+
+std::string Sectors(const std::vector<uint32_t>& sectors) {
+  return faulttest::DescribeSectors(sectors) + " (" + std::to_string(sectors.size()) + " sectors)";
+}
+
+// The sectors of writes [0, count) and then of [partialFirst, partialEnd).
+std::vector<uint32_t> Expected(const Layout& layout, size_t count, uint32_t partialFirst = 0,
+                               uint32_t partialEnd = 0) {
+  std::vector<uint32_t> sectors;
+  for (size_t i = 0; i < count; ++i) {
+    for (uint32_t s = layout.writes[i].first; s < layout.writes[i].end(); ++s) {
+      sectors.push_back(s);
+    }
+  }
+  for (uint32_t s = partialFirst; s < partialEnd; ++s) sectors.push_back(s);
+  std::sort(sectors.begin(), sectors.end());
+  return sectors;
+}
+
+// Runs "1", "2", "Y" on the card with extra card values; the exit code, and
+// the screen of the last key wait.
+int RunWrite(const TempDir& dir, const Layout& layout, const std::string& values, Screen* screen) {
+  ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg",
+                                          faulttest::MachineWith(layout.card.spec, values)));
+  if (!run.WaitForKeyWait(screen)) return -1;
+  for (const char* key : {"1", kEnter, "2", kEnter, "Y"}) {
+    if (!run.Type(key, screen)) return -1;
+  }
+  if (!run.Type(kEnter, screen)) return run.WaitExit(30000);
+  *screen = run.LastScreen();
+  return run.TypeAndWaitExit(kEsc, 30000);
+}
+
+// A sector that refuses writes in each region, at the places a run of
+// transfers can break: the first sector of a region, the middle of a FAT
+// (inside a run that is followed by others), the last sector of a FAT (the
+// end of its last run), and the MBR.
+void BadSectorMatrix(const CardSpec& spec, const std::string& name) {
+  TempDir dir;
+  Layout layout;
+  Prepare(dir, spec, name, &layout);
+  if (::testing::Test::HasFatalFailure()) return;
+
+  struct Site {
+    std::string where;
+    uint32_t sector;
+  };
+  std::vector<Site> sites;
+  for (const Region& region : layout.regions) {
+    if (region.name.rfind("FAT ", 0) == 0) {
+      sites.push_back({region.name + ", first run", region.first});
+      sites.push_back({region.name + ", a middle run", region.first + region.count / 2});
+      sites.push_back({region.name + ", last run", region.first + region.count - 1});
+    } else if (region.name.find("backup") != std::string::npos) {
+      // Its second sector: the first one of the command goes out, the rest not.
+      sites.push_back({region.name, region.first + 1});
+    } else {
+      sites.push_back({region.name, region.first});
+    }
+  }
+
+  for (const Site& site : sites) {
+    SCOPED_TRACE(name + " " + site.where);
+    // The card reads its MBR at start-up: there the sector refuses writes only.
+    std::string values = site.sector == 0
+                             ? "\"BadWriteSectors\"=\"0\""
+                             : "\"BadSectors\"=\"" + std::to_string(site.sector) + "\"";
+    Screen screen;
+    int exitCode = RunWrite(dir, layout, values, &screen);
+    EXPECT_EQ("WRITE ERROR!", screen.At(20, 16, 12)) << screen.Text();
+    EXPECT_EQ(3, exitCode);
+
+    size_t failing = layout.WriteHolding(site.sector);
+    ASSERT_LT(failing, layout.writes.size());
+    std::vector<uint32_t> expected =
+        Expected(layout, failing, layout.writes[failing].first, site.sector);
+    std::vector<uint32_t> changed = layout.card.ChangedSectors();
+    bool mbrKept = ReadSectors(layout.card.image, 0, 1) == layout.card.mbr;
+    EXPECT_TRUE(mbrKept);
+    EXPECT_EQ(Sectors(expected), Sectors(changed));
+    bool nothingAfter = changed.empty() || site.sector == 0 || changed.back() < site.sector;
+    EXPECT_TRUE(nothingAfter);
+    bool restOfCard = layout.card.Restore();
+    EXPECT_TRUE(restOfCard);
+    std::printf("%-5s bad sector %7u in %-26s exit %d%s, %s, rewritten %s, %s\n", name.c_str(),
+                site.sector, (site.where + ":").c_str(), exitCode,
+                screen.At(20, 16, 12) == "WRITE ERROR!" ? " \"WRITE ERROR!\"" : "",
+                mbrKept ? "old MBR in place" : "MBR CHANGED", Sectors(changed).c_str(),
+                !(nothingAfter && restOfCard) ? "WRITTEN AFTER THE BAD SECTOR"
+                : site.sector == 0            ? "the volume written, the MBR write refused"
+                                              : "nothing at or after the bad sector");
+    std::fflush(stdout);
+  }
+}
+
+// The power fails as write N arrives, for every N until a run completes.
+void PowerCutMatrix(const CardSpec& spec, const std::string& name) {
+  TempDir dir;
+  Layout layout;
+  Prepare(dir, spec, name, &layout);
+  if (::testing::Test::HasFatalFailure()) return;
+
+  const size_t total = layout.writes.size();
+  for (size_t n = 1;; ++n) {
+    SCOPED_TRACE(name + " power cut at write " + std::to_string(n));
+    char values[64];
+    std::snprintf(values, sizeof values, "\"KillAtWrite\"=dword:%08zx", n);
+    Screen screen;
+    int exitCode = RunWrite(dir, layout, values, &screen);
+    std::vector<uint32_t> changed = layout.card.ChangedSectors();
+    bool mbrKept = ReadSectors(layout.card.image, 0, 1) == layout.card.mbr;
+
+    if (n > total) {
+      // No write was cut: the run is complete and the new MBR is in place.
+      EXPECT_EQ(0, exitCode);
+      EXPECT_EQ("You must remove and re-insert", screen.At(10, 10, 29)) << screen.Text();
+      EXPECT_FALSE(mbrKept);
+      EXPECT_EQ(Sectors(Expected(layout, total)), Sectors(changed));
+      EXPECT_TRUE(layout.card.Restore());
+      std::printf("%-5s power cut at write %3zu: none, %zu writes done, exit %d, new MBR written\n",
+                  name.c_str(), n, total, exitCode);
+      std::fflush(stdout);
+      break;
+    }
+    const Write& cut = layout.writes[n - 1];
+    EXPECT_EQ(kKilled, exitCode);
+    EXPECT_TRUE(mbrKept);
+    EXPECT_EQ(Sectors(Expected(layout, n - 1)), Sectors(changed));
+    bool nothingAfter = true;
+    for (uint32_t s : changed) nothingAfter = nothingAfter && (cut.first == 0 || s < cut.first);
+    EXPECT_TRUE(nothingAfter);
+    bool restOfCard = layout.card.Restore();
+    EXPECT_TRUE(restOfCard);
+    std::printf(
+        "%-5s power cut at write %3zu of %zu (%s, %u-%u): %s, %s, rewritten %s, %s\n", name.c_str(),
+        n, total, layout.RegionOf(cut.first).c_str(), cut.first, cut.end() - 1,
+        exitCode == kKilled ? "killed" : "NOT KILLED", mbrKept ? "old MBR in place" : "MBR CHANGED",
+        Sectors(changed).c_str(),
+        nothingAfter && restOfCard ? "nothing at or after the cut write" : "WRITTEN AFTER THE CUT");
+    std::fflush(stdout);
+    if (::testing::Test::HasFailure()) break;
+  }
+}
+
+// 2 GB of FAT16: the largest FAT16 volume, whose FATs of 256 sectors take a
+// run of 255 sectors and one of 1.
+CardSpec Fat16Card() {
+  CardSpec spec;
+  spec.cylinders = 4161;
+  spec.heads = 16;
+  spec.sectors = 63;
+  return spec;
+}
+
+// Just over 2 GB on Windows 98: FAT32, whose FATs take 17 runs each.
+CardSpec Fat32Card() {
+  CardSpec spec;
+  spec.cylinders = 4162;
+  spec.heads = 16;
+  spec.sectors = 63;
+  return spec;
+}
+
+}  // namespace
+
+TEST(FaultMatrix, Fat16BadSectorInEveryRegion) {
+  BadSectorMatrix(Fat16Card(), "FAT16");
+}
+
+TEST(FaultMatrix, Fat32BadSectorInEveryRegion) {
+  BadSectorMatrix(Fat32Card(), "FAT32");
+}
+
+TEST(FaultMatrix, Fat16PowerCutAtEveryWrite) {
+  PowerCutMatrix(Fat16Card(), "FAT16");
+}
+
+TEST(FaultMatrix, Fat32PowerCutAtEveryWrite) {
+  PowerCutMatrix(Fat32Card(), "FAT32");
+}
