@@ -1,0 +1,142 @@
+// The medium's system calls on Win32, for the drivers that carry the device
+// models into a Windows process (under Wine, over an image file or a card
+// reader's block device).
+//
+// A descriptor is the file's Win32 handle: handles are kernel-wide values that
+// fit in 32 bits, so every module of the process can use one it was given,
+// and INVALID_HANDLE_VALUE is the -1 the callers test for.
+#include <windows.h>
+
+#include <string>
+
+#include "sim/medium.h"
+
+namespace sim {
+namespace {
+
+// The volume lock is one byte far beyond the end of any card (the largest
+// geometry IDENTIFY DEVICE can describe is below 2^57 bytes), so that the
+// holder's own reads and writes on its other handle never meet it: a Win32
+// byte-range lock is mandatory for every other handle, the holder's included.
+constexpr DWORD kLockOffsetLow = 0;
+constexpr DWORD kLockOffsetHigh = 0x40000000;  // byte 2^62
+constexpr DWORD kLockLength = 1;
+
+HANDLE ToHandle(int fd) {
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
+}
+
+int ToDescriptor(HANDLE handle) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
+}
+
+std::string LastErrorText() {
+  DWORD code = GetLastError();
+  char text[256] = {};
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
+                        text[length - 1] == ' ' || text[length - 1] == '.')) {
+    text[--length] = '\0';
+  }
+  if (length == 0) return "error " + std::to_string(code);
+  return text;
+}
+
+// Positions the file pointer at a 64-bit offset through the two 32-bit halves
+// that every Win32 version takes.
+bool Seek(HANDLE handle, uint64_t offset) {
+  LONG high = static_cast<LONG>(offset >> 32);
+  DWORD low = SetFilePointer(handle, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
+  return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
+}
+
+}  // namespace
+
+int OpenMedium(const std::string& path, uint64_t newSize, std::string* error) {
+  const DWORD access = GENERIC_READ | GENERIC_WRITE;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  HANDLE handle = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    handle = CreateFileA(path.c_str(), access, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+    // Setting the end of file leaves the space unwritten: the image stays
+    // sparse where the file system allows it.
+    if (handle != INVALID_HANDLE_VALUE && (!Seek(handle, newSize) || !SetEndOfFile(handle))) {
+      *error = path + ": cannot size the new image: " + LastErrorText();
+      CloseHandle(handle);
+      DeleteFileA(path.c_str());
+      return -1;
+    }
+  }
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = path + ": " + LastErrorText();
+    return -1;
+  }
+  return ToDescriptor(handle);
+}
+
+void CloseMedium(int fd) {
+  if (fd != -1) CloseHandle(ToHandle(fd));
+}
+
+uint64_t MediumSize(int fd) {
+  HANDLE handle = ToHandle(fd);
+  DWORD high = 0;
+  DWORD low = GetFileSize(handle, &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return 0;
+  uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
+  if (size != 0) return size;
+  // A block device has no file size; its end is where the pointer stops.
+  LONG endHigh = 0;
+  DWORD endLow = SetFilePointer(handle, 0, &endHigh, FILE_END);
+  if (endLow == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return 0;
+  return (static_cast<uint64_t>(static_cast<DWORD>(endHigh)) << 32) | endLow;
+}
+
+bool ReadMedium(int fd, uint64_t offset, uint8_t* data, uint32_t length) {
+  HANDLE handle = ToHandle(fd);
+  if (!Seek(handle, offset)) return false;
+  uint32_t done = 0;
+  while (done < length) {
+    DWORD moved = 0;
+    if (!ReadFile(handle, data + done, length - done, &moved, nullptr) || moved == 0) return false;
+    done += moved;
+  }
+  return true;
+}
+
+bool WriteMedium(int fd, uint64_t offset, const uint8_t* data, uint32_t length) {
+  HANDLE handle = ToHandle(fd);
+  if (!Seek(handle, offset)) return false;
+  uint32_t done = 0;
+  while (done < length) {
+    DWORD moved = 0;
+    if (!WriteFile(handle, data + done, length - done, &moved, nullptr) || moved == 0) {
+      return false;
+    }
+    done += moved;
+  }
+  return true;
+}
+
+int TryLockExclusive(const std::string& path) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  // LockFile never waits: a range another handle holds fails at once.
+  if (!LockFile(handle, kLockOffsetLow, kLockOffsetHigh, kLockLength, 0)) {
+    CloseHandle(handle);
+    return -1;
+  }
+  return ToDescriptor(handle);
+}
+
+void ReleaseLock(int fd) {
+  if (fd == -1) return;
+  UnlockFile(ToHandle(fd), kLockOffsetLow, kLockOffsetHigh, kLockLength, 0);
+  CloseHandle(ToHandle(fd));
+}
+
+}  // namespace sim
