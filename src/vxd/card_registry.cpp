@@ -1,0 +1,198 @@
+#include "vxd/card_registry.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "sim/sector_list.h"
+#include "win32/win32.h"
+
+namespace vxd {
+namespace {
+
+constexpr char kDriverKey[] = "System\\CurrentControlSet\\Services\\VxD\\MIRT";
+constexpr char kCardsKey[] = "System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards";
+constexpr char kCardsKeyShown[] =
+    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards";
+// The BIOS numbers hard disks from 0x80; the machine's own disk has that one,
+// so the cards follow it in the order they are listed.
+constexpr uint8_t kFirstCardUnit = 0x81;
+constexpr size_t kIoBaseDigits = 4;
+
+// The values of one open card key; every failure sets the problem text.
+class CardKey {
+ public:
+  CardKey(HKEY key, std::string name, std::string* problem)
+      : key_(key), name_(std::move(name)), problem_(problem) {}
+
+  bool Fail(const std::string& what) {
+    *problem_ = std::string(kCardsKeyShown) + "\\" + name_ + ": " + what;
+    return false;
+  }
+
+  // 1 when found, 0 when absent, -1 (failed) when present but unusable.
+  int String(const char* value, std::string* out) {
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(key_, value, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return 0;
+    if (type != REG_SZ) {
+      Fail(Quoted(value) + " is not a string");
+      return -1;
+    }
+    std::string data(size + 1, '\0');
+    DWORD got = size;
+    if (RegQueryValueExA(key_, value, nullptr, &type, reinterpret_cast<LPBYTE>(&data[0]), &got) !=
+        ERROR_SUCCESS) {
+      Fail(Quoted(value) + " cannot be read");
+      return -1;
+    }
+    out->assign(data.c_str());
+    return 1;
+  }
+
+  int Dword(const char* value, DWORD* out) {
+    DWORD type = 0;
+    BYTE data[4] = {};
+    DWORD size = sizeof data;
+    LONG result = RegQueryValueExA(key_, value, nullptr, &type, data, &size);
+    if (result == ERROR_FILE_NOT_FOUND) return 0;
+    if (result != ERROR_SUCCESS || type != REG_DWORD || size != sizeof data) {
+      Fail(Quoted(value) + " is not a dword");
+      return -1;
+    }
+    *out = static_cast<DWORD>(data[0]) | (static_cast<DWORD>(data[1]) << 8) |
+           (static_cast<DWORD>(data[2]) << 16) | (static_cast<DWORD>(data[3]) << 24);
+    return 1;
+  }
+
+  // A dword that must be there and fit 16 bits (an I/O port, an IDENTIFY
+  // DEVICE word).
+  bool Word(const char* value, uint16_t* out) {
+    DWORD read = 0;
+    int found = Dword(value, &read);
+    if (found < 0) return false;
+    if (found == 0) return Fail(Quoted(value) + " is missing");
+    if (read > 0xFFFF) return Fail(Quoted(value) + " is out of range");
+    *out = static_cast<uint16_t>(read);
+    return true;
+  }
+
+ private:
+  static std::string Quoted(const char* value) { return std::string("\"") + value + "\""; }
+
+  HKEY key_;
+  std::string name_;
+  std::string* problem_;
+};
+
+bool ParseIoBase(const std::string& name, uint16_t* ioBase) {
+  if (name.size() != kIoBaseDigits) return false;
+  unsigned value = 0;
+  for (char c : name) {
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return false;
+    }
+    value = value * 16 + digit;
+  }
+  *ioBase = static_cast<uint16_t>(value);
+  return true;
+}
+
+bool IsDriveLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool ReadCardValues(CardKey& card, uint8_t defaultUnit, sim::CardSettings* settings) {
+  int found = card.String("Image", &settings->image);
+  if (found < 0) return false;
+  if (found == 0 || settings->image.empty()) return card.Fail("\"Image\" is missing");
+  if (!card.Word("ControlPort", &settings->controlPort) ||
+      !card.Word("Cylinders", &settings->cylinders) || !card.Word("Heads", &settings->heads) ||
+      !card.Word("SectorsPerTrack", &settings->sectorsPerTrack)) {
+    return false;
+  }
+  if (card.String("Model", &settings->model) < 0 ||
+      card.String("SerialNumber", &settings->serialNumber) < 0 ||
+      card.String("FirmwareRevision", &settings->firmwareRevision) < 0 ||
+      card.String("DriveLetters", &settings->driveLetters) < 0) {
+    return false;
+  }
+  for (char c : settings->driveLetters) {
+    if (!IsDriveLetter(c)) {
+      return card.Fail("\"DriveLetters\" holds something that is not a drive letter");
+    }
+  }
+  DWORD unit = defaultUnit;
+  found = card.Dword("Int13Unit", &unit);
+  if (found < 0) return false;
+  if (unit > 0xFF) return card.Fail("\"Int13Unit\" is out of range");
+  settings->int13Unit = static_cast<uint8_t>(unit);
+
+  std::string text;
+  found = card.String("BadSectors", &text);
+  if (found < 0) return false;
+  std::string error;
+  if (found > 0 && !sim::ParseSectorList(text, &settings->badSectors, &error)) {
+    return card.Fail("\"BadSectors\": " + error);
+  }
+  return true;
+}
+
+bool ReadCard(HKEY cards, const std::string& name, uint8_t defaultUnit, sim::CardSettings* settings,
+              std::string* problem) {
+  CardKey named(nullptr, name, problem);
+  if (!ParseIoBase(name, &settings->ioBase)) {
+    return named.Fail("the key name is not an I/O base of 4 hex digits");
+  }
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(cards, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return named.Fail("the key cannot be opened");
+  }
+  CardKey card(key, name, problem);
+  bool ok = ReadCardValues(card, defaultUnit, settings);
+  RegCloseKey(key);
+  return ok;
+}
+
+}  // namespace
+
+bool ReadDriverRegistry(DriverRegistry* out, std::string* problem) {
+  *out = DriverRegistry();
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDriverKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return true;
+  }
+  RegCloseKey(key);
+  out->installed = true;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCardsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return true;  // installed with no card behind it
+  }
+  bool ok = true;
+  for (DWORD index = 0; ok; ++index) {
+    char name[256];
+    DWORD nameSize = sizeof name;
+    LONG result = RegEnumKeyExA(key, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) break;
+    if (result != ERROR_SUCCESS) {
+      *problem =
+          std::string(kCardsKeyShown) + ": card " + std::to_string(index) + " cannot be listed";
+      ok = false;
+      break;
+    }
+    sim::CardSettings settings;
+    uint8_t defaultUnit = static_cast<uint8_t>(kFirstCardUnit + out->cards.size());
+    ok = ReadCard(key, name, defaultUnit, &settings, problem);
+    if (ok) out->cards.push_back(settings);
+  }
+  RegCloseKey(key);
+  return ok;
+}
+
+}  // namespace vxd
