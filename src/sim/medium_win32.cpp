@@ -21,6 +21,12 @@ namespace {
 constexpr DWORD kLockOffsetLow = 0;
 constexpr DWORD kLockOffsetHigh = 0x40000000;  // byte 2^62
 constexpr DWORD kLockLength = 1;
+constexpr char kLockNamePrefix[] = "dunmore medium ";
+
+// The size probe of a medium without a file size reads whole sectors and
+// gives up beyond the largest card IDENTIFY DEVICE can describe.
+constexpr uint32_t kProbeSize = 512;
+constexpr uint64_t kMaxProbeSectors = uint64_t{1} << 48;
 
 HANDLE ToHandle(int fd) {
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
@@ -78,21 +84,37 @@ int OpenMedium(const std::string& path, uint64_t newSize, std::string* error) {
 }
 
 void CloseMedium(int fd) {
-  if (fd != -1) CloseHandle(ToHandle(fd));
+  if (fd >= 0) CloseHandle(ToHandle(fd));
 }
 
 uint64_t MediumSize(int fd) {
   HANDLE handle = ToHandle(fd);
   DWORD high = 0;
   DWORD low = GetFileSize(handle, &high);
-  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return 0;
+  bool failed = low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR;
   uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
-  if (size != 0) return size;
-  // A block device has no file size; its end is where the pointer stops.
-  LONG endHigh = 0;
-  DWORD endLow = SetFilePointer(handle, 0, &endHigh, FILE_END);
-  if (endLow == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return 0;
-  return (static_cast<uint64_t>(static_cast<DWORD>(endHigh)) << 32) | endLow;
+  if (!failed && size != 0) return size;
+  // A block device (a card reader's disk under Wine) has no file size; its
+  // end is found by reading: the first sector that cannot be read. Every
+  // sector up to the end can.
+  uint8_t sector[kProbeSize];
+  if (!ReadMedium(fd, 0, sector, kProbeSize)) return 0;
+  uint64_t readable = 1;    // sectors [0, readable) can be read
+  uint64_t unreadable = 1;  // grows until it names a sector past the end
+  while (ReadMedium(fd, unreadable * kProbeSize, sector, kProbeSize)) {
+    readable = unreadable + 1;
+    if (unreadable >= kMaxProbeSectors) return 0;
+    unreadable *= 2;
+  }
+  while (readable < unreadable) {
+    uint64_t middle = readable + (unreadable - readable) / 2;
+    if (ReadMedium(fd, middle * kProbeSize, sector, kProbeSize)) {
+      readable = middle + 1;
+    } else {
+      unreadable = middle;
+    }
+  }
+  return readable * kProbeSize;
 }
 
 bool ReadMedium(int fd, uint64_t offset, uint8_t* data, uint32_t length) {
@@ -126,15 +148,34 @@ int TryLockExclusive(const std::string& path) {
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return -1;
   // LockFile never waits: a range another handle holds fails at once.
-  if (!LockFile(handle, kLockOffsetLow, kLockOffsetHigh, kLockLength, 0)) {
-    CloseHandle(handle);
+  if (LockFile(handle, kLockOffsetLow, kLockOffsetHigh, kLockLength, 0)) {
+    return ToDescriptor(handle);
+  }
+  DWORD error = GetLastError();
+  CloseHandle(handle);
+  if (error == ERROR_LOCK_VIOLATION) return -1;
+  // A device that takes no byte-range locks (a block device under Wine) is
+  // held through a named mutex instead, which every process of the machine
+  // sees: whoever created it holds the medium until closing it.
+  std::string name = kLockNamePrefix;
+  for (char c : path) {
+    // Windows paths ignore case; a mutex name may hold no backslash.
+    if (c == '\\') c = '/';
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    name += c;
+  }
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) return -1;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
     return -1;
   }
-  return ToDescriptor(handle);
+  return ToDescriptor(mutex);
 }
 
 void ReleaseLock(int fd) {
-  if (fd == -1) return;
+  if (fd < 0) return;
+  // A named mutex has no range to unlock: closing it is the release.
   UnlockFile(ToHandle(fd), kLockOffsetLow, kLockOffsetHigh, kLockLength, 0);
   CloseHandle(ToHandle(fd));
 }
