@@ -1,0 +1,223 @@
+// The start-up's reading of a card, and the plan and write after it, on a
+// card of any geometry holding any bytes. The input:
+//
+//   bytes 0-5   IDENTIFY words 1, 3 and 6: cylinders, heads, sectors per
+//               track, little-endian, as the card reports them
+//   byte 6      bit 0: the image has the geometry's size (sparse) instead of
+//               just the bytes given; bit 1: one sector is bad; bit 2: the
+//               card has no drive letter; bit 3: plan over the disk read;
+//               bit 4: the machine runs Windows 95, without FAT32 (else 98);
+//               bit 5: write the plan
+//   bytes 7-10  the bad sector, little-endian
+//   the rest    the image from sector 0: the MBR, boot sectors, anything
+//
+// Opening refuses what cannot be addressed; what is accepted is read and
+// listed within the listing's room, and a plan that is written reads back as
+// the one FAT partition planned.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "app/run_utility.h"
+#include "console/console_screen.h"
+#include "device/disk_channel.h"
+#include "discovery/card_device_table.h"
+#include "discovery/drive_letter_map.h"
+#include "disk/card_disk.h"
+#include "fuzz/fuzz_entries.h"
+#include "host/host.h"
+
+namespace {
+
+constexpr size_t kHeaderBytes = 11;
+constexpr uint64_t kSectorBytes = 512;
+// The host's file system holds sparse files up to some terabytes; a larger
+// geometry gets an image shorter than itself, which is one of the cases.
+constexpr uint64_t kLargestImage = 1ull << 40;
+// Writing formats FATs of up to some megabytes: only cards a little over
+// 2 GB, the smallest that take FAT32, are written.
+constexpr uint64_t kLargestWrittenCard = 0x480000;
+// The main screen lists eight entries; the MBR holds four.
+constexpr int kListingRoom = 8;
+
+uint32_t Le16(const uint8_t* p) {
+  return p[0] | p[1] << 8;
+}
+uint32_t Le32(const uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+const std::string& ImagePath() {
+  static const std::string path = [] {
+    char folder[] = "/tmp/dunmore-fuzz-XXXXXX";
+    if (mkdtemp(folder) == nullptr) abort();
+    return std::string(folder) + "/card.img";
+  }();
+  return path;
+}
+
+bool WriteImage(const uint8_t* bytes, size_t size, uint64_t length) {
+  int fd = open(ImagePath().c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return false;
+  bool ok = size == 0 || pwrite(fd, bytes, size, 0) == static_cast<ssize_t>(size);
+  ok = ok && ftruncate(fd, static_cast<off_t>(std::max<uint64_t>(length, size))) == 0;
+  close(fd);
+  return ok;
+}
+
+std::string Machine(uint32_t cylinders, uint32_t heads, uint32_t sectors, bool letter, bool bad,
+                    uint32_t badSector) {
+  char text[1024];
+  std::snprintf(text, sizeof text,
+                "REGEDIT4\n\n"
+                "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT]\n\n"
+                "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards\\0170]"
+                "\n\"Image\"=\"%s\"\n\"ControlPort\"=dword:00000376\n\"Cylinders\"=dword:%08x\n"
+                "\"Heads\"=dword:%08x\n\"SectorsPerTrack\"=dword:%08x\n\"Model\"=\"FUZZ CARD\"\n"
+                "\"DriveLetters\"=\"%s\"\n\"BadSectors\"=\"%s\"\n",
+                ImagePath().c_str(), cylinders, heads, sectors, letter ? "E" : "",
+                bad ? std::to_string(badSector).c_str() : "");
+  return text;
+}
+
+CardDisk* OpenCard(bool letter, int fat32Allowed) {
+  CardDeviceRecord record = {};
+  record.ioBase = 0x170;
+  record.controlPort = 0x376;
+  std::strcpy(record.driveLetters, letter ? "E" : "");
+  CardDisk* disk = new (std::nothrow) CardDisk;
+  FUZZ_CHECK(disk != nullptr);
+  disk->partitions = nullptr;
+  if (disk->Open(record, theDriveLetterMap, fat32Allowed) == nullptr) {
+    disk->Destroy();
+    delete disk;
+    return nullptr;
+  }
+  return disk;
+}
+
+void Close(CardDisk* disk) {
+  theDiskChannel.Close();
+  if (disk != nullptr) disk->Destroy();
+  delete disk;
+  theCardDisk = nullptr;
+}
+
+// The listing as the main screen draws it: at most the MBR's four entries,
+// each with terminated texts and a position on the disk.
+int CheckListing(CardDisk* disk) {
+  PartitionEntry* list[PartitionList::kSlots];
+  int count = disk->ListPartitions(0, list);
+  FUZZ_CHECK(count >= 0 && count <= 4 && count <= kListingRoom);
+  for (int i = 0; i < count; ++i) {
+    FUZZ_CHECK(std::memchr(list[i]->label, 0, sizeof list[i]->label) != nullptr);
+    FUZZ_CHECK(std::memchr(list[i]->system, 0, sizeof list[i]->system) != nullptr);
+    FUZZ_CHECK(list[i]->type != 0);
+  }
+  theCardDisk = disk;
+  ShowPartitionTable(10);
+  return count;
+}
+
+}  // namespace
+
+int FuzzPartitionTable(const uint8_t* data, size_t size) {
+  if (size < kHeaderBytes) return 0;
+  const uint32_t cylinders = Le16(data);
+  const uint32_t heads = Le16(data + 2);
+  const uint32_t sectors = Le16(data + 4);
+  const uint8_t flags = data[6];
+  const bool fullImage = (flags & 1) != 0;
+  const bool bad = (flags & 2) != 0;
+  const bool letter = (flags & 4) == 0;
+  const bool plan = (flags & 8) != 0;
+  const bool windows95 = (flags & 16) != 0;
+  const bool write = (flags & 32) != 0;
+  const uint32_t badSector = Le32(data + 7);
+  const uint64_t geometrySectors = static_cast<uint64_t>(cylinders) * heads * sectors;
+
+  host::StartHeadlessConsole();
+  theConsole = ConsoleScreen();
+  if (theConsole.Init() != 0) abort();
+  uint64_t length = fullImage ? std::min(geometrySectors * kSectorBytes, kLargestImage) : 0;
+  if (!WriteImage(data + kHeaderBytes, size - kHeaderBytes, length)) abort();
+  std::string error;
+  if (!host::LoadMachineText(Machine(cylinders, heads, sectors, letter, bad, badSector), "fuzz.reg",
+                             &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    abort();
+  }
+  theDiskChannel.Open();
+  theDriveLetterMap.Reset();
+
+  CardDisk* disk = OpenCard(letter, 0);
+  if (disk == nullptr) {
+    // Refused: a card the conversions cannot address.
+    FUZZ_CHECK(cylinders == 0 || heads == 0 || sectors == 0 || sectors > 63 ||
+               cylinders >= 0x8000 || heads >= 0x8000 || sectors >= 0x8000 || heads > 256 ||
+               cylinders > 1024);
+    Close(nullptr);
+    return 0;
+  }
+  FUZZ_CHECK(disk->logicalCylinders >= 1 && disk->logicalCylinders <= 0xFFFF);
+  FUZZ_CHECK(disk->logicalHeads >= 1 && disk->logicalHeads <= 256);
+  FUZZ_CHECK(disk->logicalSectors == disk->physicalSectors);
+
+  int read = disk->ReadPartitionTable();
+  FUZZ_CHECK(read == 0 || read == -1 || read == kVolumeLockRefused);
+  if (!letter) FUZZ_CHECK(read == 0 && CheckListing(disk) == 0);
+  CheckListing(disk);
+  if (read != 0 || !plan) {
+    Close(disk);
+    return 0;
+  }
+
+  // The start-up's rule: FAT32 for a card above 2 GB on Windows 98, and
+  // such a card refused on Windows 95.
+  const int64_t physicalTotal =
+      static_cast<int64_t>(disk->physicalCylinders) * disk->physicalHeads * disk->physicalSectors;
+  if (windows95 && physicalTotal > 0x400000) {
+    Close(disk);
+    return 0;
+  }
+  LargeDiskFlag = !windows95 && physicalTotal > 0x400000 ? 1 : 0;
+  disk->ClearPartitions();
+  FUZZ_CHECK(CheckListing(disk) == 0);
+  theCardDisk = disk;
+  if (Repartition() != 0) {
+    Close(disk);
+    return 0;
+  }
+  FUZZ_CHECK(CheckListing(disk) == 1);
+  PartitionEntry* list[PartitionList::kSlots];
+  disk->ListPartitions(0, list);
+  const uint8_t planned = list[0]->type;
+  FUZZ_CHECK(disk->UsableSectors() <= 0xA00000);
+  if (!write || geometrySectors > kLargestWrittenCard) {
+    Close(disk);
+    return 0;
+  }
+
+  int written = disk->WritePartitionTable();
+  Close(disk);
+  // A card without a drive letter is never read back; one with a letter
+  // reads back as the one partition planned, with the system name of its
+  // FAT.
+  if (written != 0 || !letter) return 0;
+  theDiskChannel.Open();
+  disk = OpenCard(letter, 0);
+  FUZZ_CHECK(disk != nullptr);
+  FUZZ_CHECK(disk->ReadPartitionTable() == 0);
+  FUZZ_CHECK(CheckListing(disk) == 1);
+  disk->ListPartitions(0, list);
+  FUZZ_CHECK(list[0]->type == planned);
+  FUZZ_CHECK(std::strncmp(list[0]->system, "FAT", 3) == 0);
+  Close(disk);
+  return 0;
+}
