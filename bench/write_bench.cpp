@@ -1,0 +1,349 @@
+// The cost of the write: the format and MBR write of the largest FAT32 card
+// the planner makes and of a 512 MB FAT16 card, side by side with mkfs.fat
+// formatting the same volume in an image of the same card. Each side runs in
+// a process of its own, so that its peak memory is its own.
+//
+//   write_bench [runs]
+//
+// For each card: the median time of the write (dunmore's own writers called
+// directly, without the pauses of the screens) and of the mkfs.fat process,
+// their ratio, the bytes each wrote against the bytes the layout needs, the
+// peak memory of each process, and whether the image stayed sparse.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/run_utility.h"
+#include "device/disk_channel.h"
+#include "discovery/card_device_table.h"
+#include "discovery/drive_letter_map.h"
+#include "disk/card_disk.h"
+#include "host/device_handles.h"
+#include "host/host.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint8_t kWriteSectors = 0x30;
+constexpr uint64_t kSectorBytes = 512;
+// Above 2 GB of physical sectors the start-up allows FAT32 on Windows 98.
+constexpr int64_t kLargeDiskSectors = 0x400000;
+
+struct Card {
+  const char* name;
+  int cylinders;
+  int heads;
+  int sectors;
+};
+
+// What the dunmore side reports back through its pipe.
+struct WriteReport {
+  int result;
+  double seconds;
+  uint64_t bytesWritten;
+  uint32_t writeCommands;
+};
+
+// What either side's process cost.
+struct ProcessCost {
+  double seconds;
+  long maxRssKb;
+  int status;
+};
+
+std::string MachineText(const Card& card, const std::string& image) {
+  char text[1024];
+  std::snprintf(text, sizeof text,
+                "REGEDIT4\n\n"
+                "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT]\n\n"
+                "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards\\0170]"
+                "\n\"Image\"=\"%s\"\n\"ControlPort\"=dword:00000376\n\"Cylinders\"=dword:%08x\n"
+                "\"Heads\"=dword:%08x\n\"SectorsPerTrack\"=dword:%08x\n\"Model\"=\"BENCH CARD\"\n"
+                "\"DriveLetters\"=\"E\"\n",
+                image.c_str(), card.cylinders, card.heads, card.sectors);
+  return text;
+}
+
+// The dunmore side, in its own process: open the card as the start-up does,
+// then time the plan, the format and the MBR write.
+int RunDunmoreSide(const Card& card, const std::string& image, int reportFd) {
+  std::string error;
+  if (!host::LoadMachineText(MachineText(card, image), "bench", &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  host::StartHeadlessConsole();
+  theDiskChannel.Open();
+  CardDeviceRecord record = {};
+  record.ioBase = 0x170;
+  record.controlPort = 0x376;
+  std::strcpy(record.driveLetters, "E");
+  theDriveLetterMap.Reset();
+  CardDisk* disk = new (std::nothrow) CardDisk;
+  if (disk == nullptr || disk->Open(record, theDriveLetterMap, 0) == nullptr) return 1;
+  theCardDisk = disk;
+  const int64_t physical =
+      static_cast<int64_t>(disk->physicalCylinders) * disk->physicalHeads * disk->physicalSectors;
+  LargeDiskFlag = physical > kLargeDiskSectors ? 1 : 0;
+
+  WriteReport report = {};
+  auto start = Clock::now();
+  disk->ClearPartitions();
+  report.result = Repartition();
+  if (report.result == 0) report.result = disk->WritePartitionTable();
+  report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  for (const sim::Transfer& t : host::FindOpenCard(0x170)->transfers) {
+    if (t.command != kWriteSectors) continue;
+    report.bytesWritten += t.count * kSectorBytes;
+    ++report.writeCommands;
+  }
+  theDiskChannel.Close();
+  disk->Destroy();
+  delete disk;
+  if (write(reportFd, &report, sizeof report) != static_cast<ssize_t>(sizeof report)) return 1;
+  return report.result == 0 ? 0 : 1;
+}
+
+// Runs argv in a child and waits for it with its resource use.
+ProcessCost RunProcess(const std::vector<std::string>& args, int keepFd = -1) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  auto start = Clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    if (keepFd < 0) dup2(null, STDERR_FILENO);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  ProcessCost cost = {};
+  struct rusage usage = {};
+  wait4(pid, &cost.status, 0, &usage);
+  cost.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  cost.maxRssKb = usage.ru_maxrss;
+  return cost;
+}
+
+uint64_t AllocatedBytes(const std::string& path) {
+  struct stat st = {};
+  if (stat(path.c_str(), &st) != 0) return 0;
+  return static_cast<uint64_t>(st.st_blocks) * 512;
+}
+
+uint64_t FileSize(const std::string& path) {
+  struct stat st = {};
+  if (stat(path.c_str(), &st) != 0) return 0;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+std::vector<uint8_t> ReadSector(const std::string& path, uint64_t lba) {
+  std::vector<uint8_t> sector(kSectorBytes, 0);
+  int fd = open(path.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    if (pread(fd, sector.data(), sector.size(), static_cast<off_t>(lba * kSectorBytes)) < 0) {
+      sector.assign(kSectorBytes, 0);
+    }
+    close(fd);
+  }
+  return sector;
+}
+
+uint32_t Le16(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | b[at + 1] << 8;
+}
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+// The volume dunmore wrote, as its boot sector describes it.
+struct Volume {
+  bool fat32;
+  uint32_t start;
+  uint32_t total;
+  uint32_t sectorsPerCluster;
+  uint32_t reserved;
+  uint32_t fatSectors;
+  // The sectors the layout needs written: boot region (and its backup), two
+  // FATs, the root directory, and the MBR.
+  uint64_t NeededBytes() const {
+    uint64_t sectors =
+        fat32 ? 3 + 3 + 2ull * fatSectors + sectorsPerCluster + 1 : 1 + 2ull * fatSectors + 32 + 1;
+    return sectors * kSectorBytes;
+  }
+};
+
+Volume ReadVolume(const std::string& image) {
+  std::vector<uint8_t> mbr = ReadSector(image, 0);
+  Volume v = {};
+  v.start = Le32(mbr, 446 + 8);
+  std::vector<uint8_t> boot = ReadSector(image, v.start);
+  v.fat32 = Le16(boot, 22) == 0;
+  v.sectorsPerCluster = boot[13];
+  v.reserved = Le16(boot, 14);
+  v.total = Le16(boot, 19) != 0 ? Le16(boot, 19) : Le32(boot, 32);
+  v.fatSectors = v.fat32 ? Le32(boot, 36) : Le16(boot, 22);
+  return v;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+long MedianKb(std::vector<long> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+std::string Megabytes(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f MB", bytes / 1048576.0);
+  return text;
+}
+
+bool Bench(const std::string& self, const std::string& folder, const Card& card, int runs) {
+  const std::string image = folder + "/dunmore.img";
+  const std::string mkfsImage = folder + "/mkfs.img";
+  const uint64_t cardBytes =
+      static_cast<uint64_t>(card.cylinders) * card.heads * card.sectors * kSectorBytes;
+
+  std::vector<double> dunmoreWrite;
+  std::vector<double> dunmoreProcess;
+  std::vector<long> dunmoreRss;
+  WriteReport report = {};
+  for (int run = 0; run < runs; ++run) {
+    unlink(image.c_str());
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return false;
+    ProcessCost cost = RunProcess(
+        {self, "--dunmore-side", std::to_string(card.cylinders), std::to_string(card.heads),
+         std::to_string(card.sectors), image, std::to_string(pipeFds[1])},
+        pipeFds[1]);
+    close(pipeFds[1]);
+    ssize_t got = read(pipeFds[0], &report, sizeof report);
+    close(pipeFds[0]);
+    if (got != static_cast<ssize_t>(sizeof report) || cost.status != 0 || report.result != 0) {
+      std::fprintf(stderr, "%s: the dunmore side failed\n", card.name);
+      return false;
+    }
+    dunmoreWrite.push_back(report.seconds);
+    dunmoreProcess.push_back(cost.seconds);
+    dunmoreRss.push_back(cost.maxRssKb);
+  }
+  const Volume volume = ReadVolume(image);
+  const uint64_t dunmoreAllocated = AllocatedBytes(image);
+
+  // mkfs.fat: the same volume at the same place of an image of the same
+  // card, with the same cluster size, reserved sectors, FAT count, hidden
+  // sectors and root directory, and no alignment of its own.
+  std::vector<std::string> mkfs = {"mkfs.fat",
+                                   "-F",
+                                   volume.fat32 ? "32" : "16",
+                                   "-s",
+                                   std::to_string(volume.sectorsPerCluster),
+                                   "-R",
+                                   std::to_string(volume.reserved),
+                                   "-f",
+                                   "2",
+                                   "-h",
+                                   std::to_string(volume.start),
+                                   "-a",
+                                   "--offset=" + std::to_string(volume.start)};
+  if (!volume.fat32) {
+    mkfs.push_back("-r");
+    mkfs.push_back("512");
+  }
+  mkfs.push_back(mkfsImage);
+  mkfs.push_back(std::to_string(volume.total / 2));
+  std::vector<double> mkfsProcess;
+  std::vector<long> mkfsRss;
+  for (int run = 0; run < runs; ++run) {
+    unlink(mkfsImage.c_str());
+    int fd = open(mkfsImage.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || ftruncate(fd, static_cast<off_t>(cardBytes)) != 0) return false;
+    close(fd);
+    ProcessCost cost = RunProcess(mkfs);
+    if (!WIFEXITED(cost.status) || WEXITSTATUS(cost.status) != 0) {
+      std::fprintf(stderr, "%s: mkfs.fat failed\n", card.name);
+      return false;
+    }
+    mkfsProcess.push_back(cost.seconds);
+    mkfsRss.push_back(cost.maxRssKb);
+  }
+  const Volume mkfsVolume = ReadVolume(mkfsImage);
+  const std::vector<uint8_t> mkfsBoot = ReadSector(mkfsImage, volume.start);
+  const uint32_t mkfsFat = volume.fat32 ? Le32(mkfsBoot, 36) : Le16(mkfsBoot, 22);
+  (void)mkfsVolume;
+  const uint64_t mkfsAllocated = AllocatedBytes(mkfsImage);
+
+  const double write = Median(dunmoreWrite);
+  const double process = Median(dunmoreProcess);
+  const double mkfsTime = Median(mkfsProcess);
+  const long rss = MedianKb(dunmoreRss);
+  const long mkfsPeak = MedianKb(mkfsRss);
+  std::printf("\n%s: %d x %d x %d, %s volume of %u sectors at %u, %u sectors a cluster\n",
+              card.name, card.cylinders, card.heads, card.sectors, volume.fat32 ? "FAT32" : "FAT16",
+              volume.total, volume.start, volume.sectorsPerCluster);
+  std::printf("  FAT sectors          dunmore %u, mkfs.fat %u\n", volume.fatSectors, mkfsFat);
+  std::printf("  time (median of %d)  dunmore write %.4f s (its process %.4f s), mkfs.fat %.4f s\n",
+              runs, write, process, mkfsTime);
+  std::printf("  ratio                write / mkfs.fat %.2f, process / mkfs.fat %.2f\n",
+              write / mkfsTime, process / mkfsTime);
+  std::printf(
+      "  bytes written        dunmore %s (%llu bytes in %u commands), layout needs %s "
+      "(%llu bytes)%s\n",
+      Megabytes(report.bytesWritten).c_str(), static_cast<unsigned long long>(report.bytesWritten),
+      report.writeCommands, Megabytes(volume.NeededBytes()).c_str(),
+      static_cast<unsigned long long>(volume.NeededBytes()),
+      report.bytesWritten == volume.NeededBytes() ? ", not a byte more" : ", DIFFERENT");
+  std::printf("  allocated in image   dunmore %s, mkfs.fat %s (4 KB blocks)\n",
+              Megabytes(dunmoreAllocated).c_str(), Megabytes(mkfsAllocated).c_str());
+  std::printf("  peak memory          dunmore %ld KB, mkfs.fat %ld KB, ratio %.2f\n", rss, mkfsPeak,
+              static_cast<double>(rss) / mkfsPeak);
+  std::printf("  sparse               dunmore %s (%s of %s), mkfs.fat %s\n",
+              dunmoreAllocated < FileSize(image) ? "yes" : "NO",
+              Megabytes(dunmoreAllocated).c_str(), Megabytes(FileSize(image)).c_str(),
+              mkfsAllocated < FileSize(mkfsImage) ? "yes" : "NO");
+  unlink(image.c_str());
+  unlink(mkfsImage.c_str());
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 7 && std::strcmp(argv[1], "--dunmore-side") == 0) {
+    Card card = {"", std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4])};
+    return RunDunmoreSide(card, argv[5], std::atoi(argv[6]));
+  }
+  int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  char folder[] = "/tmp/dunmore-bench-XXXXXX";
+  if (mkdtemp(folder) == nullptr) return 1;
+  char self[4096];
+  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0) return 1;
+  self[length] = '\0';
+
+  // 16383 x 16 x 63 (8 GB) is cut to the planner's cap of 0xA00000 sectors;
+  // 1016 x 16 x 63 is 500 MB of FAT16.
+  const Card cards[] = {{"Largest card (0xA00000-sector cap, FAT32)", 16383, 16, 63},
+                        {"512 MB card (FAT16)", 1016, 16, 63}};
+  bool ok = true;
+  for (const Card& card : cards) ok = Bench(self, folder, card, runs) && ok;
+  rmdir(folder);
+  return ok ? 0 : 1;
+}
