@@ -284,10 +284,8 @@ bool Bench(const std::string& self, const std::string& folder, const Card& card,
     mkfsProcess.push_back(cost.seconds);
     mkfsRss.push_back(cost.maxRssKb);
   }
-  const Volume mkfsVolume = ReadVolume(mkfsImage);
   const std::vector<uint8_t> mkfsBoot = ReadSector(mkfsImage, volume.start);
   const uint32_t mkfsFat = volume.fat32 ? Le32(mkfsBoot, 36) : Le16(mkfsBoot, 22);
-  (void)mkfsVolume;
   const uint64_t mkfsAllocated = AllocatedBytes(mkfsImage);
 
   const double write = Median(dunmoreWrite);
