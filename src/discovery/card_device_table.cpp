@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/little_endian.h"
 #include "discovery/drive_letter_map.h"
 
 CardDeviceTable theCardDeviceTable;
@@ -53,13 +54,9 @@ const int kCommandBlockOnlySpan = 7;
 const int kCommandAndControlSpan = 15;
 const int kControlOffsetInRange = 14;
 
+// The port fields are signed 16-bit, widened with their sign.
 int ReadLe16Signed(const uint8_t* bytes) {
-  return static_cast<int16_t>(static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)));
-}
-
-uint32_t ReadLe32(const uint8_t* bytes) {
-  return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
-         (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+  return static_cast<int16_t>(GetLe16(bytes));
 }
 
 // Copies text into a field of fieldSize characters, cut to fit and always
@@ -179,7 +176,7 @@ int CardDeviceTable::Scan() {
       // digits. A value shorter than four bytes reads as zeros beyond its end.
       char parentName[16];
       std::snprintf(parentName, sizeof parentName, "%08x",
-                    static_cast<unsigned int>(ReadLe32(parent)));
+                    static_cast<unsigned int>(GetLe32(parent)));
       onCard = ReadParentCard(parentName, &ioBase, &controlPort, name);
     } else {
       char prefix[kDevnodeValueBuffer + 1];

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "device/disk_channel.h"
+#include "device/little_endian.h"
 #include "discovery/card_device_table.h"
 #include "format/fat_layout.h"
 
@@ -130,7 +131,7 @@ int CardDisk::ReadTableSector(PackedChs address) {
     PackedChs start = 0;
     PackedChs end = 0;
     DecodeEntry(raw, &type, &start, &end);
-    uint32_t sectorCount = fat::LoadLe32(raw.bytes + kEntrySectorCount);
+    uint32_t sectorCount = GetLe32(raw.bytes + kEntrySectorCount);
     if (type == 0) continue;
 
     char label[fat::kLabelLength + 1] = "";

@@ -1,5 +1,6 @@
 // Geometry translation, CHS conversions and the coding of MBR partition
 // entries. None of these touches the card.
+#include "device/little_endian.h"
 #include "disk/card_disk.h"
 #include "format/fat_layout.h"
 
@@ -82,6 +83,6 @@ void CardDisk::EncodeEntry(RawPartitionEntry* destination, uint8_t type, PackedC
   // and sector do not enter it.
   int32_t first = ((sc - bc) * h + sh) * s + ss - 1;
   int32_t count = ((ec - sc + 1) * h - sh) * s - ss + 1;
-  fat::StoreLe32(b + kEntryFirstSector, static_cast<uint32_t>(first));
-  fat::StoreLe32(b + kEntrySectorCount, static_cast<uint32_t>(count));
+  PutLe32(b + kEntryFirstSector, static_cast<uint32_t>(first));
+  PutLe32(b + kEntrySectorCount, static_cast<uint32_t>(count));
 }

@@ -1,7 +1,7 @@
 // Byte layout of the FAT volumes the utility writes: the FAT12/16 boot
 // sector, the FAT32 boot sector with its FSInfo sector, and the first FAT
-// entries. Every multi-byte field is little-endian and goes through the
-// helpers below, never through a struct laid over the bytes.
+// entries. Every multi-byte field is little-endian and goes through
+// device/little_endian.h, never through a struct laid over the bytes.
 #pragma once
 
 #include <cstdint>
@@ -97,26 +97,5 @@ const uint32_t kFat16Entry1 = 0xFFFF;
 const uint32_t kFat32Entry0 = 0x0FFFFFF8;
 const uint32_t kFat32Entry1 = 0x0FFFFFFF;
 const uint32_t kFat32EndOfChain = 0x0FFFFFFF;
-
-inline void StoreLe16(uint8_t* at, uint32_t value) {
-  at[0] = static_cast<uint8_t>(value);
-  at[1] = static_cast<uint8_t>(value >> 8);
-}
-
-inline void StoreLe32(uint8_t* at, uint32_t value) {
-  at[0] = static_cast<uint8_t>(value);
-  at[1] = static_cast<uint8_t>(value >> 8);
-  at[2] = static_cast<uint8_t>(value >> 16);
-  at[3] = static_cast<uint8_t>(value >> 24);
-}
-
-inline uint16_t LoadLe16(const uint8_t* at) {
-  return static_cast<uint16_t>(at[0] | (at[1] << 8));
-}
-
-inline uint32_t LoadLe32(const uint8_t* at) {
-  return static_cast<uint32_t>(at[0]) | (static_cast<uint32_t>(at[1]) << 8) |
-         (static_cast<uint32_t>(at[2]) << 16) | (static_cast<uint32_t>(at[3]) << 24);
-}
 
 }  // namespace fat

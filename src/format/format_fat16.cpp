@@ -2,6 +2,7 @@
 // directory; the data area is left as it was (a quick format).
 #include <cstdint>
 
+#include "device/little_endian.h"
 #include "disk/card_disk.h"
 #include "format/fat_layout.h"
 #include "format/sector_run.h"
@@ -12,15 +13,15 @@ namespace {
 // Clears the buffer and puts the two reserved FAT16 entries at its start.
 void PrepareFat16Sector(FormatBuffer* buffer) {
   buffer->Clear();
-  fat::StoreLe16(buffer->data, fat::kFat16Entry0);
-  fat::StoreLe16(buffer->data + 2, fat::kFat16Entry1);
+  PutLe16(buffer->data, fat::kFat16Entry0);
+  PutLe16(buffer->data + 2, fat::kFat16Entry1);
 }
 
 // Both FAT copies and the root directory, from the boot sector image.
 int WriteFat16Tables(const CardDisk& disk, const uint8_t* boot, FormatBuffer* buffer) {
-  const uint32_t startLba = fat::LoadLe32(boot + fat::kHiddenSectorsOffset);
-  const uint32_t fatSectors = fat::LoadLe16(boot + fat::kFatSectors16Offset);
-  const uint32_t firstFat = startLba + fat::LoadLe16(boot + fat::kReservedSectorsOffset);
+  const uint32_t startLba = GetLe32(boot + fat::kHiddenSectorsOffset);
+  const uint32_t fatSectors = GetLe16(boot + fat::kFatSectors16Offset);
+  const uint32_t firstFat = startLba + GetLe16(boot + fat::kReservedSectorsOffset);
 
   PrepareFat16Sector(buffer);
   if (WriteSectorRun(disk, buffer, firstFat, fatSectors, nullptr) != 0) return -1;
@@ -51,7 +52,7 @@ int CardDisk::FormatFat16(const PartitionEntry* entry) {
   if (WriteSectorsAt(*this, volume.startLba, 1, boot) != 0) return -1;
 
   FormatBuffer buffer = {};
-  if (buffer.Obtain(fat::LoadLe16(boot + fat::kBytesPerSectorOffset)) != 0) return -1;
+  if (buffer.Obtain(GetLe16(boot + fat::kBytesPerSectorOffset)) != 0) return -1;
   const int result = WriteFat16Tables(*this, boot, &buffer);
   buffer.Release();
   return result;

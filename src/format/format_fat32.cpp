@@ -3,6 +3,7 @@
 // (a quick format).
 #include <cstdint>
 
+#include "device/little_endian.h"
 #include "disk/card_disk.h"
 #include "format/fat_layout.h"
 #include "format/sector_run.h"
@@ -14,16 +15,16 @@ namespace {
 // of the root directory's cluster 2 at its start.
 void PrepareFat32Sector(FormatBuffer* buffer) {
   buffer->Clear();
-  fat::StoreLe32(buffer->data, fat::kFat32Entry0);
-  fat::StoreLe32(buffer->data + 4, fat::kFat32Entry1);
-  fat::StoreLe32(buffer->data + 8, fat::kFat32EndOfChain);
+  PutLe32(buffer->data, fat::kFat32Entry0);
+  PutLe32(buffer->data + 4, fat::kFat32Entry1);
+  PutLe32(buffer->data + 8, fat::kFat32EndOfChain);
 }
 
 // Both FAT copies and the root directory cluster, from the boot sector image.
 int WriteFat32Tables(const CardDisk& disk, const uint8_t* boot, FormatBuffer* buffer) {
-  const uint32_t startLba = fat::LoadLe32(boot + fat::kHiddenSectorsOffset);
-  const uint32_t fatSectors = fat::LoadLe32(boot + fat::kFat32FatSectorsOffset);
-  const uint32_t firstFat = startLba + fat::LoadLe16(boot + fat::kReservedSectorsOffset);
+  const uint32_t startLba = GetLe32(boot + fat::kHiddenSectorsOffset);
+  const uint32_t fatSectors = GetLe32(boot + fat::kFat32FatSectorsOffset);
+  const uint32_t firstFat = startLba + GetLe16(boot + fat::kReservedSectorsOffset);
   const uint32_t sectorsPerCluster = boot[fat::kSectorsPerClusterOffset];
 
   PrepareFat32Sector(buffer);
@@ -55,13 +56,13 @@ int CardDisk::FormatFat32(const PartitionEntry* entry) {
   if (WriteSectorsAt(*this, volume.startLba, fat::kFat32BootRegionSectors, region) != 0) {
     return -1;
   }
-  const uint32_t backup = fat::LoadLe16(region + fat::kFat32BackupBootOffset);
+  const uint32_t backup = GetLe16(region + fat::kFat32BackupBootOffset);
   if (WriteSectorsAt(*this, volume.startLba + backup, fat::kFat32BootRegionSectors, region) != 0) {
     return -1;
   }
 
   FormatBuffer buffer = {};
-  if (buffer.Obtain(fat::LoadLe16(region + fat::kBytesPerSectorOffset)) != 0) return -1;
+  if (buffer.Obtain(GetLe16(region + fat::kBytesPerSectorOffset)) != 0) return -1;
   const int result = WriteFat32Tables(*this, region, &buffer);
   buffer.Release();
   return result;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "device/little_endian.h"
 #include "format/fat_layout.h"
 
 // Sizes up to 8400 sectors are too small for FAT16 (fewer than 4085 clusters
@@ -66,13 +67,13 @@ void StoreCommonFields(const VolumeParameters& volume, uint8_t* image) {
   image[fat::kJumpOffset + 1] = 0x00;
   image[fat::kJumpOffset + 2] = 0x90;
   std::memcpy(image + fat::kOemNameOffset, fat::kOemName, fat::kOemNameLength);
-  fat::StoreLe16(image + fat::kBytesPerSectorOffset, fat::kSectorBytes);
+  PutLe16(image + fat::kBytesPerSectorOffset, fat::kSectorBytes);
   image[fat::kSectorsPerClusterOffset] = static_cast<uint8_t>(volume.sectorsPerCluster);
   image[fat::kFatCountOffset] = fat::kFatCount;
   image[fat::kMediaOffset] = fat::kMediaFixedDisk;
-  fat::StoreLe16(image + fat::kSectorsPerTrackOffset, volume.sectorsPerTrack);
-  fat::StoreLe16(image + fat::kHeadsOffset, volume.heads);
-  fat::StoreLe32(image + fat::kHiddenSectorsOffset, volume.startLba);
+  PutLe16(image + fat::kSectorsPerTrackOffset, volume.sectorsPerTrack);
+  PutLe16(image + fat::kHeadsOffset, volume.heads);
+  PutLe32(image + fat::kHiddenSectorsOffset, volume.startLba);
   image[fat::kBootSignatureOffset] = 0x55;
   image[fat::kBootSignatureOffset + 1] = 0xAA;
 }
@@ -82,17 +83,17 @@ void StoreCommonFields(const VolumeParameters& volume, uint8_t* image) {
 void BuildFat16BootSector(const VolumeParameters& volume, uint8_t* image) {
   std::memset(image, 0, fat::kSectorBytes);
   StoreCommonFields(volume, image);
-  fat::StoreLe16(image + fat::kReservedSectorsOffset, fat::kFat16ReservedSectors);
-  fat::StoreLe16(image + fat::kRootEntriesOffset, fat::kFat16RootEntries);
+  PutLe16(image + fat::kReservedSectorsOffset, fat::kFat16ReservedSectors);
+  PutLe16(image + fat::kRootEntriesOffset, fat::kFat16RootEntries);
   if (volume.totalSectors < 0x10000) {
-    fat::StoreLe16(image + fat::kTotalSectors16Offset, volume.totalSectors);
+    PutLe16(image + fat::kTotalSectors16Offset, volume.totalSectors);
   } else {
-    fat::StoreLe32(image + fat::kTotalSectors32Offset, volume.totalSectors);
+    PutLe32(image + fat::kTotalSectors32Offset, volume.totalSectors);
   }
-  fat::StoreLe16(image + fat::kFatSectors16Offset, volume.fatSectors);
+  PutLe16(image + fat::kFatSectors16Offset, volume.fatSectors);
   image[fat::kFat16DriveNumberOffset] = fat::kDriveNumberFixedDisk;
   image[fat::kFat16ExtendedSignatureOffset] = fat::kExtendedBootSignature;
-  fat::StoreLe32(image + fat::kFat16SerialOffset, volume.serialNumber);
+  PutLe32(image + fat::kFat16SerialOffset, volume.serialNumber);
   std::memcpy(image + fat::kFat16LabelOffset, fat::kNoLabel, fat::kLabelLength);
   std::memcpy(image + fat::kFat16SystemOffset, fat::kFat16System, fat::kSystemLength);
 }
@@ -102,27 +103,27 @@ void BuildFat32BootRegion(const VolumeParameters& volume, uint8_t* image) {
 
   uint8_t* boot = image;
   StoreCommonFields(volume, boot);
-  fat::StoreLe16(boot + fat::kReservedSectorsOffset, fat::kFat32ReservedSectors);
-  fat::StoreLe32(boot + fat::kTotalSectors32Offset, volume.totalSectors);
-  fat::StoreLe32(boot + fat::kFat32FatSectorsOffset, volume.fatSectors);
-  fat::StoreLe32(boot + fat::kFat32RootClusterOffset, fat::kFat32RootCluster);
-  fat::StoreLe16(boot + fat::kFat32FsInfoSectorOffset, fat::kFat32FsInfoSector);
-  fat::StoreLe16(boot + fat::kFat32BackupBootOffset, fat::kFat32BackupBootSector);
+  PutLe16(boot + fat::kReservedSectorsOffset, fat::kFat32ReservedSectors);
+  PutLe32(boot + fat::kTotalSectors32Offset, volume.totalSectors);
+  PutLe32(boot + fat::kFat32FatSectorsOffset, volume.fatSectors);
+  PutLe32(boot + fat::kFat32RootClusterOffset, fat::kFat32RootCluster);
+  PutLe16(boot + fat::kFat32FsInfoSectorOffset, fat::kFat32FsInfoSector);
+  PutLe16(boot + fat::kFat32BackupBootOffset, fat::kFat32BackupBootSector);
   boot[fat::kFat32DriveNumberOffset] = fat::kDriveNumberFixedDisk;
   boot[fat::kFat32ExtendedSignatureOffset] = fat::kExtendedBootSignature;
-  fat::StoreLe32(boot + fat::kFat32SerialOffset, volume.serialNumber);
+  PutLe32(boot + fat::kFat32SerialOffset, volume.serialNumber);
   std::memcpy(boot + fat::kFat32LabelOffset, fat::kNoLabel, fat::kLabelLength);
   std::memcpy(boot + fat::kFat32SystemOffset, fat::kFat32System, fat::kSystemLength);
 
   uint8_t* fsInfo = image + fat::kSectorBytes;
-  fat::StoreLe32(fsInfo + fat::kFsInfoLeadSignatureOffset, fat::kFsInfoLeadSignature);
-  fat::StoreLe32(fsInfo + fat::kFsInfoStructSignatureOffset, fat::kFsInfoStructSignature);
-  fat::StoreLe32(fsInfo + fat::kFsInfoFreeCountOffset, fat::kFsInfoUnknown);
-  fat::StoreLe32(fsInfo + fat::kFsInfoNextFreeOffset, fat::kFsInfoUnknown);
-  fat::StoreLe32(fsInfo + fat::kFsInfoTrailSignatureOffset, fat::kFsInfoTrailSignature);
+  PutLe32(fsInfo + fat::kFsInfoLeadSignatureOffset, fat::kFsInfoLeadSignature);
+  PutLe32(fsInfo + fat::kFsInfoStructSignatureOffset, fat::kFsInfoStructSignature);
+  PutLe32(fsInfo + fat::kFsInfoFreeCountOffset, fat::kFsInfoUnknown);
+  PutLe32(fsInfo + fat::kFsInfoNextFreeOffset, fat::kFsInfoUnknown);
+  PutLe32(fsInfo + fat::kFsInfoTrailSignatureOffset, fat::kFsInfoTrailSignature);
 
   uint8_t* third = image + 2 * fat::kSectorBytes;
-  fat::StoreLe32(third + fat::kFsInfoTrailSignatureOffset, fat::kFsInfoTrailSignature);
+  PutLe32(third + fat::kFsInfoTrailSignatureOffset, fat::kFsInfoTrailSignature);
 }
 
 uint32_t VolumeSerialFromClock() {
