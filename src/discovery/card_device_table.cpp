@@ -128,6 +128,18 @@ bool CardKeyPrefix(const char* hardwareKey, char* prefix, size_t prefixSize) {
   return true;
 }
 
+// Lists the devnode at index of the device tree: false after the last one.
+// The name buffer's length is given afresh for every call.
+bool NextDevnodeName(HKEY tree, DWORD index, char (&name)[kSubkeyNameBuffer + 1]) {
+  DWORD nameSize = kSubkeyNameBuffer;
+  if (RegEnumKeyExA(tree, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  name[kSubkeyNameBuffer] = '\0';
+  return true;
+}
+
 }  // namespace
 
 int CardDeviceTable::Scan() {
@@ -140,12 +152,7 @@ int CardDeviceTable::Scan() {
     // filed, so that no record is ever written past the table.
     if (recordCount >= kCapacity) break;
     char subkeyName[kSubkeyNameBuffer + 1];
-    DWORD nameSize = kSubkeyNameBuffer;
-    if (RegEnumKeyExA(tree, index, subkeyName, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-      break;
-    }
-    subkeyName[kSubkeyNameBuffer] = '\0';
+    if (!NextDevnodeName(tree, index, subkeyName)) break;
 
     HKEY devnode = nullptr;
     if (RegOpenKeyExA(tree, subkeyName, 0, KEY_READ, &devnode) != ERROR_SUCCESS) continue;
@@ -272,12 +279,7 @@ int CardDeviceTable::FindCardByHardwareKey(const char* keyPrefix, int* ioBase, i
   int result = 0;
   for (DWORD index = 0; result == 0; ++index) {
     char subkeyName[kSubkeyNameBuffer + 1];
-    DWORD nameSize = kSubkeyNameBuffer;
-    if (RegEnumKeyExA(tree, index, subkeyName, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-      break;
-    }
-    subkeyName[kSubkeyNameBuffer] = '\0';
+    if (!NextDevnodeName(tree, index, subkeyName)) break;
 
     HKEY devnode = nullptr;
     if (RegOpenKeyExA(tree, subkeyName, 0, KEY_READ, &devnode) != ERROR_SUCCESS) continue;
