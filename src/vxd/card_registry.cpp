@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "sim/sector_list.h"
 #include "win32/win32.h"
@@ -135,13 +136,25 @@ bool ReadCardValues(CardKey& card, uint8_t defaultUnit, sim::CardSettings* setti
   if (unit > 0xFF) return card.Fail("\"Int13Unit\" is out of range");
   settings->int13Unit = static_cast<uint8_t>(unit);
 
-  std::string text;
-  found = card.String("BadSectors", &text);
-  if (found < 0) return false;
-  std::string error;
-  if (found > 0 && !sim::ParseSectorList(text, &settings->badSectors, &error)) {
-    return card.Fail("\"BadSectors\": " + error);
+  // Sectors that fail every transfer, and sectors that refuse writes only.
+  const struct {
+    const char* value;
+    std::vector<sim::SectorRange>* list;
+  } sectorLists[] = {{"BadSectors", &settings->badSectors},
+                     {"BadWriteSectors", &settings->badWriteSectors}};
+  for (const auto& sectors : sectorLists) {
+    std::string text;
+    found = card.String(sectors.value, &text);
+    if (found < 0) return false;
+    std::string error;
+    if (found > 0 && !sim::ParseSectorList(text, sectors.list, &error)) {
+      return card.Fail(std::string("\"") + sectors.value + "\": " + error);
+    }
   }
+  // The write at which the power fails; the host decides what that does.
+  DWORD killAt = 0;
+  if (card.Dword("KillAtWrite", &killAt) < 0) return false;
+  settings->killAtWrite = killAt;
   return true;
 }
 

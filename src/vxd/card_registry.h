@@ -3,8 +3,9 @@
 // driver as installed, and each subkey of its Cards key, named by the card's
 // I/O base in 4 hex digits, describes one card.
 //
-// Written against the Win32 registry calls alone, so that it reads Wine's
-// registry inside the drivers and the simulated machine's in the native tests.
+// Written against the Win32 registry calls alone, so that the same reader
+// serves Wine's registry inside the drivers and the simulated machine's in
+// the native build.
 #pragma once
 
 #include <string>
