@@ -55,11 +55,11 @@ std::vector<uint8_t> PatternSector(uint32_t lba) {
 }
 
 void OldCard::Create() {
-  testsupport::CreateImage(image, spec);
+  testsupport::CreateImage(image, cardSpec);
   int32_t c = 0;
   int32_t h = 0;
   int32_t s = 0;
-  CardDisk::TranslateGeometry(spec.cylinders, spec.heads, spec.sectors, &c, &h, &s);
+  CardDisk::TranslateGeometry(cardSpec.cylinders, cardSpec.heads, cardSpec.sectors, &c, &h, &s);
   // The old volume starts on the first logical cylinder above the pattern.
   int oldCylinder = static_cast<int>(patternEnd / (h * s)) + 1;
 
@@ -104,19 +104,20 @@ bool OldCard::Restore() const {
   return testsupport::ImageFingerprint(image) == fingerprint;
 }
 
-std::string MachineWith(const testsupport::CardSpec& spec, const std::string& cardValues,
+std::string MachineWith(const testsupport::CardSpec& cardSpec, const std::string& cardValues,
                         const std::string& version) {
-  std::string text = testsupport::MachineText(spec, version);
+  std::string text = testsupport::MachineText(cardSpec, version);
   if (cardValues.empty()) return text;
-  const std::string letters = "\"DriveLetters\"=\"" + spec.driveLetters + "\"";
+  const std::string letters = "\"DriveLetters\"=\"" + cardSpec.driveLetters + "\"";
   size_t at = text.find(letters);
   if (at == std::string::npos) throw std::runtime_error("the machine has no card key");
   text.insert(at + letters.size(), "\n" + cardValues);
   return text;
 }
 
-std::vector<Write> ReferenceWrites(const testsupport::CardSpec& spec, const std::string& image) {
-  testsupport::CardSpec copy = spec;
+std::vector<Write> ReferenceWrites(const testsupport::CardSpec& cardSpec,
+                                   const std::string& image) {
+  testsupport::CardSpec copy = cardSpec;
   copy.image = image;
   std::string error;
   if (!host::LoadMachineText(MachineWith(copy, ""), "reference", &error)) {

@@ -28,7 +28,7 @@ std::vector<uint8_t> PatternSector(uint32_t lba);
 // written over a sparse image of the card's size; every sector below
 // patternEnd but the MBR holds its pattern.
 struct OldCard {
-  testsupport::CardSpec spec;
+  testsupport::CardSpec cardSpec;
   std::string image;
   uint32_t patternEnd = 0;
   std::vector<uint8_t> mbr;
@@ -44,15 +44,15 @@ struct OldCard {
   bool Restore() const;
 };
 
-// The default machine for spec with extra lines in the card's key, such as
+// The default machine for cardSpec with extra lines in the card's key, such as
 // "\"KillAtWrite\"=dword:00000003".
-std::string MachineWith(const testsupport::CardSpec& spec, const std::string& cardValues,
+std::string MachineWith(const testsupport::CardSpec& cardSpec, const std::string& cardValues,
                         const std::string& version = "4.10.2222");
 
 // Runs the write in this process on a copy of the card at `image`: the same
 // planning as "1" (with the large-disk rule of the start-up) and the write of
 // "Y". Returns the WRITE SECTORS commands in order; empty on failure.
-std::vector<Write> ReferenceWrites(const testsupport::CardSpec& spec, const std::string& image);
+std::vector<Write> ReferenceWrites(const testsupport::CardSpec& cardSpec, const std::string& image);
 
 // "a-b" or "a" for a sorted run of sectors, runs separated by commas.
 std::string DescribeSectors(const std::vector<uint32_t>& sectors);

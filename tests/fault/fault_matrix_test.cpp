@@ -61,11 +61,12 @@ uint32_t Le16(const std::vector<uint8_t>& b, size_t at) {
 
 // Sets the layout up for the card: the reference write on a scratch copy,
 // then the old card with its pattern over everything the write touches.
-void Prepare(const TempDir& dir, const CardSpec& spec, const std::string& name, Layout* layout) {
+void Prepare(const TempDir& dir, const CardSpec& cardSpec, const std::string& name,
+             Layout* layout) {
   layout->name = name;
   std::string scratch = dir.File("reference.img");
-  CreateImage(scratch, spec);
-  layout->writes = faulttest::ReferenceWrites(spec, scratch);
+  CreateImage(scratch, cardSpec);
+  layout->writes = faulttest::ReferenceWrites(cardSpec, scratch);
   ASSERT_FALSE(layout->writes.empty()) << "the reference write failed";
 
   const Write& mbr = layout->writes.back();
@@ -103,12 +104,12 @@ void Prepare(const TempDir& dir, const CardSpec& spec, const std::string& name, 
     ASSERT_TRUE(r[region].Holds(w.end() - 1)) << "write at " << w.first << " spans regions";
   }
 
-  layout->card.spec = spec;
-  layout->card.image = dir.File(spec.image);
+  layout->card.cardSpec = cardSpec;
+  layout->card.image = dir.File(cardSpec.image);
   layout->card.patternEnd = end + 64;
   layout->card.Create();
-  std::printf("\n%s card of %d x %d x %d: %zu writes, the MBR last\n", name.c_str(), spec.cylinders,
-              spec.heads, spec.sectors, layout->writes.size());
+  std::printf("\n%s card of %d x %d x %d: %zu writes, the MBR last\n", name.c_str(),
+              cardSpec.cylinders, cardSpec.heads, cardSpec.sectors, layout->writes.size());
 }
 
 std::string Sectors(const std::vector<uint32_t>& sectors) {
@@ -133,7 +134,7 @@ std::vector<uint32_t> Expected(const Layout& layout, size_t count, uint32_t part
 // the screen of the last key wait.
 int RunWrite(const TempDir& dir, const Layout& layout, const std::string& values, Screen* screen) {
   ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg",
-                                          faulttest::MachineWith(layout.card.spec, values)));
+                                          faulttest::MachineWith(layout.card.cardSpec, values)));
   if (!run.WaitForKeyWait(screen)) return -1;
   for (const char* key : {"1", kEnter, "2", kEnter, "Y"}) {
     if (!run.Type(key, screen)) return -1;
@@ -147,10 +148,10 @@ int RunWrite(const TempDir& dir, const Layout& layout, const std::string& values
 // transfers can break: the first sector of a region, the middle of a FAT
 // (inside a run that is followed by others), the last sector of a FAT (the
 // end of its last run), and the MBR.
-void BadSectorMatrix(const CardSpec& spec, const std::string& name) {
+void BadSectorMatrix(const CardSpec& cardSpec, const std::string& name) {
   TempDir dir;
   Layout layout;
-  Prepare(dir, spec, name, &layout);
+  Prepare(dir, cardSpec, name, &layout);
   if (::testing::Test::HasFatalFailure()) return;
 
   struct Site {
@@ -206,10 +207,10 @@ void BadSectorMatrix(const CardSpec& spec, const std::string& name) {
 }
 
 // The power fails as write N arrives, for every N until a run completes.
-void PowerCutMatrix(const CardSpec& spec, const std::string& name) {
+void PowerCutMatrix(const CardSpec& cardSpec, const std::string& name) {
   TempDir dir;
   Layout layout;
-  Prepare(dir, spec, name, &layout);
+  Prepare(dir, cardSpec, name, &layout);
   if (::testing::Test::HasFatalFailure()) return;
 
   const size_t total = layout.writes.size();
@@ -257,20 +258,20 @@ void PowerCutMatrix(const CardSpec& spec, const std::string& name) {
 // 2 GB of FAT16: the largest FAT16 volume, whose FATs of 256 sectors take a
 // run of 255 sectors and one of 1.
 CardSpec Fat16Card() {
-  CardSpec spec;
-  spec.cylinders = 4161;
-  spec.heads = 16;
-  spec.sectors = 63;
-  return spec;
+  CardSpec cardSpec;
+  cardSpec.cylinders = 4161;
+  cardSpec.heads = 16;
+  cardSpec.sectors = 63;
+  return cardSpec;
 }
 
 // Just over 2 GB on Windows 98: FAT32, whose FATs take 17 runs each.
 CardSpec Fat32Card() {
-  CardSpec spec;
-  spec.cylinders = 4162;
-  spec.heads = 16;
-  spec.sectors = 63;
-  return spec;
+  CardSpec cardSpec;
+  cardSpec.cylinders = 4162;
+  cardSpec.heads = 16;
+  cardSpec.sectors = 63;
+  return cardSpec;
 }
 
 }  // namespace
