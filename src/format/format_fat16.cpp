@@ -36,16 +36,11 @@ int WriteFat16Tables(const CardDisk& disk, const uint8_t* boot, FormatBuffer* bu
 int CardDisk::FormatFat16(const PartitionEntry* entry) {
   if (entry == nullptr || logicalHeads <= 0 || logicalSectors <= 0) return -1;
 
-  VolumeParameters volume = {};
-  volume.startLba = VolumeStartLba(entry->start, logicalHeads, logicalSectors);
-  volume.totalSectors =
-      VolumeTotalSectors(entry->end, volume.startLba, logicalHeads, logicalSectors);
-  volume.sectorsPerCluster = LookUpSectorsPerCluster(Fat16ClusterTable, volume.totalSectors);
-  if (volume.sectorsPerCluster == 0) return -1;
-  volume.fatSectors = Fat16FatSectors(volume.totalSectors, volume.sectorsPerCluster);
-  volume.heads = static_cast<uint32_t>(logicalHeads);
-  volume.sectorsPerTrack = static_cast<uint32_t>(logicalSectors);
-  volume.serialNumber = VolumeSerialFromClock();
+  VolumeParameters volume;
+  if (!PlanVolume(entry->start, entry->end, logicalHeads, logicalSectors, Fat16ClusterTable,
+                  Fat16FatSectors, &volume)) {
+    return -1;
+  }
 
   uint8_t boot[fat::kSectorBytes];
   BuildFat16BootSector(volume, boot);

@@ -40,16 +40,11 @@ int WriteFat32Tables(const CardDisk& disk, const uint8_t* boot, FormatBuffer* bu
 int CardDisk::FormatFat32(const PartitionEntry* entry) {
   if (entry == nullptr || logicalHeads <= 0 || logicalSectors <= 0) return -1;
 
-  VolumeParameters volume = {};
-  volume.startLba = VolumeStartLba(entry->start, logicalHeads, logicalSectors);
-  volume.totalSectors =
-      VolumeTotalSectors(entry->end, volume.startLba, logicalHeads, logicalSectors);
-  volume.sectorsPerCluster = LookUpSectorsPerCluster(Fat32ClusterTable, volume.totalSectors);
-  if (volume.sectorsPerCluster == 0) return -1;
-  volume.fatSectors = Fat32FatSectors(volume.totalSectors, volume.sectorsPerCluster);
-  volume.heads = static_cast<uint32_t>(logicalHeads);
-  volume.sectorsPerTrack = static_cast<uint32_t>(logicalSectors);
-  volume.serialNumber = VolumeSerialFromClock();
+  VolumeParameters volume;
+  if (!PlanVolume(entry->start, entry->end, logicalHeads, logicalSectors, Fat32ClusterTable,
+                  Fat32FatSectors, &volume)) {
+    return -1;
+  }
 
   uint8_t region[fat::kFat32BootRegionSectors * fat::kSectorBytes];
   BuildFat32BootRegion(volume, region);

@@ -129,3 +129,19 @@ void BuildFat32BootRegion(const VolumeParameters& volume, uint8_t* image) {
 uint32_t VolumeSerialFromClock() {
   return static_cast<uint32_t>(std::time(nullptr));
 }
+
+bool PlanVolume(PackedChs start, PackedChs end, int32_t heads, int32_t sectorsPerTrack,
+                const ClusterTableRow* table,
+                uint32_t (*fatSectors)(uint32_t totalSectors, uint32_t sectorsPerCluster),
+                VolumeParameters* volume) {
+  *volume = VolumeParameters();
+  volume->startLba = VolumeStartLba(start, heads, sectorsPerTrack);
+  volume->totalSectors = VolumeTotalSectors(end, volume->startLba, heads, sectorsPerTrack);
+  volume->sectorsPerCluster = LookUpSectorsPerCluster(table, volume->totalSectors);
+  if (volume->sectorsPerCluster == 0) return false;
+  volume->fatSectors = fatSectors(volume->totalSectors, volume->sectorsPerCluster);
+  volume->heads = static_cast<uint32_t>(heads);
+  volume->sectorsPerTrack = static_cast<uint32_t>(sectorsPerTrack);
+  volume->serialNumber = VolumeSerialFromClock();
+  return true;
+}
