@@ -118,7 +118,8 @@ bool FromEnvironment(const RegKey* key) {
   return false;
 }
 
-bool PrepareBlockDevice(RegKey* key, const std::string& device, std::string* error) {
+bool PrepareBlockDevice(RegKey* key, const std::string& device, SgIoRequest request,
+                        std::string* error) {
   int fd = open(device.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
     *error = device +
@@ -144,7 +145,7 @@ bool PrepareBlockDevice(RegKey* key, const std::string& device, std::string* err
                     key->Value(kFirmwareRevision) != nullptr;
   if (ok && (!givesGeometry || !givesTexts)) {
     CardIdentity identity;
-    if (AskCardIdentity(fd, &identity, &why)) {
+    if (AskCardIdentity(fd, &identity, &why, request)) {
       if (!givesGeometry) {
         SetDword(key, kCylinders, identity.cylinders);
         SetDword(key, kHeads, identity.heads);
@@ -233,11 +234,11 @@ bool ApplyCardEnvironment(const std::string& machineFile, std::string* error) {
   return true;
 }
 
-bool PrepareBlockDeviceCards(std::string* error) {
+bool PrepareBlockDeviceCards(std::string* error, SgIoRequest request) {
   for (auto& entry : CardKeys()) {
     std::string image;
     if (!ReadText(entry.second, kImage, &image) || !IsBlockDevice(image)) continue;
-    if (!PrepareBlockDevice(entry.second, image, error)) return false;
+    if (!PrepareBlockDevice(entry.second, image, request, error)) return false;
   }
   return true;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/sat_identify.h"
 #include "sim/ata_card.h"
 
 namespace host {
@@ -19,8 +20,9 @@ bool ApplyCardEnvironment(const std::string& machineFile, std::string* error);
 // Checks every card of the machine whose medium is a block device: 512-byte
 // logical sectors, at least cylinders x heads x sectors of them; a key that
 // gives no geometry (or no identity texts) takes them from the card's answer
-// to IDENTIFY DEVICE. False with *error, one line naming the device.
-bool PrepareBlockDeviceCards(std::string* error);
+// to IDENTIFY DEVICE, sent through request. False with *error, one line
+// naming the device.
+bool PrepareBlockDeviceCards(std::string* error, SgIoRequest request = KernelSgIo);
 
 // Whether the card carried out a WRITE SECTORS command.
 bool CardWasWritten(const sim::AtaCard& card);
