@@ -31,6 +31,7 @@
 #include "disk/card_disk.h"
 #include "host/device_handles.h"
 #include "host/host.h"
+#include "sim/medium_posix.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ struct WriteReport {
   double seconds;
   uint64_t bytesWritten;
   uint32_t writeCommands;
+  uint64_t synchronousWrites;  // writes that reached the device before returning
 };
 
 // What either side's process cost.
@@ -109,6 +111,7 @@ int RunDunmoreSide(const Card& card, const std::string& image, int reportFd) {
     report.bytesWritten += t.count * kSectorBytes;
     ++report.writeCommands;
   }
+  report.synchronousWrites = sim::SynchronousWrites();
   theDiskChannel.Close();
   disk->Destroy();
   delete disk;
@@ -215,6 +218,69 @@ std::string Megabytes(uint64_t bytes) {
   return text;
 }
 
+// Runs the dunmore side on medium runs times; the median of its write time.
+bool TimeDunmoreSide(const std::string& self, const Card& card, const std::string& medium, int runs,
+                     double* median, WriteReport* report) {
+  std::vector<double> times;
+  for (int run = 0; run < runs; ++run) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return false;
+    ProcessCost cost = RunProcess(
+        {self, "--dunmore-side", std::to_string(card.cylinders), std::to_string(card.heads),
+         std::to_string(card.sectors), medium, std::to_string(pipeFds[1])},
+        pipeFds[1]);
+    close(pipeFds[1]);
+    ssize_t got = read(pipeFds[0], report, sizeof *report);
+    close(pipeFds[0]);
+    if (got != static_cast<ssize_t>(sizeof *report) || cost.status != 0 || report->result != 0) {
+      return false;
+    }
+    times.push_back(report->seconds);
+  }
+  *median = Median(times);
+  return true;
+}
+
+// The same write through a loop device over an image, as through a card
+// reader: every WRITE SECTORS command synchronous. Needs root and losetup.
+void BenchLoopDevice(const std::string& self, const std::string& folder, const Card& card, int runs,
+                     double imageWrite) {
+  const std::string backing = folder + "/loop.img";
+  const uint64_t cardBytes =
+      static_cast<uint64_t>(card.cylinders) * card.heads * card.sectors * kSectorBytes;
+  int fd = open(backing.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0 || ftruncate(fd, static_cast<off_t>(cardBytes)) != 0) return;
+  close(fd);
+  std::string device;
+  FILE* losetup = popen(("losetup -f --show '" + backing + "' 2>&1").c_str(), "r");
+  if (losetup != nullptr) {
+    char line[256] = {};
+    if (fgets(line, sizeof line, losetup) != nullptr) device = line;
+    int status = pclose(losetup);
+    while (!device.empty() && device.back() == '\n') device.pop_back();
+    if (status != 0 || device.compare(0, 9, "/dev/loop") != 0) {
+      std::printf("  loop device          not measured: losetup failed (%s)\n", device.c_str());
+      device.clear();
+    }
+  }
+  if (!device.empty()) {
+    double loopWrite = 0;
+    WriteReport report = {};
+    if (TimeDunmoreSide(self, card, device, runs, &loopWrite, &report)) {
+      std::printf(
+          "  loop device          dunmore write %.4f s (%.1fx the image), %llu synchronous "
+          "writes for %u WRITE SECTORS commands\n",
+          loopWrite, loopWrite / imageWrite,
+          static_cast<unsigned long long>(report.synchronousWrites), report.writeCommands);
+    } else {
+      std::printf("  loop device          the dunmore side failed on %s\n", device.c_str());
+    }
+    std::string detach = "losetup -d '" + device + "'";
+    if (std::system(detach.c_str()) != 0) std::fprintf(stderr, "%s failed\n", detach.c_str());
+  }
+  unlink(backing.c_str());
+}
+
 bool Bench(const std::string& self, const std::string& folder, const Card& card, int runs) {
   const std::string image = folder + "/dunmore.img";
   const std::string mkfsImage = folder + "/mkfs.img";
@@ -316,6 +382,7 @@ bool Bench(const std::string& self, const std::string& folder, const Card& card,
               dunmoreAllocated < FileSize(image) ? "yes" : "NO",
               Megabytes(dunmoreAllocated).c_str(), Megabytes(FileSize(image)).c_str(),
               mkfsAllocated < FileSize(mkfsImage) ? "yes" : "NO");
+  BenchLoopDevice(self, folder, card, runs, write);
   unlink(image.c_str());
   unlink(mkfsImage.c_str());
   return true;

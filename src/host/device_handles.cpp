@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "host/real_card.h"
 #include "vxd/card_registry.h"
 #include "win32/win32.h"
 
@@ -94,7 +95,15 @@ HANDLE Adopt(std::unique_ptr<DeviceHandle> device) {
 }
 
 void DropCardsWhenIdle() {
-  if (openHandles.empty()) cardSet.reset();
+  if (!openHandles.empty()) return;
+  std::vector<std::string> rewritten;
+  if (cardSet != nullptr) {
+    for (const auto& card : cardSet->cards) {
+      if (CardWasWritten(*card)) rewritten.push_back(card->settings().image);
+    }
+  }
+  cardSet.reset();
+  AfterCardsClosed(rewritten);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "host/console_state.h"
 #include "host/host.h"
+#include "host/real_card.h"
 #include "host/regedit4.h"
 #include "host/registry.h"
 
@@ -51,6 +52,7 @@ void Boot() {
     bool loaded = (path != nullptr && *path != '\0')
                       ? LoadMachineFile(path, &error)
                       : LoadMachineText(DefaultMachineText(), "default machine", &error);
+    if (loaded) loaded = ApplyCardEnvironment(path != nullptr ? path : "", &error);
     if (!loaded) {
       // Nothing runs on a machine that cannot be set up, and the terminal is
       // still untouched.
@@ -59,6 +61,16 @@ void Boot() {
       _exit(1);
     }
   }
+  // The cards in card readers are checked before the terminal is taken too.
+  std::string error;
+  if (!PrepareBlockDeviceCards(&error)) {
+    fprintf(stderr, "%s\n", error.c_str());
+    fflush(stderr);
+    _exit(1);
+  }
+  // Set before the console's own exit handler, so that it runs after the
+  // terminal is given back.
+  atexit(PrintTeardownNotes);
   BootConsole();
 }
 

@@ -130,6 +130,13 @@ const RegKey* FindKey(HKEY root, const std::string& path) {
   return key == nullptr ? nullptr : key->FindPath(path);
 }
 
+RegKey* FindKeyToChange(HKEY root, const std::string& path) {
+  RegistryState& state = State();
+  if (!state.tree) return nullptr;
+  RegKey* key = state.tree->Root(root);
+  return key == nullptr ? nullptr : key->FindPath(path);
+}
+
 bool ReadText(const RegKey* key, const std::string& valueName, std::string* text) {
   if (key == nullptr) return false;
   const RegValue* value = key->Value(valueName);

@@ -54,6 +54,9 @@ void InstallRegistry(std::unique_ptr<RegistryTree> tree);
 bool RegistryInstalled();
 // Looks a key up without opening a handle (for the host's own reads).
 const RegKey* FindKey(HKEY root, const std::string& path);
+// The same key open to change, for the host's own set-up of the machine at
+// boot (the card of DUNMORE_CARD, what a real card says of itself).
+RegKey* FindKeyToChange(HKEY root, const std::string& path);
 // A REG_SZ value's text, or false when the value is missing or not text.
 bool ReadText(const RegKey* key, const std::string& valueName, std::string* text);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sim/identify_layout.h"
 #include "sim/le_bytes.h"
 #include "sim/medium.h"
 
@@ -19,23 +20,14 @@ constexpr uint32_t kMaxSectorCount = 255;
 // IDENTIFY DEVICE words, as a CompactFlash card fills them.
 constexpr int kWordGeneralConfig = 0;
 constexpr uint16_t kCompactFlashSignature = 0x848A;
-constexpr int kWordCylinders = 1;
-constexpr int kWordHeads = 3;
-constexpr int kWordSectorsPerTrack = 6;
 constexpr int kWordSectorsPerCardHigh = 7;  // the card's capacity, high word first
 constexpr int kWordSectorsPerCardLow = 8;
-constexpr int kWordSerialNumber = 10;  // 10 words, 20 characters
-constexpr int kSerialNumberChars = 20;
 constexpr int kWordBufferType = 20;
 constexpr uint16_t kDualPortedMultiSectorBuffer = 2;
 constexpr int kWordBufferSize = 21;  // in 512-byte units
 constexpr uint16_t kBufferSectors = 2;
 constexpr int kWordEccBytes = 22;
 constexpr uint16_t kEccBytes = 4;
-constexpr int kWordFirmwareRevision = 23;  // 4 words, 8 characters
-constexpr int kFirmwareRevisionChars = 8;
-constexpr int kWordModel = 27;  // 20 words, 40 characters
-constexpr int kModelChars = 40;
 constexpr int kWordMaxMultiple = 47;
 constexpr uint16_t kOneSectorMultiple = 0x8001;
 constexpr int kWordCapabilities = 49;

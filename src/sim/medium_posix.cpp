@@ -1,3 +1,5 @@
+#include "sim/medium_posix.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,9 +11,27 @@
 #include "sim/medium.h"
 
 namespace sim {
+namespace {
+
+uint64_t synchronousWrites = 0;
+
+bool IsBlockDevice(const std::string& path) {
+  struct stat st = {};
+  return stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+}  // namespace
+
+uint64_t SynchronousWrites() {
+  return synchronousWrites;
+}
 
 int OpenMedium(const std::string& path, uint64_t newSize, std::string* error) {
-  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  // A card's WRITE SECTORS completes only once its sectors are on the card:
+  // on a real card every write goes through to the device before the next
+  // command is sent, so that the old MBR stays until the new one is there.
+  int flags = IsBlockDevice(path) ? O_RDWR | O_CLOEXEC | O_DSYNC : O_RDWR | O_CLOEXEC;
+  int fd = open(path.c_str(), flags);
   if (fd < 0 && errno == ENOENT) {
     fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0 && ftruncate(fd, static_cast<off_t>(newSize)) != 0) {
@@ -57,10 +77,16 @@ bool WriteMedium(int fd, uint64_t offset, const uint8_t* data, uint32_t length) 
     if (n <= 0) return false;
     done += static_cast<uint32_t>(n);
   }
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0 && (flags & O_DSYNC) == O_DSYNC) ++synchronousWrites;
   return true;
 }
 
 int TryLockExclusive(const std::string& path) {
+  // On a block device the lock is an exclusive open, which the kernel also
+  // refuses while a partition of the device is mounted or another program
+  // holds the device the same way; an advisory lock would stop no one.
+  if (IsBlockDevice(path)) return open(path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
   while (flock(fd, LOCK_EX | LOCK_NB) != 0) {

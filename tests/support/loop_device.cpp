@@ -1,0 +1,59 @@
+#include "support/loop_device.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/support.h"
+
+namespace testsupport {
+
+LoopDevice::LoopDevice(const std::string& image, bool partitions) {
+  std::string output;
+  int status = RunCommand(
+      std::string("losetup -f --show ") + (partitions ? "-P " : "") + "'" + image + "'", &output);
+  while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
+  if (status == 0 && output.compare(0, 9, "/dev/loop") == 0 &&
+      output.find('\n') == std::string::npos) {
+    path_ = output;
+  } else {
+    reason_ =
+        "losetup could not attach a loop device (status " + std::to_string(status) + "): " + output;
+  }
+}
+
+LoopDevice::~LoopDevice() {
+  if (path_.empty()) return;
+  std::string output;
+  RunCommand("losetup -d '" + path_ + "'", &output);
+}
+
+std::string LoopDevice::Name() const {
+  return path_.substr(path_.rfind('/') + 1);
+}
+
+ExclusiveHolder::ExclusiveHolder(const std::string& path) {
+  int ready[2];
+  if (pipe(ready) != 0) return;
+  pid_ = fork();
+  if (pid_ == 0) {
+    close(ready[0]);
+    int fd = open(path.c_str(), O_RDONLY | O_EXCL);
+    char answer = fd >= 0 ? 'y' : 'n';
+    if (write(ready[1], &answer, 1) != 1) _exit(1);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char answer = 'n';
+  holding_ = pid_ > 0 && read(ready[0], &answer, 1) == 1 && answer == 'y';
+  close(ready[0]);
+}
+
+ExclusiveHolder::~ExclusiveHolder() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+}
+
+}  // namespace testsupport

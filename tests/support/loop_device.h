@@ -1,0 +1,46 @@
+// A loop device over an image, standing in for a card reader's block device.
+// Needs root; where losetup refuses, usable() is false and reason() says why,
+// for the test to report itself as skipped.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace testsupport {
+
+class LoopDevice {
+ public:
+  // partitions: the kernel reads partition tables on it (losetup -P).
+  explicit LoopDevice(const std::string& image, bool partitions = false);
+  ~LoopDevice();  // detaches the device losetup gave, and only that one
+  LoopDevice(const LoopDevice&) = delete;
+  LoopDevice& operator=(const LoopDevice&) = delete;
+
+  bool usable() const { return !path_.empty(); }
+  const std::string& reason() const { return reason_; }
+  const std::string& path() const { return path_; }
+  // The device's name in /sys/block, such as "loop3".
+  std::string Name() const;
+
+ private:
+  std::string path_;
+  std::string reason_;
+};
+
+// A child process that holds path open exclusively (O_EXCL) until it is
+// killed; the destructor kills it by its pid and waits for it.
+class ExclusiveHolder {
+ public:
+  explicit ExclusiveHolder(const std::string& path);
+  ~ExclusiveHolder();
+  ExclusiveHolder(const ExclusiveHolder&) = delete;
+  ExclusiveHolder& operator=(const ExclusiveHolder&) = delete;
+  bool holding() const { return holding_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool holding_ = false;
+};
+
+}  // namespace testsupport
