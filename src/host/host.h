@@ -23,6 +23,11 @@ const char* DefaultMachineText();
 // that cannot be used ends the process with a message on standard error.
 void Boot();
 
+// Reads DUNMORE_CLOCK: when set and not empty, time() answers that many seconds since
+// 1970-01-01 00:00 UTC for the rest of the run. False with *error set when
+// the value is not such a count.
+bool FixClockFromEnvironment(std::string* error);
+
 // A console without a terminal, for tests: keys come from QueueKeys, the
 // screen is read back with ScreenRows. Replaces whatever console was there.
 void StartHeadlessConsole();

@@ -46,6 +46,12 @@ void Boot() {
   static bool booted = false;
   if (booted) return;
   booted = true;
+  std::string clockError;
+  if (!FixClockFromEnvironment(&clockError)) {
+    fprintf(stderr, "%s\n", clockError.c_str());
+    fflush(stderr);
+    _exit(1);
+  }
   if (!RegistryInstalled()) {
     const char* path = std::getenv("DUNMORE_MACHINE");
     std::string error;

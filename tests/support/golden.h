@@ -13,4 +13,10 @@ namespace testsupport {
 // fails the test with both texts.
 void ExpectGoldenScreen(const Screen& screen, const std::string& name);
 
+// Compares the card image with tests/golden/<name>.image: the image's size,
+// then every 16-byte row that holds a byte other than zero, as a hex dump at
+// its offset in the image. A row left out is all zero, so the dump pins every
+// byte of the image.
+void ExpectGoldenImage(const std::string& image, const std::string& name);
+
 }  // namespace testsupport

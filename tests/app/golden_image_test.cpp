@@ -1,0 +1,84 @@
+// Whole cards written under a fixed clock and compared byte for byte with
+// committed images, volume serial included. DUNMORE_UPDATE_GOLDEN=1 writes
+// the images anew (review the difference before committing it).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/golden.h"
+#include "support/image.h"
+#include "support/machine_text.h"
+#include "support/program_run.h"
+#include "support/support.h"
+
+using namespace testsupport;
+
+namespace {
+
+// 2001-09-09 01:46:40 UTC: a clock any of the supported cards could show.
+constexpr uint32_t kClock = 1000000000;
+
+// Re-partitions and writes the card of a fresh folder under the fixed clock;
+// returns the image's path.
+std::string WriteCard(const TempDir& dir, const CardSpec& card) {
+  std::string machine = WriteMachine(dir.path(), "machine.reg", MachineText(card));
+  ProgramRun run(dir.path(), machine, {{"DUNMORE_CLOCK", std::to_string(kClock)}});
+  Screen screen;
+  EXPECT_TRUE(run.WaitForKeyWait(&screen));
+  for (const char* key : {"1", kEnter, "2", kEnter, "y", kEnter}) {
+    EXPECT_TRUE(run.Type(key, &screen)) << "the program ended after " << key;
+  }
+  EXPECT_EQ(0, run.TypeAndWaitExit(kEsc, 120000));
+  return dir.File(card.image);
+}
+
+CardSpec Card(int cylinders, int heads, int sectors) {
+  CardSpec card;
+  card.cylinders = cylinders;
+  card.heads = heads;
+  card.sectors = sectors;
+  return card;
+}
+
+}  // namespace
+
+TEST(GoldenImage, WrittenCardsMatchTheCommittedImages) {
+  const struct {
+    const char* name;
+    CardSpec card;
+    uint32_t serialOffset;  // of the volume's boot sector, from the card's start
+  } cards[] = {
+      // The default machine's card: FAT16 at sector 32.
+      {"default_card", CardSpec(), 32 * 512 + 39},
+      // FAT16 with 16 sectors per cluster and a FAT of 250 sectors at 63.
+      {"fat16_1016x16x63", Card(1016, 16, 63), 63 * 512 + 39},
+      // Logical 1024 x 128 x 63: FAT32 with 8 sectors per cluster and a FAT of
+      // 8,057 sectors at 63.
+      {"fat32_8192x16x63", Card(8192, 16, 63), 63 * 512 + 67},
+  };
+  for (const auto& c : cards) {
+    TempDir dir;
+    std::string image = WriteCard(dir, c.card);
+    EXPECT_EQ(kClock, Le32(ReadSectors(image, c.serialOffset / 512, 1), c.serialOffset % 512))
+        << c.name << ": the serial is not the clock";
+    ExpectGoldenImage(image, c.name);
+  }
+}
+
+TEST(GoldenImage, EqualCardsUnderOneClockAreWrittenAlike) {
+  TempDir first, second;
+  EXPECT_EQ(ImageFingerprint(WriteCard(first, CardSpec())),
+            ImageFingerprint(WriteCard(second, CardSpec())));
+}
+
+TEST(GoldenImage, AClockThatIsNoCountOfSecondsIsRefusedAtBoot) {
+  for (const char* clock : {"12x", "-1", "4294967296", " 7"}) {
+    TempDir dir;
+    ProgramRun run(dir.path(), "", {{"DUNMORE_CLOCK", clock}});
+    EXPECT_EQ(1, run.WaitExit()) << clock;
+    EXPECT_NE(std::string::npos,
+              run.TerminalOutput().find(std::string("DUNMORE_CLOCK=") + clock + ": not a count"))
+        << run.TerminalOutput();
+    EXPECT_EQ("missing", ImageFingerprint(dir.File("pccard.img"))) << "a card was made";
+  }
+}
