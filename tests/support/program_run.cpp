@@ -88,14 +88,15 @@ ProgramRun::~ProgramRun() {
 }
 
 // The terminal must be read all the time, or the program blocks on a full
-// pseudo-terminal.
+// pseudo-terminal. Once asked to stop, it still reads what is left, so that
+// the last lines a program wrote before it ended are never lost.
 void ProgramRun::Drain() {
   char chunk[4096];
-  while (!stop_) {
+  for (;;) {
     struct pollfd p = {master_, POLLIN, 0};
-    if (poll(&p, 1, 20) <= 0) continue;
-    ssize_t n = read(master_, chunk, sizeof chunk);
+    ssize_t n = poll(&p, 1, 20) > 0 ? read(master_, chunk, sizeof chunk) : 0;
     if (n <= 0) {
+      if (stop_) return;
       SleepMs(5);
       continue;
     }
@@ -133,6 +134,9 @@ bool ProgramRun::Exited() {
   if (done == pid_) {
     exited_ = true;
     exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    // Everything the program wrote is in the terminal now: read it all.
+    stop_ = true;
+    if (drainer_.joinable()) drainer_.join();
   }
   return exited_;
 }
