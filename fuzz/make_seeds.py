@@ -76,6 +76,22 @@ def partition_seeds():
     write("partition_table", "windows-95-2gb", card(4162, 16, 63, FULL | PLAN | WIN95, fat32))
     write("partition_table", "windows-95-fat16", card(1016, 16, 63, FULL | PLAN | WIN95 | WRITE, b""))
     write("partition_table", "one-sector", card(1, 1, 1, FULL | PLAN | WRITE, fat16))
+    # Starts written in other geometries: (0, 32, 33) of a 255-head view,
+    # FE FF FF past its cylinder 1023, sector 0, each with its first sector
+    # on the card; one more whose first sector is past the card.
+    foreign = mbr([entry(6, (0, 32, 33), (7, 206, 7), 40, 2048),
+                   entry(11, (1023, 254, 63), (1023, 254, 63), 50, 4096),
+                   entry(4, (0, 0, 0), (0, 0, 0), 45, 100),
+                   entry(6, (1023, 254, 63), (1023, 254, 63), 0xFFFFFF00, 4096)])
+    sectors = [foreign] + [bytes(512)] * 50
+    sectors[40] = fat16_boot(b"SFDISK     ")
+    sectors[45] = fat16_boot(b"SECTOR ZERO")
+    sectors[50] = fat16_boot(b"LBA ONLY   ", b"FAT32   ", 71)
+    image = b"".join(sectors)
+    write("partition_table", "foreign-chs", card(490, 8, 32, FULL | PLAN | WRITE, image))
+    write("partition_table", "foreign-chs-bad", card(490, 8, 32, FULL | BAD, image, 50))
+    write("partition_table", "foreign-chs-short", card(490, 8, 32, 0, image[:512 * 46]))
+    write("partition_table", "doubled-cylinders", card(4096, 300, 63, FULL, foreign))
     garbage = bytes((i * 131 + 7) & 0xFF for i in range(4096))
     write("partition_table", "garbage", card(100, 4, 17, FULL | PLAN, garbage))
 

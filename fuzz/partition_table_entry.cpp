@@ -12,8 +12,10 @@
 //   the rest    the image from sector 0: the MBR, boot sectors, anything
 //
 // Opening refuses what cannot be addressed; what is accepted is read and
-// listed within the listing's room, and a plan that is written reads back as
-// the one FAT partition planned.
+// listed within the listing's room, every sector read is the MBR or a
+// partition's first sector (at its start when that names a sector of the
+// card, else at its first-sector field when that lies on the card), and a
+// plan that is written reads back as the one FAT partition planned.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -31,7 +33,9 @@
 #include "discovery/drive_letter_map.h"
 #include "disk/card_disk.h"
 #include "fuzz/fuzz_entries.h"
+#include "host/device_handles.h"
 #include "host/host.h"
+#include "sim/ata_card.h"
 
 namespace {
 
@@ -125,6 +129,54 @@ int CheckListing(CardDisk* disk) {
   return count;
 }
 
+// The sectors the table's reading may read, from the MBR as the image holds
+// it: the MBR itself and each non-extended entry's first sector; those of
+// entries whose start names no sector of the card must all be read when the
+// reading succeeded.
+void CheckTableReads(const CardDisk* disk, const uint8_t* image, size_t imageSize,
+                     size_t firstTransfer, bool succeeded) {
+  uint8_t mbr[512] = {};
+  std::memcpy(mbr, image, std::min<size_t>(imageSize, sizeof mbr));
+  const uint64_t pc = static_cast<uint64_t>(disk->physicalCylinders);
+  const uint64_t ph = static_cast<uint64_t>(disk->physicalHeads);
+  const uint64_t ps = static_cast<uint64_t>(disk->physicalSectors);
+  uint64_t allowed[5] = {0};
+  int allowedCount = 1;
+  uint64_t required[4];
+  int requiredCount = 0;
+  for (int i = 0; i < 4; ++i) {
+    const uint8_t* e = mbr + 446 + 16 * i;
+    const uint8_t type = e[4];
+    if (type == 0 || type == 5 || type == 15) continue;
+    const int32_t cylinder = (e[2] & 0xC0) * 4 + e[3];
+    const int32_t head = e[1];
+    const int32_t sector = e[2] & 0x3F;
+    if (sector >= 1 && sector <= disk->logicalSectors && head < disk->logicalHeads &&
+        cylinder < disk->logicalCylinders) {
+      const uint64_t ratio = pc / static_cast<uint64_t>(disk->logicalCylinders);
+      const uint64_t physicalCylinder = cylinder * ratio + head / ph;
+      allowed[allowedCount++] = (physicalCylinder * ph + head % ph) * ps + sector - 1;
+    } else if (Le32(e + 8) < pc * ph * ps) {
+      allowed[allowedCount++] = Le32(e + 8);
+      required[requiredCount++] = Le32(e + 8);
+    }
+  }
+  const std::vector<sim::Transfer>& transfers = host::FindOpenCard(0x170)->transfers;
+  for (size_t t = firstTransfer; t < transfers.size(); ++t) {
+    FUZZ_CHECK(transfers[t].command == 0x20 && transfers[t].count == 1);
+    FUZZ_CHECK(std::find(allowed, allowed + allowedCount, transfers[t].firstSector) !=
+               allowed + allowedCount);
+  }
+  if (!succeeded) return;
+  for (int r = 0; r < requiredCount; ++r) {
+    bool read = false;
+    for (size_t t = firstTransfer; t < transfers.size(); ++t) {
+      read = read || transfers[t].firstSector == required[r];
+    }
+    FUZZ_CHECK(read);
+  }
+}
+
 }  // namespace
 
 int FuzzPartitionTable(const uint8_t* data, size_t size) {
@@ -168,9 +220,15 @@ int FuzzPartitionTable(const uint8_t* data, size_t size) {
   FUZZ_CHECK(disk->logicalCylinders >= 1 && disk->logicalCylinders <= 0xFFFF);
   FUZZ_CHECK(disk->logicalHeads >= 1 && disk->logicalHeads <= 256);
   FUZZ_CHECK(disk->logicalSectors == disk->physicalSectors);
+  // Each logical cylinder is one or more whole physical ones.
+  FUZZ_CHECK(disk->logicalCylinders <= disk->physicalCylinders);
+  FUZZ_CHECK(host::FindOpenCard(0x170) != nullptr);
 
+  const size_t firstTransfer = host::FindOpenCard(0x170)->transfers.size();
   int read = disk->ReadPartitionTable();
   FUZZ_CHECK(read == 0 || read == -1 || read == kVolumeLockRefused);
+  if (letter)
+    CheckTableReads(disk, data + kHeaderBytes, size - kHeaderBytes, firstTransfer, read == 0);
   if (!letter) FUZZ_CHECK(read == 0 && CheckListing(disk) == 0);
   CheckListing(disk);
   if (read != 0 || !plan) {

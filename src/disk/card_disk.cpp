@@ -33,6 +33,35 @@ void CopyField(char* destination, const uint8_t* source, int length) {
 
 }  // namespace
 
+bool CardDisk::AddressesSector(PackedChs address) const {
+  const int32_t sector = ChsSector(address);
+  return sector >= 1 && sector <= logicalSectors && ChsHead(address) < logicalHeads &&
+         ChsCylinder(address) < logicalCylinders;
+}
+
+int CardDisk::ReadBootSector(const RawPartitionEntry& raw, PackedChs start) {
+  int cylinder = 0;
+  int head = 0;
+  int sector = ChsSector(start);
+  if (AddressesSector(start)) {
+    LogicalToPhysical(ChsCylinder(start), ChsHead(start), &cylinder, &head);
+  } else {
+    // Tools of today write the start in a geometry of their own (255 heads,
+    // so that a partition at sector 2048 starts at head 32), or FE FF FF for
+    // "past cylinder 1023, see the sector number": such a start names no
+    // sector of this card, and the entry's first-sector field is what they
+    // mean. A partition that starts past the card has no boot sector to read.
+    const uint32_t first = GetLe32(raw.bytes + kEntryFirstSector);
+    const uint64_t cardSectors = static_cast<uint64_t>(physicalCylinders) *
+                                 static_cast<uint64_t>(physicalHeads) *
+                                 static_cast<uint64_t>(physicalSectors);
+    if (first >= cardSectors) return 1;
+    LbaToChs(first, &cylinder, &head, &sector);
+  }
+  if (theDiskChannel.ReadSectors(cylinder, head, sector, 1, sectorBuffer) != 0) return -1;
+  return 0;
+}
+
 CardDisk* CardDisk::Open(const CardDeviceRecord& record, DriveLetterMap& map, int allowFat32) {
   // The object comes from the heap unzeroed; what teardown and the reader
   // look at is set before anything can fail.
@@ -79,6 +108,12 @@ CardDisk* CardDisk::Open(const CardDeviceRecord& record, DriveLetterMap& map, in
   TranslateGeometry(physicalCylinders, physicalHeads, physicalSectors, &translatedCylinders,
                     &translatedHeads, &translatedSectors);
   if (translatedHeads > kMaxLogicalHeads) return nullptr;
+  // More than 256 heads at the top of a translation pass double the
+  // cylinders instead of halving them; straight away, with no halving before
+  // it, the logical disk has more cylinders than the physical one, a logical
+  // cylinder is no whole number of physical ones, and every logical address
+  // would land on physical cylinder 0.
+  if (translatedCylinders > physicalCylinders) return nullptr;
 
   sizeCap = kSizeCap;
   theDiskChannel.driveLetter = driveLetters[0];
@@ -137,16 +172,18 @@ int CardDisk::ReadTableSector(PackedChs address) {
     char label[fat::kLabelLength + 1] = "";
     char system[fat::kLabelLength + 1] = "";
     if (!IsExtended(type)) {
-      LogicalToPhysical(ChsCylinder(start), ChsHead(start), &cylinder, &head);
-      if (theDiskChannel.ReadSectors(cylinder, head, ChsSector(start), 1, sectorBuffer) != 0) {
+      const int read = ReadBootSector(raw, start);
+      if (read < 0) {
         --nestingDepth;
         return -1;
       }
-      if (type == kPartitionTypeFat12 || type == kPartitionTypeFat16Small ||
-          type == kPartitionTypeFat16) {
+      // Where no boot sector was read the texts stay empty.
+      const bool bootSectorRead = read == 0;
+      if (bootSectorRead && (type == kPartitionTypeFat12 || type == kPartitionTypeFat16Small ||
+                             type == kPartitionTypeFat16)) {
         CopyField(label, sectorBuffer + fat::kFat16LabelOffset, fat::kLabelLength);
         CopyField(system, sectorBuffer + fat::kFat16SystemOffset, fat::kSystemLength);
-      } else if (type == kPartitionTypeFat32) {
+      } else if (bootSectorRead && type == kPartitionTypeFat32) {
         CopyField(label, sectorBuffer + fat::kFat32LabelOffset, fat::kLabelLength);
         CopyField(system, sectorBuffer + fat::kFat32SystemOffset, fat::kSystemLength);
       }

@@ -38,6 +38,14 @@ struct CardDisk {
   int ReadPartitionTable();
   int ReadTableSector(PackedChs address);
   int ListPartitions(int flag, PartitionEntry** array);
+  // True when the logical CHS address names a sector of this card.
+  bool AddressesSector(PackedChs address) const;
+  // Reads the first sector of a partition whose entry is raw and whose
+  // decoded start is start: at start when that names a sector of the card,
+  // else at the entry's first-sector field. 0 when read, 1 when the
+  // partition starts past the card and nothing was read, -1 when the read
+  // failed.
+  int ReadBootSector(const RawPartitionEntry& raw, PackedChs start);
   void Destroy();
 
   // Geometry and addressing.

@@ -80,6 +80,9 @@ const uint8_t kFatCount = 2;
 const uint16_t kFat16ReservedSectors = 1;
 const uint16_t kFat16RootEntries = 512;
 const uint32_t kFat16RootSectors = 32;
+// The FAT standard names the file system by its cluster count: 65,525
+// clusters or more is FAT32, whatever the boot sector says.
+const uint32_t kFat16MaxClusters = 65524;
 
 // FAT32: 32 reserved sectors; the boot region (boot sector, FSInfo and one
 // more sector) is three sectors, copied again from sector 6.

@@ -40,16 +40,34 @@ uint32_t VolumeTotalSectors(PackedChs end, uint32_t startLba, int32_t heads,
          sector - startLba;
 }
 
-// A FAT16 sector holds 256 entries, that is 256 clusters of spc sectors, and
-// each FAT sector also costs one sector in each of the two copies. The first
-// two entries of the FAT describe no cluster, so the FAT must reach 2 x spc
-// sectors further: ceil((T - 33 + 2 x spc) / (256 x spc + 2)), 33 being the
-// boot sector and the 32 root directory sectors. Without the two reserved
-// entries the reckoning leaves some sizes (a 988 x 16 x 63 card among them)
-// with one cluster more than the FAT can describe.
+// The clusters of a FAT16 volume: what is left beside the boot sector, both
+// FATs and the 32 root directory sectors, in whole clusters.
+uint32_t Fat16Clusters(uint32_t totalSectors, uint32_t sectorsPerCluster, uint32_t fatSectors) {
+  const uint32_t fixed = fat::kFat16ReservedSectors + fat::kFat16RootSectors;
+  return (totalSectors - fixed - fat::kFatCount * fatSectors) / sectorsPerCluster;
+}
+
+// The smallest FAT that holds an entry for every cluster beside it. A FAT16
+// sector holds 256 entries, the first two of which describe no cluster, and
+// each FAT sector costs one sector in each of the two copies: F sectors
+// suffice when (T - 33 - 2F) / spc < 256F - 1, that is
+// F = ceil((T - 32 + spc) / (256 x spc + 2)). This is the reckoning
+// ceil((T - 33) / (256 x spc + 2)) wherever that is already enough, and one
+// sector more where it would leave the last cluster without an entry (a
+// 988 x 16 x 63 card among them).
+//
+// At the top of the 64-sector band that FAT leaves up to 65,527 clusters,
+// and a volume of 65,525 clusters or more is read as FAT32 by every reader
+// that follows the FAT standard: there the FAT grows, a sector at a time,
+// until at most 65,524 clusters remain. The volume still fills its partition
+// and keeps its cluster size.
 uint32_t Fat16FatSectors(uint32_t totalSectors, uint32_t sectorsPerCluster) {
-  const uint32_t perSector = 256 * sectorsPerCluster;
-  return (totalSectors + perSector + 2 * sectorsPerCluster - 32) / (perSector + 2);
+  const uint32_t perSector = 256 * sectorsPerCluster + fat::kFatCount;
+  uint32_t fatSectors = (totalSectors + sectorsPerCluster + perSector - 33) / perSector;
+  while (Fat16Clusters(totalSectors, sectorsPerCluster, fatSectors) > fat::kFat16MaxClusters) {
+    ++fatSectors;
+  }
+  return fatSectors;
 }
 
 // A FAT32 sector holds 128 entries; with 32 reserved sectors and no fixed

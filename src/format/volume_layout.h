@@ -32,7 +32,10 @@ uint32_t VolumeTotalSectors(PackedChs end, uint32_t startLba, int32_t heads,
 // Sectors of one FAT copy: enough 16-bit (FAT16) or 32-bit (FAT32) entries for
 // every cluster that fits beside the reserved sectors, both FATs and, for
 // FAT16, the fixed root directory.
+// A FAT16 FAT also never leaves more clusters than FAT16 can count.
 uint32_t Fat16FatSectors(uint32_t totalSectors, uint32_t sectorsPerCluster);
+// The clusters of a FAT16 volume with a FAT of fatSectors.
+uint32_t Fat16Clusters(uint32_t totalSectors, uint32_t sectorsPerCluster, uint32_t fatSectors);
 uint32_t Fat32FatSectors(uint32_t totalSectors, uint32_t sectorsPerCluster);
 
 // Everything the boot sector of a new volume records.

@@ -144,9 +144,10 @@ TEST_F(CardDiskTest, OpenIdentifiesAndTranslates) {
 
 TEST_F(CardDiskTest, OpenRefusesCardsThatCannotBeAddressed) {
   // No count, a negative count (IDENTIFY word 0x8000), more sectors than a
-  // CHS address holds, 300 heads after translation.
-  const int cases[][3] = {{0, 4, 32},      {2048, 0, 32}, {2048, 4, 0},
-                          {0x8000, 4, 32}, {100, 4, 64},  {2000, 600, 63}};
+  // CHS address holds, 300 heads after translation, and more than 256 heads
+  // over more than 1024 cylinders, which the translation doubles to 8192.
+  const int cases[][3] = {{0, 4, 32},   {2048, 0, 32},   {2048, 4, 0},    {0x8000, 4, 32},
+                          {100, 4, 64}, {2000, 600, 63}, {4096, 300, 63}, {1025, 257, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c[0] << " x " << c[1] << " x " << c[2]);
     Machine(c[0], c[1], c[2]);
@@ -154,6 +155,11 @@ TEST_F(CardDiskTest, OpenRefusesCardsThatCannotBeAddressed) {
     EXPECT_EQ(theDiskChannel.driveLetter, 0) << "nothing to unlock at teardown";
     theDiskChannel.Close();
   }
+  // 255 heads come back to 4096 cylinders, one logical per physical cylinder.
+  Machine(4096, 255, 63);
+  ASSERT_EQ(OpenDisk("E"), disk);
+  EXPECT_EQ(disk->logicalCylinders * 1000 + disk->logicalHeads, 4096255);
+  theDiskChannel.Close();
   Machine(2048, 4, 32);
   EXPECT_EQ(OpenDisk("E", 0x1F0), nullptr) << "no card answers IDENTIFY there";
   EXPECT_EQ(OpenDisk("E"), disk);
@@ -195,6 +201,63 @@ TEST_F(CardDiskTest, ReaderListsEntriesInTableOrder) {
   EXPECT_EQ(chain[3]->end, MakePackedChs(399, 7, 32));
   EXPECT_TRUE(WasRead(Lba(200)));
   EXPECT_EQ(Transfers().size(), 4u);
+}
+
+// Entries whose start names no sector of the card (a start written in a
+// 255-head geometry, FE FF FF, sector 0) are read at their first-sector
+// field when that lies on the card; a start that names a sector is read
+// there, whatever the field says.
+TEST_F(CardDiskTest, ReaderTakesForeignStartsAtTheirFirstSector) {
+  Machine(2048, 4, 32);  // 262,144 sectors
+  Sector mbr(512);
+  PutEntry(&mbr, 0, 0x06, 0, 0, 20480);
+  PutEntry(&mbr, 1, 0x0B, 0, 0, 100000);
+  PutEntry(&mbr, 2, 0x06, 0, 0, 4096);
+  PutEntry(&mbr, 3, 0x04, 5, 2, 4096);
+  const uint8_t starts[4][3] = {{32, 33, 0}, {0xFE, 0xFF, 0xFF}, {0, 0, 0}, {2, 1, 5}};
+  const uint32_t firsts[4] = {2048, 100000, 262144, 77777};
+  for (int i = 0; i < 4; ++i) {
+    std::memcpy(&mbr[446 + 16 * i + 1], starts[i], 3);
+    for (int b = 0; b < 4; ++b) mbr[446 + 16 * i + 8 + b] = uint8_t(firsts[i] >> (8 * b));
+  }
+  WriteImage(0, mbr);
+  WriteText(2048, 43, "SFDISK CARDFAT16   ");
+  WriteText(100000, 71, "LBA ONLY   FAT32   ");
+  WriteText(77777, 43, "WRONG ONE  FAT16   ");
+  WriteText(Lba(5, 2), 43, "BY CHS     FAT16   ");
+
+  ASSERT_EQ(OpenDisk("EFGH"), disk);
+  ASSERT_EQ(disk->ReadPartitionTable(), 0);
+  // Letters in table order, the chain in the order of the starts.
+  std::string summary;
+  for (PartitionEntry* e : Chain()) {
+    summary += std::string(1, e->driveLetter) + " " + std::to_string(ChsCylinder(e->start)) + "/" +
+               std::to_string(ChsHead(e->start)) + "/" + std::to_string(ChsSector(e->start)) +
+               " [" + e->label + "][" + e->system + "]\n";
+  }
+  EXPECT_EQ(summary,
+            "E 0/32/33 [SFDISK CARD][FAT16   ]\n"
+            "G 0/0/0 [][]\n"
+            "H 5/2/1 [BY CHS     ][FAT16   ]\n"
+            "F 1023/254/63 [LBA ONLY   ][FAT32   ]\n");
+  EXPECT_FALSE(WasRead(262144)) << "past the card";
+  EXPECT_FALSE(WasRead(77777));
+  EXPECT_EQ(Transfers().size(), 4u);
+}
+
+// A foreign start's first sector that lies on the card but cannot be read
+// is a failing card, as at a start that names a sector.
+TEST_F(CardDiskTest, ReaderFailsAtAnUnreadableFirstSector) {
+  Machine(2048, 4, 32, "2048");
+  Sector mbr(512);
+  PutEntry(&mbr, 0, 0x06, 0, 0, 20480);
+  const uint8_t start[3] = {32, 33, 0};
+  std::memcpy(&mbr[446 + 1], start, 3);
+  mbr[446 + 9] = 0x08;  // first sector 2048
+  WriteImage(0, mbr);
+  ASSERT_EQ(OpenDisk("E"), disk);
+  EXPECT_EQ(disk->ReadPartitionTable(), -1);
+  EXPECT_TRUE(Chain().empty());
 }
 
 TEST_F(CardDiskTest, ReaderStopsAtUnreadableBootSector) {

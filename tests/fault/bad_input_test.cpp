@@ -119,19 +119,23 @@ TEST(BadInput, AnImageShorterThanItsGeometryListsWhatItHolds) {
   EXPECT_TRUE(outcome.unchanged);
 }
 
-TEST(BadInput, EntriesPointingPastTheCardAreRefusedOrListedAsTheyAre) {
+TEST(BadInput, EntriesPointingPastTheCardAreListedAsTheyAre) {
   struct Case {
     const char* name;
     std::vector<uint8_t> entry;
-    const char* listed;  // the listing row, or null when the start-up refuses
+    const char* listed;  // the listing row
   };
   const Case cases[] = {
-      {"starting on the cylinder after the last",
+      {"starting on the cylinder after the last, first sector 0 (the MBR, not a FAT)",
        {0, 0, 0x41, 0xEA, 6, 7, 0x60, 0xEA, 0, 0, 0, 0, 0, 1, 0, 0},
-       nullptr},
-      {"starting on the last cylinder a 10-bit field holds",
+       "     FAT16big  490    0    1  490    7   32    0 UNKNOWN"},
+      {"starting on the last cylinder a 10-bit field holds, first sector past the card",
        {0, 254, 0xFF, 0xFF, 6, 254, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-       nullptr},
+       // The size's seven digits run into the system column, which writes over them.
+       "     FAT16big 1023  254   63 1023  254   63 20971UNKNOWN"},
+      {"starting on the cylinder after the last, first sector on the card",
+       {0, 0, 0x41, 0xEA, 6, 7, 0x60, 0xEA, 100, 0, 0, 0, 0, 1, 0, 0},
+       "     FAT16big  490    0    1  490    7   32    0 FAT16    PAST"},
       {"starting on the card's last cylinder and ending far past it",
        {0, 0, 0x41, 0xE9, 4, 254, 0xFF, 0xFF, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0},
        "     FAT16     489    0    1 1023  254   63 8191 UNKNOWN"},
@@ -144,14 +148,10 @@ TEST(BadInput, EntriesPointingPastTheCardAreRefusedOrListedAsTheyAre) {
     std::vector<uint8_t> mbr = Mbr();
     PutEntry(&mbr, 1, c.entry);
     WriteSectorBytes(dir.File(card.image), 0, mbr);
+    WriteSectorBytes(dir.File(card.image), 100, BootSector("PAST       "));
     Outcome outcome = RunCard(dir, card);
-    if (c.listed == nullptr) {
-      EXPECT_EQ(kAccessError, outcome.first.At(20, 15, 25)) << outcome.first.Text();
-      EXPECT_EQ(1, outcome.exitCode);
-    } else {
-      EXPECT_EQ(c.listed, outcome.first.rows[12]) << outcome.first.Text();
-      EXPECT_EQ(2, outcome.exitCode);
-    }
+    EXPECT_EQ(c.listed, outcome.first.rows[12]) << outcome.first.Text();
+    EXPECT_EQ(2, outcome.exitCode);
     EXPECT_TRUE(outcome.unchanged);
   }
 }

@@ -71,35 +71,79 @@ TEST(ClusterTables, Fat32RowsAtTheirBounds) {
   }
 }
 
+// The FAT size the boot sector's reckoning gives, ceil((T - 33) / (256 x spc + 2)).
+uint32_t PlainFat16FatSectors(uint32_t t, uint32_t spc) {
+  return (t + 256 * spc - 32) / (256 * spc + 2);
+}
+
+bool Fat16FatCovers(uint32_t t, uint32_t spc, uint32_t fat) {
+  return fat * 256ull >= Fat16Clusters(t, spc, fat) + 2ull;
+}
+
 TEST(FatSize, WorkedExamplesAndTableEnds) {
   EXPECT_EQ(250u, Fat16FatSectors(1024065, 16));
-  EXPECT_EQ(256u, Fat16FatSectors(4194304, 64));
   EXPECT_EQ(17u, Fat16FatSectors(8401, 2));
+  // 988 x 16 x 63: one sector more than the plain reckoning, which leaves
+  // cluster 62,208 without an entry.
+  EXPECT_EQ(244u, Fat16FatSectors(995841, 16));
+  // 52 x 16 x 63 and 679 x 16 x 63 keep the plain reckoning's FAT.
+  EXPECT_EQ(51u, Fat16FatSectors(52353, 4));
+  EXPECT_EQ(167u, Fat16FatSectors(684369, 16));
+  // The top of the 64-sector band: 8192 x 16 x 32 (1024 x 128 x 32 logical)
+  // and the largest FAT16 volume keep 65,524 clusters; 4,194,144 sectors is
+  // the largest size whose plain FAT leaves no more.
+  EXPECT_EQ(320u, Fat16FatSectors(4194272, 64));
+  EXPECT_EQ(65524u, Fat16Clusters(4194272, 64, 320));
+  EXPECT_EQ(336u, Fat16FatSectors(4194304, 64));
+  EXPECT_EQ(256u, Fat16FatSectors(4194144, 64));
   EXPECT_EQ(8057u, Fat32FatSectors(8257473, 8));
   EXPECT_EQ(517u, Fat32FatSectors(66601, 1));
 }
 
-// Every FAT16 volume the table accepts, the 988 x 16 x 63 card's among them,
-// gets a FAT with an entry for each of its clusters plus the two reserved ones.
-TEST(FatSize, Fat16FatCoversEveryCluster) {
-  EXPECT_EQ(244u, Fat16FatSectors(995841, 16));
-  for (uint32_t t = 8401; t <= 4194304; t += (t < 100000 ? 1 : 97)) {
+// Every size the FAT16 table accepts: the FAT has an entry for each cluster
+// beside it, the volume has at most 65,524 clusters, and the FAT is the
+// plain reckoning's wherever that is already enough, else the smallest that
+// is. The sizes where the two differ are counted.
+TEST(FatSize, EveryFat16SizeIsCoveredAndCountedAsFat16) {
+  uint32_t uncovered = 0;
+  uint32_t tooManyClusters = 0;
+  for (uint32_t t = 8401; t <= 4194304; ++t) {
     const uint32_t spc = LookUpSectorsPerCluster(Fat16ClusterTable, t);
     const uint32_t fat = Fat16FatSectors(t, spc);
-    const uint64_t clusters = (t - 33 - 2ull * fat) / spc;
-    ASSERT_GE(fat * 256ull, clusters + 2) << "total " << t;
+    ASSERT_TRUE(Fat16FatCovers(t, spc, fat)) << "total " << t;
+    ASSERT_LE(Fat16Clusters(t, spc, fat), 65524u) << "total " << t;
+    uint32_t covering = PlainFat16FatSectors(t, spc);
+    if (!Fat16FatCovers(t, spc, covering)) {
+      ++uncovered;
+      ++covering;
+    }
+    if (Fat16Clusters(t, spc, covering) > 65524) {
+      ++tooManyClusters;
+    } else {
+      ASSERT_EQ(covering, fat) << "total " << t;
+    }
+    // Not a sector more than the entries or the cluster limit need.
+    const bool smallerSuffices =
+        Fat16FatCovers(t, spc, fat - 1) && Fat16Clusters(t, spc, fat - 1) <= 65524;
+    ASSERT_FALSE(smallerSuffices) << "total " << t;
   }
+  EXPECT_EQ(17133u, uncovered);
+  EXPECT_EQ(160u, tooManyClusters);
 }
 
-// Every FAT32 volume the tables accept gets a FAT with an entry for each of
-// its clusters plus the two reserved ones; sampled across all rows.
+// Every FAT32 volume the planner can make (up to its cap of 0xA00000
+// sectors) gets a FAT with an entry for each of its clusters plus the two
+// reserved ones, and so do the larger sizes of the table, sampled.
 TEST(FatSize, Fat32FatCoversEveryCluster) {
-  for (uint64_t total = 66601; total <= 0xFFFFFFFFull; total = total * 1013 / 1000 + 7) {
-    const uint32_t t = static_cast<uint32_t>(total);
+  auto covered = [](uint32_t t) {
     const uint32_t spc = LookUpSectorsPerCluster(Fat32ClusterTable, t);
     const uint32_t fat = Fat32FatSectors(t, spc);
     const uint64_t clusters = (t - 32 - 2ull * fat) / spc;
-    ASSERT_GE(fat * 128ull, clusters + 2) << "total " << t;
+    return fat * 128ull >= clusters + 2;
+  };
+  for (uint32_t t = 66601; t <= 0xA00000; ++t) ASSERT_TRUE(covered(t)) << "total " << t;
+  for (uint64_t t = 0xA00000; t <= 0xFFFFF000ull; t = t * 1013 / 1000 + 7) {
+    ASSERT_TRUE(covered(static_cast<uint32_t>(t))) << "total " << t;
   }
 }
 
