@@ -198,16 +198,13 @@ int UpperCase(int c) {
 
 // ---- The start of the process.
 
-// crtbegin.o: makes the program's unwind tables known to the unwinder that
-// carries the thrown message to its catch.
-extern "C" void __gcc_register_frame(void);
-
-// The program's main, which runs the static constructors itself (__main).
+// The program's main. It runs the static constructors itself (__main),
+// among them crtend.o's, which makes the unwind tables known to the unwinder
+// that carries the thrown message to its catch.
 int ProgramMain() __asm__("_main");
 
 // Windows gives the entry point a stack aligned to 4 bytes only.
 extern "C" __attribute__((force_align_arg_pointer)) void mainCRTStartup(void) {
-  __gcc_register_frame();
   ExitWith(ProgramMain());
 }
 
