@@ -21,7 +21,7 @@ struct Output {
 
 enum class ArgSize { kInt, kChar, kShort, kLong, kLongLong, kSizeT, kIntMax, kPtrDiff };
 
-struct Spec {
+struct Directive {
   bool left = false;
   bool zero = false;
   bool plus = false;
@@ -88,13 +88,14 @@ intmax_t SignedArg(ArgSize size, va_list& args) {
 }
 
 // Text padded to the field width.
-void PutPadded(Output& o, const Spec& spec, const char* text, int length) {
-  if (!spec.left) o.Repeat(' ', spec.width - length);
+void PutPadded(Output& o, const Directive& directive, const char* text, int length) {
+  if (!directive.left) o.Repeat(' ', directive.width - length);
   for (int i = 0; i < length; ++i) o.Put(text[i]);
-  if (spec.left) o.Repeat(' ', spec.width - length);
+  if (directive.left) o.Repeat(' ', directive.width - length);
 }
 
-void PutNumber(Output& o, const Spec& spec, uintmax_t magnitude, bool negative, char conversion) {
+void PutNumber(Output& o, const Directive& directive, uintmax_t magnitude, bool negative,
+               char conversion) {
   unsigned base = conversion == 'o' ? 8 : (conversion == 'x' || conversion == 'X') ? 16 : 10;
   const char* digitChars = conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
   char digits[24];  // 22 octal digits hold 64 bits
@@ -104,32 +105,32 @@ void PutNumber(Output& o, const Spec& spec, uintmax_t magnitude, bool negative, 
 
   // An explicit precision is the least number of digits; zero shows as no
   // digits at precision 0.
-  int precision = spec.precision < 0 ? 1 : spec.precision;
+  int precision = directive.precision < 0 ? 1 : directive.precision;
   int minimumDigits = count > precision ? count : precision;
-  if (conversion == 'o' && spec.alternate && minimumDigits <= count) minimumDigits = count + 1;
+  if (conversion == 'o' && directive.alternate && minimumDigits <= count) minimumDigits = count + 1;
 
   char prefix[2];
   int prefixLength = 0;
   bool isSigned = conversion == 'd' || conversion == 'i';
   if (isSigned && negative) {
     prefix[prefixLength++] = '-';
-  } else if (isSigned && spec.plus) {
+  } else if (isSigned && directive.plus) {
     prefix[prefixLength++] = '+';
-  } else if (isSigned && spec.space) {
+  } else if (isSigned && directive.space) {
     prefix[prefixLength++] = ' ';
-  } else if (base == 16 && spec.alternate && magnitude != 0) {
+  } else if (base == 16 && directive.alternate && magnitude != 0) {
     prefix[prefixLength++] = '0';
     prefix[prefixLength++] = conversion;
   }
 
   int length = prefixLength + minimumDigits;
-  bool zeroFill = spec.zero && !spec.left && spec.precision < 0;
-  if (!spec.left && !zeroFill) o.Repeat(' ', spec.width - length);
+  bool zeroFill = directive.zero && !directive.left && directive.precision < 0;
+  if (!directive.left && !zeroFill) o.Repeat(' ', directive.width - length);
   for (int i = 0; i < prefixLength; ++i) o.Put(prefix[i]);
-  if (zeroFill) o.Repeat('0', spec.width - length);
+  if (zeroFill) o.Repeat('0', directive.width - length);
   o.Repeat('0', minimumDigits - count);
   while (count > 0) o.Put(digits[--count]);
-  if (spec.left) o.Repeat(' ', spec.width - length);
+  if (directive.left) o.Repeat(' ', directive.width - length);
 }
 
 }  // namespace
@@ -144,56 +145,56 @@ int FormatText(char* out, size_t size, const char* format, va_list args) {
       continue;
     }
     const char* start = p++;
-    Spec spec;
+    Directive directive;
     for (;; ++p) {
       if (*p == '-') {
-        spec.left = true;
+        directive.left = true;
       } else if (*p == '0') {
-        spec.zero = true;
+        directive.zero = true;
       } else if (*p == '+') {
-        spec.plus = true;
+        directive.plus = true;
       } else if (*p == ' ') {
-        spec.space = true;
+        directive.space = true;
       } else if (*p == '#') {
-        spec.alternate = true;
+        directive.alternate = true;
       } else {
         break;
       }
     }
     if (*p == '*') {
-      spec.width = va_arg(ap, int);
-      if (spec.width < 0) {
-        spec.left = true;
-        spec.width = -spec.width;
+      directive.width = va_arg(ap, int);
+      if (directive.width < 0) {
+        directive.left = true;
+        directive.width = -directive.width;
       }
       ++p;
     } else {
-      spec.width = ReadNumber(p);
+      directive.width = ReadNumber(p);
     }
     if (*p == '.') {
       ++p;
       if (*p == '*') {
-        spec.precision = va_arg(ap, int);
-        if (spec.precision < 0) spec.precision = -1;
+        directive.precision = va_arg(ap, int);
+        if (directive.precision < 0) directive.precision = -1;
         ++p;
       } else {
-        spec.precision = ReadNumber(p);
+        directive.precision = ReadNumber(p);
       }
     }
     if (*p == 'h') {
-      spec.argSize = p[1] == 'h' ? ArgSize::kChar : ArgSize::kShort;
+      directive.argSize = p[1] == 'h' ? ArgSize::kChar : ArgSize::kShort;
       p += p[1] == 'h' ? 2 : 1;
     } else if (*p == 'l') {
-      spec.argSize = p[1] == 'l' ? ArgSize::kLongLong : ArgSize::kLong;
+      directive.argSize = p[1] == 'l' ? ArgSize::kLongLong : ArgSize::kLong;
       p += p[1] == 'l' ? 2 : 1;
     } else if (*p == 'z') {
-      spec.argSize = ArgSize::kSizeT;
+      directive.argSize = ArgSize::kSizeT;
       ++p;
     } else if (*p == 'j') {
-      spec.argSize = ArgSize::kIntMax;
+      directive.argSize = ArgSize::kIntMax;
       ++p;
     } else if (*p == 't') {
-      spec.argSize = ArgSize::kPtrDiff;
+      directive.argSize = ArgSize::kPtrDiff;
       ++p;
     }
 
@@ -202,20 +203,21 @@ int FormatText(char* out, size_t size, const char* format, va_list args) {
       o.Put('%');
     } else if (conversion == 'c') {
       char c = static_cast<char>(va_arg(ap, int));
-      PutPadded(o, spec, &c, 1);
+      PutPadded(o, directive, &c, 1);
     } else if (conversion == 's') {
       const char* text = va_arg(ap, const char*);
       if (text == nullptr) text = "(null)";
       int length = 0;
-      while (text[length] != '\0' && (spec.precision < 0 || length < spec.precision)) ++length;
-      PutPadded(o, spec, text, length);
+      while (text[length] != '\0' && (directive.precision < 0 || length < directive.precision))
+        ++length;
+      PutPadded(o, directive, text, length);
     } else if (conversion == 'd' || conversion == 'i') {
-      intmax_t value = SignedArg(spec.argSize, ap);
+      intmax_t value = SignedArg(directive.argSize, ap);
       // The magnitude of the most negative value, without overflow.
       uintmax_t magnitude = value < 0 ? 0 - static_cast<uintmax_t>(value) : value;
-      PutNumber(o, spec, magnitude, value < 0, conversion);
+      PutNumber(o, directive, magnitude, value < 0, conversion);
     } else if (conversion == 'u' || conversion == 'o' || conversion == 'x' || conversion == 'X') {
-      PutNumber(o, spec, UnsignedArg(spec.argSize, ap), false, conversion);
+      PutNumber(o, directive, UnsignedArg(directive.argSize, ap), false, conversion);
     } else {
       // Not a conversion this formatter knows: the text stands as written.
       for (const char* q = start; q <= p && *q != '\0'; ++q) o.Put(*q);

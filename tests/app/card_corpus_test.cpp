@@ -28,8 +28,8 @@ struct CorpusCard {
   const char* tools;
 };
 
-CardSpec Spec(int cylinders, int heads, int sectors, const char* model = "KESTREL CF 64MB",
-              const char* driveLetters = "E") {
+CardSpec CardOf(int cylinders, int heads, int sectors, const char* model = "KESTREL CF 64MB",
+                const char* driveLetters = "E") {
   CardSpec card;
   card.cylinders = cylinders;
   card.heads = heads;
@@ -146,7 +146,7 @@ TEST(CardCorpus, CardsFromOtherToolsAreListedAndRewritten) {
   for (const CorpusCard& c : cards) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    CardSpec card = Spec(c.cylinders, c.heads, c.sectors, c.model, c.driveLetters);
+    CardSpec card = CardOf(c.cylinders, c.heads, c.sectors, c.model, c.driveLetters);
     std::string image = dir.File(card.image);
     CreateImage(image, card);
     std::string made = Shell("cd '" + dir.path() + "' && IMG=" + card.image + " && (" + c.tools +
@@ -168,9 +168,9 @@ TEST(CardCorpus, LargestFat16CardsAreWrittenAsFat16) {
     uint32_t fatSectors;
   };
   const Card cards[] = {
-      {"8192 x 16 x 32 on Windows 98 SE", Spec(8192, 16, 32), "4.10.2222", 320},
-      {"16384 x 16 x 16 on Windows 95", Spec(16384, 16, 16), "4.00.950", 328},
-      {"1016 x 16 x 63", Spec(1016, 16, 63), "4.10.2222", 250},
+      {"8192 x 16 x 32 on Windows 98 SE", CardOf(8192, 16, 32), "4.10.2222", 320},
+      {"16384 x 16 x 16 on Windows 95", CardOf(16384, 16, 16), "4.00.950", 328},
+      {"1016 x 16 x 63", CardOf(1016, 16, 63), "4.10.2222", 250},
   };
   for (const Card& c : cards) {
     SCOPED_TRACE(c.name);
@@ -189,7 +189,7 @@ TEST(CardCorpus, LargestFat16CardsAreWrittenAsFat16) {
 // addressed through its translated geometry: refused, nothing written.
 TEST(CardCorpus, UntranslatableGeometryIsRefused) {
   TempDir dir;
-  CardSpec card = Spec(4096, 300, 63);
+  CardSpec card = CardOf(4096, 300, 63);
   std::string image = dir.File(card.image);
   CreateImage(image, card);
   const std::string before = ImageFingerprint(image);

@@ -74,9 +74,9 @@ TEST(RealCardRun, AnImageWithItsGeometryInsteadOfPccardImg) {
 
 TEST(RealCardRun, ALoopDeviceIsWrittenThroughToItsBackingFile) {
   TempDir dir;
-  CardSpec spec;
+  CardSpec card;
   std::string image = dir.File("backing.img");
-  CreateImage(image, spec);
+  CreateImage(image, card);
   std::string output;
   {
     LoopDevice loop(image);
@@ -99,9 +99,9 @@ TEST(RealCardRun, ALoopDeviceIsWrittenThroughToItsBackingFile) {
 
 TEST(RealCardRun, TheKernelReadsTheNewTableAtTheEnd) {
   TempDir dir;
-  CardSpec spec;
+  CardSpec card;
   std::string image = dir.File("backing.img");
-  CreateImage(image, spec);
+  CreateImage(image, card);
   // An old table: one partition of 10000 sectors at 2048.
   ASSERT_EQ("0:", Shell("echo 'start=2048,size=10000,type=83' | sfdisk -q '" + image + "'"));
   LoopDevice loop(image, true);
@@ -121,9 +121,9 @@ TEST(RealCardRun, TheKernelReadsTheNewTableAtTheEnd) {
 
 TEST(RealCardRun, ADeviceHeldByAnotherProgramIsUsedOther) {
   TempDir dir;
-  CardSpec spec;
+  CardSpec card;
   std::string image = dir.File("backing.img");
-  CreateImage(image, spec);
+  CreateImage(image, card);
   std::string before = ImageFingerprint(image);
   {
     LoopDevice loop(image);
@@ -142,9 +142,9 @@ TEST(RealCardRun, ADeviceHeldByAnotherProgramIsUsedOther) {
 
 TEST(RealCardRun, WhatTheDeviceCannotBeIsRefusedBeforeTheTerminalIsTaken) {
   TempDir dir;
-  CardSpec spec;
+  CardSpec card;
   std::string image = dir.File("backing.img");
-  CreateImage(image, spec);
+  CreateImage(image, card);
   std::string before = ImageFingerprint(image);
   {
     LoopDevice loop(image);

@@ -72,11 +72,10 @@ bool Load(const std::string& text) {
 }
 
 // A 64 MB image (490 x 8 x 32) behind a loop device.
-#define LOOP_CARD(dir, loop)               \
-  TempDir dir;                             \
-  CardSpec spec;                           \
-  CreateImage(dir.File("card.img"), spec); \
-  LoopDevice loop(dir.File("card.img"));   \
+#define LOOP_CARD(dir, loop)                     \
+  TempDir dir;                                   \
+  CreateImage(dir.File("card.img"), CardSpec()); \
+  LoopDevice loop(dir.File("card.img"));         \
   if (!loop.usable()) GTEST_SKIP() << loop.reason()
 
 TEST(RealCard, BlockDeviceCardsAreCheckedBeforeTheRun) {
