@@ -34,7 +34,9 @@ constexpr uint32_t kInitialOutputMode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT
 
 constexpr int kEsc = 27;
 
-enum class ConsoleKind { kNone, kTerminal, kHeadless };
+// kInputOnly: the keyboard is a terminal but standard output is not, so the
+// console's output functions fail as they do on Windows for a file.
+enum class ConsoleKind { kNone, kTerminal, kHeadless, kInputOnly };
 
 struct HostConsole {
   ConsoleKind kind = ConsoleKind::kNone;
@@ -43,6 +45,7 @@ struct HostConsole {
   uint32_t outputMode = kInitialOutputMode;
   std::deque<int> queued;
   TerminalKeyReader reader;
+  int resizesSeen = 0;  // resizes of the terminal that a key wait began after
   int beeps = 0;
   int dumps = 0;
   FILE* realStdout = nullptr;
@@ -106,7 +109,11 @@ void TakeStandardOutput() {
 // that a reader never sees half a screen.
 void DumpScreen() {
   const char* path = std::getenv("DUNMORE_SCREEN_DUMP");
-  if (path == nullptr || *path == '\0' || TheConsole().kind == ConsoleKind::kNone) return;
+  ConsoleKind kind = TheConsole().kind;
+  if (path == nullptr || *path == '\0' || kind == ConsoleKind::kNone ||
+      kind == ConsoleKind::kInputOnly) {
+    return;
+  }
   std::string text = "dump " + std::to_string(++TheConsole().dumps) + " cursor " +
                      std::to_string(TheConsole().buffer.column()) + " " +
                      std::to_string(TheConsole().buffer.row()) + "\n";
@@ -134,7 +141,39 @@ void SetExitHandler() {
 }
 
 bool IsOutput(HANDLE handle) {
-  return TheConsole().kind != ConsoleKind::kNone && handle == kOutputHandle;
+  ConsoleKind kind = TheConsole().kind;
+  return kind != ConsoleKind::kNone && kind != ConsoleKind::kInputOnly && handle == kOutputHandle;
+}
+
+// A key from the terminal. Each resize shows the console anew (and begins a
+// new key wait); while the terminal is too small to show it, what is typed
+// is thrown away with a beep, so that nothing is answered unseen.
+int TerminalKey() {
+  HostConsole& console = TheConsole();
+  bool waitBegins = !console.reader.HasPending();
+  for (;;) {
+    // A resize may have been applied by any drawing since the last look.
+    TerminalApplyResize(console.buffer);
+    if (TerminalResizeCount() != console.resizesSeen) {
+      console.resizesSeen = TerminalResizeCount();
+      waitBegins = true;
+    }
+    if (TerminalTooSmall()) {
+      console.reader.Discard();
+      if (waitBegins) DumpScreen();
+      waitBegins = false;
+      int thrownAway = DiscardTyped(TerminalFd(), TerminalResizeFd());
+      if (thrownAway < 0) return kEsc;
+      if (thrownAway > 0) Ring();
+      continue;
+    }
+    Draw();
+    if (TerminalResizeCount() != console.resizesSeen) continue;
+    if (waitBegins) DumpScreen();
+    waitBegins = false;
+    int code = console.reader.Next(TerminalFd(), TerminalResizeFd());
+    if (code != TerminalKeyReader::kWoken) return code;
+  }
 }
 
 bool IsInput(HANDLE handle) {
@@ -143,13 +182,18 @@ bool IsInput(HANDLE handle) {
 
 }  // namespace
 
-void BootConsole() {
+bool BootConsole(std::string* refusal) {
   SetExitHandler();
-  if (TheConsole().kind != ConsoleKind::kNone || !isatty(STDIN_FILENO)) return;
-  if (!TerminalStart()) return;
+  if (TheConsole().kind != ConsoleKind::kNone || !isatty(STDIN_FILENO)) return true;
+  if (!isatty(STDOUT_FILENO)) {
+    TheConsole().kind = ConsoleKind::kInputOnly;
+    return true;
+  }
+  if (!TerminalStart(refusal)) return refusal->empty();
   TheConsole().kind = ConsoleKind::kTerminal;
   TakeStandardOutput();
   Draw();
+  return true;
 }
 
 void StartHeadlessConsole() {
@@ -314,9 +358,8 @@ int _getch(void) {
       return code;
     }
     case ConsoleKind::kTerminal:
-      if (!TheConsole().reader.HasPending()) host::DumpScreen();
-      host::Draw();
-      return TheConsole().reader.Next(host::TerminalFd());
+      return host::TerminalKey();
+    case ConsoleKind::kInputOnly:
     case ConsoleKind::kNone:
       break;
   }
@@ -334,7 +377,7 @@ int _getch(void) {
 int _putch(int character) {
   host::Boot();
   fflush(stdout);
-  if (TheConsole().kind == ConsoleKind::kNone) {
+  if (TheConsole().kind == ConsoleKind::kNone || TheConsole().kind == ConsoleKind::kInputOnly) {
     return fputc(character, stdout) == EOF ? EOF : character;
   }
   char byte = static_cast<char>(character);

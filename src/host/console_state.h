@@ -1,10 +1,15 @@
 // What the machine's boot needs from the console side of the host.
 #pragma once
 
+#include <string>
+
 namespace host {
 
-// Makes the user's terminal the console when standard input is one and no
-// headless console runs, and arranges the last screen dump at exit.
-void BootConsole();
+// Makes the user's terminal the console when standard input and output are
+// one and no headless console runs, and arranges the last screen dump at
+// exit. With standard output elsewhere the keyboard is a console without a
+// screen. False, with *refusal set and nothing changed, when the terminal
+// cannot show the console.
+bool BootConsole(std::string* refusal);
 
 }  // namespace host

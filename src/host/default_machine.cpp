@@ -16,7 +16,8 @@ const char kDefaultMachine[] = R"reg(REGEDIT4
 "VersionNumber"="4.10.2222"
 "SubVersionNumber"=" A "
 
-; The ATA pass-through driver is installed, with one card.
+; The ATA pass-through driver is installed, with one card. The card's drive
+; letter is the one the device tree below gives its disk.
 [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\VxD\MIRT]
 
 [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\VxD\MIRT\Cards\0170]
@@ -28,7 +29,6 @@ const char kDefaultMachine[] = R"reg(REGEDIT4
 "Model"="KESTREL CF 64MB"
 "SerialNumber"="KS10012345"
 "FirmwareRevision"="REV 2.05"
-"DriveLetters"="E"
 
 ; The static hardware tree.
 [HKEY_LOCAL_MACHINE\Enum\PCI\VEN_8086&DEV_7111\BUS_00&DEV_07&FUNC_01]
@@ -74,6 +74,8 @@ const char kDefaultMachine[] = R"reg(REGEDIT4
 )reg";
 }  // namespace
 
-const char* DefaultMachineText() { return kDefaultMachine; }
+const char* DefaultMachineText() {
+  return kDefaultMachine;
+}
 
 }  // namespace host

@@ -19,8 +19,6 @@ namespace {
 
 constexpr char kPassThroughName[] = "\\\\.\\MIRT.VXD";
 constexpr char kVwin32Name[] = "\\\\.\\vwin32";
-constexpr char kCardsKeyShown[] =
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards";
 
 // The cards of the machine while any device handle is open.
 struct CardSet {
@@ -49,7 +47,8 @@ void CutPower() {
   kill(getpid(), SIGKILL);
 }
 
-// Reads the driver's key and its cards, and opens every card's medium.
+// Reads the driver's key and its cards. Their media are opened on the cards'
+// first use; the boot has checked them already.
 std::unique_ptr<CardSet> LoadCards() {
   auto set = std::make_unique<CardSet>();
   vxd::DriverRegistry registry;
@@ -57,22 +56,12 @@ std::unique_ptr<CardSet> LoadCards() {
   if (!vxd::ReadDriverRegistry(&registry, &problem)) {
     std::fprintf(stderr, "%s\n", problem.c_str());
     set->usable = false;
+    return set;
   }
   set->driverInstalled = registry.installed;
   for (sim::CardSettings& settings : registry.cards) {
-    if (!set->usable) break;
     if (settings.killAtWrite != 0) settings.powerCut = CutPower;
-    auto card = std::make_unique<sim::AtaCard>(settings);
-    std::string error;
-    if (!card->OpenMedium(&error)) {
-      char ioBase[8];
-      std::snprintf(ioBase, sizeof ioBase, "%04X", settings.ioBase);
-      std::fprintf(stderr, "%s\\%s: the image cannot be opened: %s\n", kCardsKeyShown, ioBase,
-                   error.c_str());
-      set->usable = false;
-      break;
-    }
-    set->cards.push_back(std::move(card));
+    set->cards.push_back(std::make_unique<sim::AtaCard>(settings));
   }
   return set;
 }

@@ -105,6 +105,14 @@ size_t LoneEsc(std::vector<int>* codes) {
   return 1;
 }
 
+// The bytes so far begin an escape sequence. While more may come the caller
+// waits; after that a lone Esc is Esc, and Esc with more bytes (a sequence cut
+// short, or Alt with '[' or 'O') is dropped whole.
+size_t Unfinished(const std::string& bytes, bool moreMayCome, std::vector<int>* codes) {
+  if (moreMayCome) return 0;
+  return bytes.size() < 2 ? LoneEsc(codes) : bytes.size();
+}
+
 }  // namespace
 
 size_t DecodeKey(const std::string& bytes, bool moreMayCome, std::vector<int>* codes) {
@@ -113,7 +121,14 @@ size_t DecodeKey(const std::string& bytes, bool moreMayCome, std::vector<int>* c
     codes->push_back(kBackspace);
     return 1;
   }
+  // Enter is CR; a terminal still reading lines turns it into LF (as for an
+  // Enter typed before the program took the terminal), and one in newline
+  // mode sends both.
   if (byte == '\r') {
+    codes->push_back(kEnter);
+    return bytes.size() >= 2 && bytes[1] == '\n' ? 2 : 1;
+  }
+  if (byte == '\n') {
     codes->push_back(kEnter);
     return 1;
   }
@@ -122,10 +137,10 @@ size_t DecodeKey(const std::string& bytes, bool moreMayCome, std::vector<int>* c
     return 1;
   }
   // An escape sequence, or Esc itself: wait for more when it may be the former.
-  if (bytes.size() < 2) return moreMayCome ? 0 : LoneEsc(codes);
+  if (bytes.size() < 2) return Unfinished(bytes, moreMayCome, codes);
   char kind = bytes[1];
   if (kind == 'O') {
-    if (bytes.size() < 3) return moreMayCome ? 0 : LoneEsc(codes);
+    if (bytes.size() < 3) return Unfinished(bytes, moreMayCome, codes);
     char final = bytes[2];
     if (!FinalKey(final, codes)) {
       // The keypad in application mode: Enter and the digits.
@@ -134,10 +149,15 @@ size_t DecodeKey(const std::string& bytes, bool moreMayCome, std::vector<int>* c
     }
     return 3;
   }
-  if (kind != '[') return LoneEsc(codes);
+  // Esc with another key in the same burst is that key with Alt held, which
+  // no prompt of the utility asks for: the chord gives no code at all, so
+  // that Alt+x does not end a run as Esc would, nor Alt+Y confirm as Y. A
+  // second Esc is a key of its own.
+  if (kind == kEsc) return LoneEsc(codes);
+  if (kind != '[') return 2;
   // "ESC [ [ A".."E": F1..F5 of the Linux console.
   if (bytes.size() >= 3 && bytes[2] == '[') {
-    if (bytes.size() < 4) return moreMayCome ? 0 : LoneEsc(codes);
+    if (bytes.size() < 4) return Unfinished(bytes, moreMayCome, codes);
     if (bytes[3] >= 'A' && bytes[3] <= 'E') Function(bytes[3] - 'A' + 1, codes);
     return 4;
   }
@@ -145,9 +165,9 @@ size_t DecodeKey(const std::string& bytes, bool moreMayCome, std::vector<int>* c
   size_t at = 2;
   while (at < bytes.size() && bytes[at] >= 0x30 && bytes[at] <= 0x3f) ++at;
   while (at < bytes.size() && bytes[at] >= 0x20 && bytes[at] <= 0x2f) ++at;
-  if (at == bytes.size()) return moreMayCome ? 0 : LoneEsc(codes);
+  if (at == bytes.size()) return Unfinished(bytes, moreMayCome, codes);
   char final = bytes[at];
-  if (final < 0x40 || final > 0x7e) return LoneEsc(codes);
+  if (final < 0x40 || final > 0x7e) return at;  // broken off: the odd byte is a key
   // Modifiers ("1;5") are dropped: the key counts as pressed alone.
   int number = std::atoi(bytes.substr(2, at - 2).c_str());
   if (final == '~') {
@@ -163,36 +183,49 @@ size_t DecodeKey(const std::string& bytes, bool moreMayCome, std::vector<int>* c
 
 namespace {
 
-// Reads what the terminal has, waiting at most `timeoutMs` (-1: no limit).
-// Answers false when nothing came in time or the terminal is gone.
-bool ReadMore(int fd, int timeoutMs, std::string* bytes, bool* gone) {
+enum class Wait { kRead, kNothing, kGone, kWoken };
+
+// Reads what the terminal has, waiting at most `timeoutMs` (-1: no limit),
+// unless wakeFd (when not -1) becomes readable first.
+Wait ReadMore(int fd, int wakeFd, int timeoutMs, std::string* bytes) {
   for (;;) {
-    pollfd waiting{fd, POLLIN, 0};
-    int ready = poll(&waiting, 1, timeoutMs);
+    pollfd waiting[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    int ready = poll(waiting, wakeFd >= 0 ? 2 : 1, timeoutMs);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready == 0) return false;
+    if (ready == 0) return Wait::kNothing;
+    if (ready > 0 && wakeFd >= 0 && (waiting[1].revents & POLLIN)) return Wait::kWoken;
     char chunk[64];
     ssize_t got = ready < 0 ? -1 : read(fd, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      *gone = true;
-      return false;
-    }
+    if (got <= 0) return Wait::kGone;
     bytes->append(chunk, static_cast<size_t>(got));
-    return true;
+    return Wait::kRead;
   }
+}
+
+bool Readable(int fd) {
+  if (fd < 0) return false;
+  pollfd waiting{fd, POLLIN, 0};
+  return poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN);
 }
 
 }  // namespace
 
-int TerminalKeyReader::Next(int fd) {
+int TerminalKeyReader::Next(int fd, int wakeFd) {
   while (codes_.empty()) {
-    bool gone = false;
-    if (bytes_.empty() && !ReadMore(fd, -1, &bytes_, &gone)) return kEsc;
+    // Bytes read after the wake-up came may have been typed after it too:
+    // the caller decides about them first.
+    if (Readable(wakeFd)) return kWoken;
+    if (bytes_.empty()) {
+      Wait got = ReadMore(fd, wakeFd, -1, &bytes_);
+      if (got == Wait::kGone) return kEsc;
+      continue;
+    }
     std::vector<int> codes;
     size_t used = DecodeKey(bytes_, true, &codes);
     if (used == 0) {
-      if (ReadMore(fd, kSequenceWaitMs, &bytes_, &gone)) continue;
+      Wait got = ReadMore(fd, wakeFd, kSequenceWaitMs, &bytes_);
+      if (got == Wait::kRead || got == Wait::kWoken) continue;
       used = DecodeKey(bytes_, false, &codes);
     }
     bytes_.erase(0, used);
@@ -201,6 +234,17 @@ int TerminalKeyReader::Next(int fd) {
   int code = codes_.front();
   codes_.pop_front();
   return code;
+}
+
+void TerminalKeyReader::Discard() {
+  bytes_.clear();
+  codes_.clear();
+}
+
+int DiscardTyped(int fd, int wakeFd) {
+  std::string bytes;
+  Wait got = ReadMore(fd, wakeFd, -1, &bytes);
+  return got == Wait::kGone ? -1 : static_cast<int>(bytes.size());
 }
 
 }  // namespace host

@@ -1,17 +1,16 @@
 // The machine: its registry from a REGEDIT4 file, booted once on the first
 // Win32 call.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "host/console_state.h"
 #include "host/host.h"
+#include "host/machine_check.h"
 #include "host/real_card.h"
 #include "host/regedit4.h"
 #include "host/registry.h"
@@ -30,54 +29,67 @@ bool LoadMachineText(const std::string& text, const std::string& name, std::stri
 }
 
 bool LoadMachineFile(const std::string& path, std::string* error) {
-  errno = 0;
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  if (file) text << file.rdbuf();
-  if (!file || file.bad()) {
-    std::string reason = errno != 0 ? std::strerror(errno) : "read error";
-    if (error != nullptr) *error = path + ": cannot be read: " + reason;
+  std::string text;
+  std::string what;
+  if (!ReadMachineFile(path, &text, &what)) {
+    if (error != nullptr) *error = what;
     return false;
   }
-  return LoadMachineText(text.str(), path, error);
+  return LoadMachineText(text, path, error);
 }
+
+namespace {
+
+// Standard input, output and error are valid descriptors before the machine
+// opens anything: one that was closed is opened on /dev/null, so that no card
+// medium can be given its number and receive what is meant for the user.
+void MakeStandardDescriptorsValid() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int opened = open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+}
+
+// Nothing runs on a machine that cannot be set up, and the terminal is still
+// untouched.
+[[noreturn]] void Refuse(const std::string& error) {
+  fprintf(stderr, "%s\n", error.c_str());
+  fflush(stderr);
+  _exit(1);
+}
+
+}  // namespace
 
 void Boot() {
   static bool booted = false;
   if (booted) return;
   booted = true;
-  std::string clockError;
-  if (!FixClockFromEnvironment(&clockError)) {
-    fprintf(stderr, "%s\n", clockError.c_str());
-    fflush(stderr);
-    _exit(1);
-  }
+  MakeStandardDescriptorsValid();
+  std::string error;
+  if (!FixClockFromEnvironment(&error)) Refuse(error);
   if (!RegistryInstalled()) {
     const char* path = std::getenv("DUNMORE_MACHINE");
-    std::string error;
-    bool loaded = (path != nullptr && *path != '\0')
-                      ? LoadMachineFile(path, &error)
-                      : LoadMachineText(DefaultMachineText(), "default machine", &error);
-    if (loaded) loaded = ApplyCardEnvironment(path != nullptr ? path : "", &error);
-    if (!loaded) {
-      // Nothing runs on a machine that cannot be set up, and the terminal is
-      // still untouched.
-      fprintf(stderr, "%s\n", error.c_str());
-      fflush(stderr);
-      _exit(1);
-    }
-  }
-  // The cards in card readers are checked before the terminal is taken too.
-  std::string error;
-  if (!PrepareBlockDeviceCards(&error)) {
-    fprintf(stderr, "%s\n", error.c_str());
-    fflush(stderr);
-    _exit(1);
+    bool fromFile = path != nullptr && *path != '\0';
+    std::string name = fromFile ? path : "default machine";
+    bool loaded = fromFile ? LoadMachineFile(path, &error)
+                           : LoadMachineText(DefaultMachineText(), name, &error);
+    if (!loaded) Refuse(error);
+    if (!ApplyCardEnvironment(fromFile ? path : "", &error)) Refuse(error);
+    // A card in a card reader is asked for its geometry and identity first,
+    // so that the checks below see what the card itself said.
+    if (!PrepareBlockDeviceCards(&error)) Refuse(error);
+    if (!CheckMachineCards(name, &error)) Refuse(error);
+  } else if (!PrepareBlockDeviceCards(&error)) {
+    Refuse(error);
   }
   // Set before the console's own exit handler, so that it runs after the
   // terminal is given back.
   atexit(PrintTeardownNotes);
-  BootConsole();
+  if (!BootConsole(&error)) Refuse(error);
 }
 
 }  // namespace host

@@ -2,13 +2,16 @@
 
 #include <curses.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <term.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace host {
 
@@ -20,6 +23,11 @@ struct TerminalState {
   int fd = -1;
   int height = 0;
   int width = 0;
+  bool tooSmall = false;
+  int resizes = 0;  // resizes applied
+  // A byte arrives here for every resize of the terminal (SIGWINCH).
+  int resizeRead = -1;
+  int resizeWrite = -1;
 };
 
 TerminalState terminal;
@@ -54,14 +62,67 @@ chtype Shown(char character) {
   return byte;
 }
 
-void FollowWindowSize() {
+void OnResize(int) {
+  int saved = errno;
+  char byte = 0;
+  if (write(terminal.resizeWrite, &byte, 1) < 0) {
+    // The pipe is full: a resize is noted already.
+  }
+  errno = saved;
+}
+
+bool ResizePending() {
+  if (terminal.resizeRead < 0) return false;
+  pollfd waiting{terminal.resizeRead, POLLIN, 0};
+  return poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN);
+}
+
+// The terminal's size in rows and columns: the one the terminal reports,
+// else the one its description gives.
+void TerminalSize(int fd, int* height, int* width) {
   winsize size{};
-  if (ioctl(terminal.fd, TIOCGWINSZ, &size) != 0 || size.ws_row == 0) return;
-  if (size.ws_row == terminal.height && size.ws_col == terminal.width) return;
-  terminal.height = size.ws_row;
-  terminal.width = size.ws_col;
-  resizeterm(terminal.height, terminal.width);
-  clearok(curscr, TRUE);
+  if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
+    *height = size.ws_row;
+    *width = size.ws_col;
+    return;
+  }
+  *height = tigetnum("lines");
+  *width = tigetnum("cols");
+}
+
+bool TooSmall(int height, int width) {
+  return height < ConsoleBuffer::kHeight || width < ConsoleBuffer::kWidth;
+}
+
+std::string SizeText(int height, int width) {
+  return std::to_string(width) + " x " + std::to_string(height);
+}
+
+void DrawBuffer(const ConsoleBuffer& buffer) {
+  for (int row = 0; row < ConsoleBuffer::kHeight; ++row) {
+    for (int column = 0; column < ConsoleBuffer::kWidth; ++column) {
+      const ConsoleCell& cell = buffer.At(column, row);
+      mvaddch(row, column, Shown(cell.character) | Rendition(cell.attribute));
+    }
+  }
+  move(buffer.row(), buffer.column());
+  refresh();
+}
+
+// What stands on a terminal too small for the console, in short lines so
+// that a narrow one still shows them.
+void DrawTooSmallNotice() {
+  erase();
+  const std::string notice[] = {
+      "The terminal is " + SizeText(terminal.height, terminal.width) + ".",
+      "DUNMORE needs 80 x 25.",
+      "Make it larger to go on;",
+      "keys are ignored until then.",
+  };
+  int row = 0;
+  for (const std::string& line : notice) mvaddnstr(row++, 0, line.c_str(), terminal.width);
+  move(0, 0);
+  refresh();
 }
 
 void GiveBackOnSignal(int signalNumber) {
@@ -72,27 +133,48 @@ void GiveBackOnSignal(int signalNumber) {
 
 }  // namespace
 
-bool TerminalStart() {
+bool TerminalStart(std::string* refusal) {
   if (terminal.screen != nullptr) return true;
   int fd = open("/dev/tty", O_RDWR | O_CLOEXEC);
   if (fd < 0) return false;
+  // The terminal named by TERM, else one of the common ones.
+  const char* candidates[] = {std::getenv("TERM"), "xterm", "vt100"};
+  const char* chosen = nullptr;
+  for (const char* name : candidates) {
+    if (name == nullptr || *name == '\0') continue;
+    // Ask first: the library may end the process on a terminal it cannot find.
+    int status = 0;
+    if (setupterm(name, fd, &status) == OK) {
+      chosen = name;
+      break;
+    }
+  }
+  if (chosen == nullptr) {
+    close(fd);
+    return false;
+  }
+  // The console is a grid of 80 x 25 cells written at any position: a
+  // terminal that cannot move its cursor there, or shows fewer cells, would
+  // hide warnings and prompts while keys still answer them.
+  char* position = tigetstr("cup");
+  bool positions = position != nullptr && position != reinterpret_cast<char*>(-1);
+  int height = 0, width = 0;
+  TerminalSize(fd, &height, &width);
+  del_curterm(cur_term);
+  if (!positions || TooSmall(height, width)) {
+    close(fd);
+    *refusal = std::string("/dev/tty (TERM=") + chosen + "): " +
+               (!positions ? "the terminal cannot position the cursor; DUNMORE needs one that can"
+                           : "the terminal is " + SizeText(height, width) +
+                                 "; DUNMORE needs at least 80 x 25");
+    return false;
+  }
   FILE* file = fdopen(fd, "r+");
   if (file == nullptr) {
     close(fd);
     return false;
   }
-  // The terminal named by TERM, else one of the common ones.
-  const char* candidates[] = {std::getenv("TERM"), "xterm", "vt100"};
-  SCREEN* screen = nullptr;
-  for (const char* name : candidates) {
-    if (name == nullptr || *name == '\0') continue;
-    // Ask first: the library may end the process on a terminal it cannot find.
-    int status = 0;
-    if (setupterm(name, fd, &status) != OK) continue;
-    del_curterm(cur_term);
-    screen = newterm(name, file, file);
-    if (screen != nullptr) break;
-  }
+  SCREEN* screen = newterm(chosen, file, file);
   if (screen == nullptr) {
     fclose(file);
     return false;
@@ -112,6 +194,15 @@ bool TerminalStart() {
   for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     signal(signalNumber, GiveBackOnSignal);
   }
+  int resize[2];
+  if (pipe2(resize, O_CLOEXEC | O_NONBLOCK) == 0) {
+    terminal.resizeRead = resize[0];
+    terminal.resizeWrite = resize[1];
+    struct sigaction action {};
+    action.sa_handler = OnResize;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGWINCH, &action, nullptr);
+  }
   return true;
 }
 
@@ -119,17 +210,44 @@ int TerminalFd() {
   return terminal.fd;
 }
 
+int TerminalResizeFd() {
+  return terminal.resizeRead;
+}
+
+bool TerminalApplyResize(const ConsoleBuffer& buffer) {
+  if (terminal.screen == nullptr || !ResizePending()) return false;
+  char bytes[64];
+  while (read(terminal.resizeRead, bytes, sizeof bytes) > 0) {
+  }
+  int height = terminal.height, width = terminal.width;
+  TerminalSize(terminal.fd, &height, &width);
+  terminal.height = height;
+  terminal.width = width;
+  resizeterm(height, width);
+  terminal.tooSmall = TooSmall(height, width);
+  ++terminal.resizes;
+  if (terminal.tooSmall) {
+    DrawTooSmallNotice();
+  } else {
+    // Whatever the terminal did with its cells, all of them are drawn anew.
+    clearok(curscr, TRUE);
+    DrawBuffer(buffer);
+  }
+  return true;
+}
+
+int TerminalResizeCount() {
+  return terminal.resizes;
+}
+
+bool TerminalTooSmall() {
+  return terminal.screen != nullptr && terminal.tooSmall;
+}
+
 void TerminalDraw(const ConsoleBuffer& buffer) {
   if (terminal.screen == nullptr) return;
-  FollowWindowSize();
-  for (int row = 0; row < ConsoleBuffer::kHeight; ++row) {
-    for (int column = 0; column < ConsoleBuffer::kWidth; ++column) {
-      const ConsoleCell& cell = buffer.At(column, row);
-      mvaddch(row, column, Shown(cell.character) | Rendition(cell.attribute));
-    }
-  }
-  move(buffer.row(), buffer.column());
-  refresh();
+  if (TerminalApplyResize(buffer) || terminal.tooSmall) return;
+  DrawBuffer(buffer);
 }
 
 void TerminalBell() {

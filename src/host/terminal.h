@@ -3,15 +3,29 @@
 // terminal given back as it was when the process ends.
 #pragma once
 
+#include <string>
+
 #include "host/console_buffer.h"
 
 namespace host {
 
 // Takes over the controlling terminal. False when there is none or the
-// terminal library cannot drive it; nothing is changed then.
-bool TerminalStart();
+// terminal library cannot drive it, or (with *refusal set) when it cannot
+// position the cursor or is smaller than the console's 80 x 25; nothing is
+// changed then.
+bool TerminalStart(std::string* refusal);
 // The descriptor keys are read from.
 int TerminalFd();
+// Readable while a resize of the terminal waits to be applied.
+int TerminalResizeFd();
+// Applies a resize that came: the whole console drawn anew, or, on a
+// terminal now smaller than 80 x 25, a notice saying so. False when none
+// came.
+bool TerminalApplyResize(const ConsoleBuffer& buffer);
+// How many resizes were applied so far.
+int TerminalResizeCount();
+// True while the terminal is too small to show the console.
+bool TerminalTooSmall();
 // Brings the terminal up to date with the buffer: changed cells and cursor.
 void TerminalDraw(const ConsoleBuffer& buffer);
 void TerminalBell();

@@ -144,8 +144,11 @@ bool AtaCard::Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t s
   const uint64_t first = (cylinder * heads + head) * perTrack + sector - 1;
   Transfer record{command, static_cast<uint32_t>(first), count, false};
 
-  bool addressable = fd_ >= 0 && count >= 1 && count <= kMaxSectorCount && sector >= 1 &&
-                     sector <= perTrack && head < heads && cylinder < settings_.cylinders;
+  // The medium is opened, or a new image created, on the card's first
+  // transfer that the geometry allows.
+  std::string unused;
+  bool addressable = count >= 1 && count <= kMaxSectorCount && sector >= 1 && sector <= perTrack &&
+                     head < heads && cylinder < settings_.cylinders && OpenMedium(&unused);
   if (!addressable) {
     transfers.push_back(record);
     return false;
@@ -171,6 +174,8 @@ bool AtaCard::Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t s
 
 bool AtaCard::HoldVolumeLock() {
   if (lockDepth_ == 0) {
+    std::string unused;
+    if (!OpenMedium(&unused)) return false;
     lockFd_ = TryLockExclusive(settings_.image);
     if (lockFd_ < 0) return false;
   }

@@ -28,7 +28,8 @@ struct CardSettings {
   std::string model;
   std::string serialNumber;
   std::string firmwareRevision;
-  std::string driveLetters;  // the drives VWIN32 maps to this card
+  // The drives VWIN32 maps to this card: those the device registry gives it.
+  std::string driveLetters;
   uint8_t int13Unit = 0x81;
   std::vector<SectorRange> badSectors;
   // Sectors that read back but refuse WRITE SECTORS, as a worn flash block
@@ -59,7 +60,9 @@ class AtaCard {
 
   // Opens the medium, creating a new image file sparse at C x H x S x 512
   // bytes; an existing one is used as it is. False with *error set when the
-  // medium cannot be opened.
+  // medium cannot be opened. The first transfer and the first volume lock
+  // open it when nothing did before, so that a card the utility never reads
+  // leaves no image behind.
   bool OpenMedium(std::string* error);
 
   bool Identify(uint8_t block[512]);

@@ -1,11 +1,13 @@
 #include "vxd/card_registry.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "sim/sector_list.h"
+#include "vxd/card_drive_letters.h"
 #include "win32/win32.h"
 
 namespace vxd {
@@ -17,6 +19,7 @@ constexpr char kCardsKeyShown[] =
     "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards";
 // The BIOS numbers hard disks from 0x80; the machine's own disk has that one,
 // so the cards follow it in the order they are listed.
+constexpr uint8_t kFixedDiskUnit = 0x80;
 constexpr uint8_t kFirstCardUnit = 0x81;
 constexpr size_t kIoBaseDigits = 4;
 
@@ -110,6 +113,13 @@ bool IsDriveLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+std::string UpperCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
 bool ReadCardValues(CardKey& card, uint8_t defaultUnit, sim::CardSettings* settings) {
   int found = card.String("Image", &settings->image);
   if (found < 0) return false;
@@ -121,19 +131,32 @@ bool ReadCardValues(CardKey& card, uint8_t defaultUnit, sim::CardSettings* setti
   }
   if (card.String("Model", &settings->model) < 0 ||
       card.String("SerialNumber", &settings->serialNumber) < 0 ||
-      card.String("FirmwareRevision", &settings->firmwareRevision) < 0 ||
-      card.String("DriveLetters", &settings->driveLetters) < 0) {
+      card.String("FirmwareRevision", &settings->firmwareRevision) < 0) {
     return false;
   }
-  for (char c : settings->driveLetters) {
+  // The drives on the card are the ones the device registry gives it, as
+  // Windows assigned them. A card key may name them too, as a check on the
+  // machine file: letters that disagree would have the utility lock one
+  // drive while it writes another.
+  settings->driveLetters = CardDriveLetters(settings->ioBase);
+  std::string keyLetters;
+  found = card.String("DriveLetters", &keyLetters);
+  if (found < 0) return false;
+  for (char c : keyLetters) {
     if (!IsDriveLetter(c)) {
       return card.Fail("\"DriveLetters\" holds something that is not a drive letter");
     }
+  }
+  if (found > 0 && UpperCase(keyLetters) != settings->driveLetters) {
+    return card.Fail("\"DriveLetters\" is \"" + keyLetters +
+                     "\" but the device registry gives the card \"" + settings->driveLetters +
+                     "\" (CurrentDriveLetterAssignment of its disk devnodes)");
   }
   DWORD unit = defaultUnit;
   found = card.Dword("Int13Unit", &unit);
   if (found < 0) return false;
   if (unit > 0xFF) return card.Fail("\"Int13Unit\" is out of range");
+  if (unit == kFixedDiskUnit) return card.Fail("\"Int13Unit\" 0x80 is the fixed disk's unit");
   settings->int13Unit = static_cast<uint8_t>(unit);
 
   // Sectors that fail every transfer, and sectors that refuse writes only.
@@ -202,6 +225,16 @@ bool ReadDriverRegistry(DriverRegistry* out, std::string* problem) {
     sim::CardSettings settings;
     uint8_t defaultUnit = static_cast<uint8_t>(kFirstCardUnit + out->cards.size());
     ok = ReadCard(key, name, defaultUnit, &settings, problem);
+    for (const sim::CardSettings& other : out->cards) {
+      if (ok && other.int13Unit == settings.int13Unit) {
+        // VWIN32 would lock one card for the other's drives.
+        char otherKey[8];
+        std::snprintf(otherKey, sizeof otherKey, "%04X", other.ioBase);
+        CardKey(nullptr, name, problem)
+            .Fail(std::string("\"Int13Unit\" is also the unit of card ") + otherKey);
+        ok = false;
+      }
+    }
     if (ok) out->cards.push_back(settings);
   }
   RegCloseKey(key);

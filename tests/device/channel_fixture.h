@@ -11,12 +11,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "device/disk_channel.h"
 #include "host/device_handles.h"
 #include "host/host.h"
+#include "support/machine_text.h"
 #include "support/support.h"
 
 namespace channeltest {
@@ -31,8 +33,9 @@ struct CardKey {
   std::string model = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcd";  // 40, none blank
   std::string serialNumber = "KS10012345";
   std::string firmwareRevision = "REV 2.05";
-  std::string driveLetters = "E";
-  std::string extra;  // more value lines, such as "BadSectors"
+  std::string driveLetters = "E";              // the card's disk in the device registry
+  std::optional<std::string> keyDriveLetters;  // the card key's own "DriveLetters"
+  std::string extra;                           // more value lines, such as "BadSectors"
 };
 
 inline std::string MachineText(const std::vector<CardKey>& cards, bool driverInstalled = true) {
@@ -55,8 +58,15 @@ inline std::string MachineText(const std::vector<CardKey>& cards, bool driverIns
     text += "\"Model\"=\"" + card.model + "\"\n";
     text += "\"SerialNumber\"=\"" + card.serialNumber + "\"\n";
     text += "\"FirmwareRevision\"=\"" + card.firmwareRevision + "\"\n";
-    text += "\"DriveLetters\"=\"" + card.driveLetters + "\"\n";
+    if (card.keyDriveLetters) text += "\"DriveLetters\"=\"" + *card.keyDriveLetters + "\"\n";
     text += card.extra + "\n";
+  }
+  // Each card's disk in the device registry, with its drive letters.
+  for (size_t i = 0; i < cards.size(); ++i) {
+    std::string number = "c1a0" + std::string(1, static_cast<char>('c' + i));
+    text += testsupport::CardDeviceTree(std::stoi(cards[i].name, nullptr, 16),
+                                        static_cast<int>(cards[i].controlPort),
+                                        cards[i].driveLetters, number);
   }
   return text;
 }
@@ -89,6 +99,12 @@ class ChannelTest : public ::testing::Test {
 
 inline void ChannelTest::SetUp() {
   image = dir.File("pccard.img");
+  // The card's image, of its full size: a medium is opened on its first use.
+  CardKey card;
+  int fd = open(image.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(0, ftruncate(fd, static_cast<off_t>(card.cylinders) * card.heads * card.sectors * 512));
+  close(fd);
   LoadMachine({DefaultCard()});
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "channel_fixture.h"
+#include "host/machine_check.h"
 #include "win32/win32.h"
 
 namespace {
@@ -87,16 +88,19 @@ TEST_F(ChannelTest, MalformedCardKeysKeepTheDriverFromOpening) {
   CardKey badName = DefaultCard();
   badName.name = "17";
   CardKey badLetters = DefaultCard();
-  badLetters.driveLetters = "E:";
-  CardKey noFolder = DefaultCard();
-  noFolder.image = dir.File("missing/card.img");
+  badLetters.keyDriveLetters = "E:";
+  CardKey otherLetters = DefaultCard();
+  otherLetters.keyDriveLetters = "F";
   CardKey bigHeads = DefaultCard();
   bigHeads.heads = 0x10000;
+  CardKey fixedDiskUnit = DefaultCard();
+  fixedDiskUnit.extra = "\"Int13Unit\"=dword:00000080\n";
   for (const Case& c :
        {Case{"no image", noImage, "\"Image\""}, Case{"bad list", badList, "\"BadSectors\""},
         Case{"bad name", badName, "Cards\\17"}, Case{"bad letters", badLetters, "\"DriveLetters\""},
-        Case{"no folder", noFolder, "missing/card.img"},
-        Case{"big heads", bigHeads, "\"Heads\""}}) {
+        Case{"letters the registry does not give", otherLetters, "\"F\" but the device registry"},
+        Case{"big heads", bigHeads, "\"Heads\""},
+        Case{"the fixed disk's unit", fixedDiskUnit, "\"Int13Unit\""}}) {
     SCOPED_TRACE(c.what);
     LoadMachine({c.card});
     testing::internal::CaptureStderr();
@@ -106,6 +110,47 @@ TEST_F(ChannelTest, MalformedCardKeysKeepTheDriverFromOpening) {
     EXPECT_NE(std::string::npos, message.find(c.message)) << message;
     EXPECT_EQ(0, host::OpenKeyCount()) << "every registry key read is closed again";
   }
+  // Two cards of one Int 13h unit: VWIN32 would lock the one for the other.
+  CardKey second = DefaultCard();
+  second.name = "01e0";
+  second.image = dir.File("second.img");
+  LoadMachine({DefaultCard(), second});
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(INVALID_HANDLE_VALUE, Open("\\\\.\\MIRT.VXD"));
+  std::string message = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos,
+            message.find("Cards\\01e0: \"Int13Unit\" is also the unit of card 0170"))
+      << message;
+}
+
+TEST_F(ChannelTest, MediaAreOpenedOnFirstUseAndCheckedAtBoot) {
+  // A card whose image is in a missing folder: the driver opens, since no
+  // medium is opened before a card is used; the boot's check refuses it.
+  CardKey noFolder = DefaultCard();
+  noFolder.image = dir.File("missing/card.img");
+  LoadMachine({noFolder});
+  std::string error;
+  EXPECT_FALSE(host::CheckMachineCards("test.reg", &error));
+  EXPECT_EQ(0u, error.find("test.reg: ")) << error;
+  EXPECT_NE(std::string::npos, error.find("missing/card.img")) << error;
+  HANDLE mirt = Open("\\\\.\\MIRT.VXD");
+  ASSERT_NE(INVALID_HANDLE_VALUE, mirt);
+  EXPECT_EQ(-1, host::FindOpenCard(0x170)->mediumDescriptor());
+  EXPECT_TRUE(CloseHandle(mirt));
+
+  // A missing image in an existing folder passes the check and is created
+  // at the card's first transfer, not before.
+  ASSERT_EQ(0, unlink(image.c_str()));
+  LoadMachine({DefaultCard()});
+  ASSERT_TRUE(host::CheckMachineCards("test.reg", &error)) << error;
+  EXPECT_NE(0, access(image.c_str(), F_OK));
+  theDiskChannel.Open();
+  EXPECT_NE(0, access(image.c_str(), F_OK)) << "created when the driver opened";
+  uint8_t sector[512];
+  sim::AtaCard* card = host::FindOpenCard(0x170);
+  ASSERT_NE(nullptr, card);
+  EXPECT_TRUE(card->ReadSectors(0, 0, 1, 1, sector));
+  EXPECT_EQ(0, access(image.c_str(), F_OK));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "discovery/drive_letter_map.h"
 #include "host/device_handles.h"
 #include "host/host.h"
+#include "support/machine_text.h"
 #include "support/support.h"
 
 namespace {
@@ -68,10 +69,13 @@ class CardDiskTest : public ::testing::Test {
              "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards\\0170]\n"
              "\"Image\"=\"%s\"\n\"ControlPort\"=dword:00000376\n\"Cylinders\"=dword:%08x\n"
              "\"Heads\"=dword:%08x\n\"SectorsPerTrack\"=dword:%08x\n\"Model\"=\"TEST CARD\"\n"
-             "\"DriveLetters\"=\"E\"\n\"BadSectors\"=\"%s\"\n",
+             "\"BadSectors\"=\"%s\"\n\n",
              image.c_str(), cylinders, heads, sectors, badSectors.c_str());
     std::string error;
-    ASSERT_TRUE(host::LoadMachineText(text, "disk-test", &error)) << error;
+    // The card's disk is drive E: in the device registry.
+    ASSERT_TRUE(host::LoadMachineText(text + testsupport::CardDeviceTree(0x170, 0x376, "E"),
+                                      "disk-test", &error))
+        << error;
     theDiskChannel.Open();
   }
 

@@ -108,10 +108,10 @@ std::string MachineWith(const testsupport::CardSpec& cardSpec, const std::string
                         const std::string& version) {
   std::string text = testsupport::MachineText(cardSpec, version);
   if (cardValues.empty()) return text;
-  const std::string letters = "\"DriveLetters\"=\"" + cardSpec.driveLetters + "\"";
-  size_t at = text.find(letters);
+  const std::string lastValue = "\"FirmwareRevision\"=\"REV 2.05\"";
+  size_t at = text.find(lastValue);
   if (at == std::string::npos) throw std::runtime_error("the machine has no card key");
-  text.insert(at + letters.size(), "\n" + cardValues);
+  text.insert(at + lastValue.size(), "\n" + cardValues);
   return text;
 }
 

@@ -23,6 +23,7 @@
 #include "host/device_handles.h"
 #include "host/host.h"
 #include "sim/ata_card.h"
+#include "support/machine_text.h"
 #include "support/support.h"
 
 // While set, the program's nothrow array allocation refuses a request of
@@ -87,10 +88,10 @@ std::string MachineText(const std::string& image, const Geometry& physical,
       "\n"
       "\"Model\"=\"TEST CARD\"\n"
       "\"SerialNumber\"=\"FMT0001\"\n"
-      "\"FirmwareRevision\"=\"1.0\"\n"
-      "\"DriveLetters\"=\"E\"\n";
+      "\"FirmwareRevision\"=\"1.0\"\n";
   if (!badSectors.empty()) text += "\"BadSectors\"=\"" + badSectors + "\"\n";
-  return text;
+  // The card's disk is drive E: in the device registry.
+  return text + "\n" + testsupport::CardDeviceTree(0x170, 0x376, "E");
 }
 
 std::vector<uint8_t> ReadImage(const std::string& path, uint64_t lba, uint32_t count) {

@@ -49,7 +49,13 @@ const KeyCase kKeys[] = {
     {"F1 of the Linux console", "\x1b[[A", {0, 59}},
     {"modifiers dropped", "\x1b[1;5A", {0xE0, 'H'}},
     {"unknown sequence gives nothing", "\x1b[99~x", {'x'}},
-    {"Esc then a key that begins no sequence", "\x1bq", {27, 'q'}},
+    {"Enter as LF, as a terminal still reading lines gives it", "\n", {13}},
+    {"Enter as CR LF, from a terminal in newline mode", "\r\n\r\r", {13, 13, 13}},
+    {"Alt chords give nothing",
+     "\x1bq\x1b"
+     "2\x1b\r\x1b\x7fy",
+     {'y'}},
+    {"Esc twice is two Esc keys", "\x1b\x1b", {27, 27}},
 };
 
 TEST(KeyDecoding, KeysGiveTheirConsoleCodes) {
@@ -65,9 +71,11 @@ TEST(KeyDecoding, AnEscapeSequenceIsAwaitedWhileMoreMayCome) {
     std::vector<int> codes;
     EXPECT_EQ(host::DecodeKey(start, true, &codes), 0u);
     EXPECT_TRUE(codes.empty());
-    // Once the wait is over, the Esc stands alone and the rest is typed text.
-    EXPECT_EQ(host::DecodeKey(start, false, &codes), 1u);
-    EXPECT_EQ(codes, std::vector<int>{27});
+    // Once the wait is over, a lone Esc is Esc; Esc with more (Alt+[, Alt+O,
+    // or a sequence cut short) is never taken as Esc and gives nothing.
+    std::string bytes = start;
+    EXPECT_EQ(host::DecodeKey(bytes, false, &codes), bytes.size());
+    EXPECT_EQ(codes, bytes.size() == 1 ? std::vector<int>{27} : std::vector<int>{});
   }
   std::vector<int> codes;
   EXPECT_EQ(host::DecodeKey("\x1b[24~", true, &codes), 5u);

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -51,13 +52,14 @@ std::string Screen::Text() const {
 }
 
 ProgramRun::ProgramRun(const std::string& workDir, const std::string& machine,
-                       const std::map<std::string, std::string>& extraEnv) {
+                       const std::map<std::string, std::string>& extraEnv,
+                       const RunOptions& options) {
   dumpPath_ = workDir + "/.screen-dump";
   unlink(dumpPath_.c_str());
   struct winsize size;
   memset(&size, 0, sizeof size);
-  size.ws_col = 80;
-  size.ws_row = 25;
+  size.ws_col = static_cast<unsigned short>(options.columns);
+  size.ws_row = static_cast<unsigned short>(options.rows);
   pid_ = forkpty(&master_, nullptr, nullptr, &size);
   if (pid_ < 0) throw std::runtime_error("forkpty failed");
   if (pid_ == 0) {
@@ -68,8 +70,17 @@ ProgramRun::ProgramRun(const std::string& workDir, const std::string& machine,
       setenv("DUNMORE_MACHINE", machine.c_str(), 1);
     }
     setenv("DUNMORE_SCREEN_DUMP", dumpPath_.c_str(), 1);
-    setenv("TERM", "xterm", 1);
+    setenv("TERM", options.term.c_str(), 1);
     for (const auto& [name, value] : extraEnv) setenv(name.c_str(), value.c_str(), 1);
+    const std::pair<const std::string*, int> redirections[] = {{&options.standardOutput, 1},
+                                                               {&options.standardError, 2}};
+    for (const auto& [file, fd] : redirections) {
+      if (file->empty()) continue;
+      int opened = open(file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (opened < 0 || dup2(opened, fd) < 0) _exit(125);
+      close(opened);
+    }
+    for (int fd : options.closed) close(fd);
     execl(DUNMORE_EXE, DUNMORE_EXE, static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -177,6 +188,15 @@ int ProgramRun::WaitExit(int timeoutMs) {
 int ProgramRun::TypeAndWaitExit(const std::string& bytes, int timeoutMs) {
   if (write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) return -1;
   return WaitExit(timeoutMs);
+}
+
+void ProgramRun::Resize(int columns, int rows) {
+  struct winsize size;
+  memset(&size, 0, sizeof size);
+  size.ws_col = static_cast<unsigned short>(columns);
+  size.ws_row = static_cast<unsigned short>(rows);
+  // The terminal tells its foreground process of the new size (SIGWINCH).
+  if (ioctl(master_, TIOCSWINSZ, &size) != 0) throw std::runtime_error("TIOCSWINSZ failed");
 }
 
 Screen ProgramRun::LastScreen() const {

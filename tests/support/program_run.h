@@ -26,12 +26,23 @@ struct Screen {
   std::string Text() const;  // all rows, one per line
 };
 
+// How the program's terminal and standard descriptors are set up.
+struct RunOptions {
+  int columns = 80;
+  int rows = 25;
+  std::string term = "xterm";  // TERM
+  std::vector<int> closed;     // descriptors closed before the program starts
+  std::string standardOutput;  // a file for standard output instead of the terminal
+  std::string standardError;   // a file for standard error instead of the terminal
+};
+
 class ProgramRun {
  public:
   // Starts the program in workDir. machine is the DUNMORE_MACHINE value,
   // or empty for the built-in default machine.
   ProgramRun(const std::string& workDir, const std::string& machine,
-             const std::map<std::string, std::string>& extraEnv = {});
+             const std::map<std::string, std::string>& extraEnv = {},
+             const RunOptions& options = RunOptions());
   ~ProgramRun();
   ProgramRun(const ProgramRun&) = delete;
   ProgramRun& operator=(const ProgramRun&) = delete;
@@ -46,6 +57,9 @@ class ProgramRun {
   int TypeAndWaitExit(const std::string& bytes, int timeoutMs = 10000);
   int WaitExit(int timeoutMs = 10000);
   bool Exited();
+
+  // Gives the terminal a new size, as a user resizing its window does.
+  void Resize(int columns, int rows);
 
   // The last dump written (the one at exit included).
   Screen LastScreen() const;
