@@ -93,7 +93,7 @@ int StandInSgIo(int, sg_io_hdr_t* request) {
   request->driver_status = reader.driverStatus;
   request->resid = reader.resid;
   size_t length = std::min<size_t>(reader.sense.size(), request->mx_sb_len);
-  std::memcpy(request->sbp, reader.sense.data(), length);
+  if (length != 0) std::memcpy(request->sbp, reader.sense.data(), length);
   request->sb_len_wr = static_cast<uint8_t>(length);
   return 0;
 }
