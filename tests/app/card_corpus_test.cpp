@@ -30,10 +30,7 @@ struct CorpusCard {
 
 CardSpec CardOf(int cylinders, int heads, int sectors, const char* model = "KESTREL CF 64MB",
                 const char* driveLetters = "E") {
-  CardSpec card;
-  card.cylinders = cylinders;
-  card.heads = heads;
-  card.sectors = sectors;
+  CardSpec card = CardSpecOf(cylinders, heads, sectors);
   card.model = model;
   card.driveLetters = driveLetters;
   return card;

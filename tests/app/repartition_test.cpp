@@ -230,11 +230,7 @@ TEST(Repartition, FailedWriteShowsWriteErrorAndKeepsTheOldMbr) {
     std::string image = dir.File("pccard.img");
     CreateImage(image, fault.card);
     // An old table with one small FAT12 partition at (0, 1, 1).
-    std::vector<uint8_t> oldMbr(512, 0);
-    const uint8_t oldEntry[16] = {0, 1, 1, 0, 1, 1, 1, 0, 32, 0, 0, 0, 1, 0, 0, 0};
-    std::copy(oldEntry, oldEntry + 16, oldMbr.begin() + 446);
-    oldMbr[510] = 0x55;
-    oldMbr[511] = 0xAA;
+    const std::vector<uint8_t> oldMbr = Mbr({MbrEntry(0x01, {0, 1, 1}, {0, 1, 1}, 32, 1)});
     WriteSectorBytes(image, 0, oldMbr);
     std::string before = ImageFingerprint(image);
     ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(fault.card)));
