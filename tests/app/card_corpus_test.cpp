@@ -36,12 +36,6 @@ CardSpec CardOf(int cylinders, int heads, int sectors, const char* model = "KEST
   return card;
 }
 
-std::string Shell(const std::string& command) {
-  std::string output;
-  int status = RunCommand(command, &output);
-  return std::to_string(status) + ":" + output;
-}
-
 void Key(ProgramRun& run, const char* key, Screen* screen = nullptr) {
   ASSERT_TRUE(run.Type(key, screen)) << "the program ended after " << key;
 }
@@ -71,12 +65,7 @@ void ExpectRewrittenCardPasses(const TempDir& dir, const std::string& image) {
             fsck.find(type == 0x0B ? "2 FATs, 32 bit entries" : "2 FATs, 16 bit entries"))
       << fsck;
 
-  WriteFile(dir.File("hello.txt"), "a file on the card\n");
-  std::string mtools =
-      "MTOOLS_SKIP_CHECK=1 mcopy -i '" + image + "@@" + std::to_string(first * 512ull) + "' ";
-  EXPECT_EQ("0:", Shell(mtools + "'" + dir.File("hello.txt") + "' ::HELLO.TXT"));
-  EXPECT_EQ("0:", Shell(mtools + "::HELLO.TXT '" + dir.File("back.txt") + "'"));
-  EXPECT_EQ("a file on the card\n", ReadFile(dir.File("back.txt")));
+  ExpectFileRoundTrip(dir, image, first);
 }
 
 // Runs the utility on a card already made: the main screen, then "1", "2",

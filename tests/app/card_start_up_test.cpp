@@ -99,6 +99,8 @@ TEST(CardStartUp, UnreadableBootSectorOfAListedPartition) {
   EXPECT_EQ(before, ImageFingerprint(image));
 }
 
+// The image's lock here; RealCardRun.ADeviceHeldByAnotherProgramIsUsedOther
+// is the same refusal for a block device held open exclusively.
 TEST(CardStartUp, LockHeldByAnotherProcessIsUsedOther) {
   TempDir dir;
   CardSpec card;

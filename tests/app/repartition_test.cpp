@@ -39,12 +39,6 @@ struct PlannedCard {
   uint32_t sectorCount;
 };
 
-std::string Shell(const std::string& command) {
-  std::string output;
-  int status = RunCommand(command, &output);
-  return std::to_string(status) + ":" + output;
-}
-
 }  // namespace
 
 TEST(Repartition, DefaultMachineFromEmptyFolderToRewrittenCard) {
