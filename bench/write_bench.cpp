@@ -69,13 +69,8 @@ struct ProcessCost {
 // The card's key with its letter; no device registry is needed, since the
 // bench opens the card disk at its ports itself.
 std::string MachineText(const Card& card, const std::string& image) {
-  testsupport::CardKey key;
-  key.image = image;
-  key.cylinders = card.cylinders;
-  key.heads = card.heads;
-  key.sectors = card.sectors;
-  key.model = "BENCH CARD";
-  key.serialNumber = key.firmwareRevision = "";
+  testsupport::CardKey key =
+      testsupport::BareCardKey(image, card.cylinders, card.heads, card.sectors, "BENCH CARD");
   key.keyDriveLetters = "E";
   return testsupport::CardMachine({key}, "", false);
 }

@@ -80,13 +80,8 @@ bool WriteImage(const uint8_t* bytes, size_t size, uint64_t length) {
 // E: in the device registry.
 std::string Machine(uint32_t cylinders, uint32_t heads, uint32_t sectors, bool letter, bool bad,
                     uint32_t badSector) {
-  testsupport::CardKey card;
-  card.image = ImagePath();
-  card.cylinders = cylinders;
-  card.heads = heads;
-  card.sectors = sectors;
-  card.model = "FUZZ CARD";
-  card.serialNumber = card.firmwareRevision = "";
+  testsupport::CardKey card =
+      testsupport::BareCardKey(ImagePath(), cylinders, heads, sectors, "FUZZ CARD");
   if (bad) card.badSectors = std::to_string(badSector);
   return testsupport::CardMachine({card}, "", letter);
 }

@@ -166,7 +166,7 @@ TEST(CardCorpus, LargestFat16CardsAreWrittenAsFat16) {
     RepartitionCard(dir, c.card, "", c.version);
     std::vector<uint8_t> mbr = ReadSectors(image, 0, 1);
     std::vector<uint8_t> boot = ReadSectors(image, Le32(mbr, 446 + 8), 1);
-    EXPECT_EQ(c.fatSectors, boot[22] | boot[23] << 8u);
+    EXPECT_EQ(c.fatSectors, Le16(boot, 22));
     ExpectRewrittenCardPasses(dir, image);
   }
 }

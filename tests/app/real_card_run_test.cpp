@@ -111,6 +111,8 @@ TEST(RealCardRun, TheKernelReadsTheNewTableAtTheEnd) {
   EXPECT_EQ("125408\n", ReadFile(partition + "/size")) << "the kernel sees the new partition";
 }
 
+// CardStartUp.LockHeldByAnotherProcessIsUsedOther is the same refusal for an
+// image whose lock another process holds.
 TEST(RealCardRun, ADeviceHeldByAnotherProgramIsUsedOther) {
   TempDir dir;
   std::string image = BackingImage(dir);

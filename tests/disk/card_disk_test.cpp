@@ -59,13 +59,8 @@ class CardDiskTest : public ::testing::Test {
     int fd = open(image.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
     ASSERT_EQ(ftruncate(fd, std::max<off_t>(1, off_t(cylinders) * heads * sectors) * 512), 0);
     close(fd);
-    testsupport::CardKey card;
-    card.image = image;
-    card.cylinders = cylinders;
-    card.heads = heads;
-    card.sectors = sectors;
-    card.model = "TEST CARD";
-    card.serialNumber = card.firmwareRevision = "";
+    testsupport::CardKey card =
+        testsupport::BareCardKey(image, cylinders, heads, sectors, "TEST CARD");
     card.badSectors = badSectors;
     std::string error;
     // The card's disk is drive E: in the device registry.

@@ -44,6 +44,7 @@ namespace {
 
 using testsupport::DataExtents;
 using testsupport::ExtractVolume;
+using testsupport::Le16;
 using testsupport::Le32;
 constexpr auto ReadImage = testsupport::ReadSectors;
 
@@ -71,12 +72,8 @@ struct WriteCall {
 
 std::string MachineText(const std::string& image, const Geometry& physical,
                         const std::string& badSectors) {
-  testsupport::CardKey card;
-  card.image = image;
-  card.cylinders = physical.cylinders;
-  card.heads = physical.heads;
-  card.sectors = physical.sectors;
-  card.model = "TEST CARD";
+  testsupport::CardKey card = testsupport::BareCardKey(image, physical.cylinders, physical.heads,
+                                                       physical.sectors, "TEST CARD");
   card.serialNumber = "FMT0001";
   card.firmwareRevision = "1.0";
   card.badSectors = badSectors;
@@ -230,7 +227,7 @@ TEST_F(FormatCard, Fat16WorkedExampleToTheSectorAndCall) {
   EXPECT_EQ(16, boot[13]);
   EXPECT_EQ(0, boot[19] | boot[20]);
   EXPECT_EQ(1024065u, Le32(boot, 32));
-  EXPECT_EQ(250, boot[22] | (boot[23] << 8));
+  EXPECT_EQ(250u, Le16(boot, 22));
   EXPECT_LE(before, Le32(boot, 39));
   EXPECT_GE(after, Le32(boot, 39));
   for (uint32_t fat : {64u, 314u}) {

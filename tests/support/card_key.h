@@ -30,6 +30,20 @@ struct CardKey {
   std::string driveLetters = "E";  // the card's disk in the device registry
 };
 
+// A card key of this image and geometry at ports 0x170 and 0x376 with its
+// model and no other value.
+inline CardKey BareCardKey(const std::string& image, uint32_t cylinders, uint32_t heads,
+                           uint32_t sectors, const std::string& model) {
+  CardKey card;
+  card.image = image;
+  card.cylinders = cylinders;
+  card.heads = heads;
+  card.sectors = sectors;
+  card.model = model;
+  card.serialNumber = card.firmwareRevision = "";
+  return card;
+}
+
 // The device registry of one PC Card with one disk on it: the card devnode
 // (named <number>000, its first I/O range ioBase to ioBase + 7 and its
 // control register at controlPort) and the disk devnode (<number>100, the
