@@ -120,10 +120,7 @@ TEST(Repartition, CardsOfEverySizeArePlannedTypedAndWritten) {
   for (const PlannedCard& c : cards) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    CardSpec card;
-    card.cylinders = c.cylinders;
-    card.heads = c.heads;
-    card.sectors = c.sectors;
+    CardSpec card = CardSpecOf(c.cylinders, c.heads, c.sectors);
     CreateImage(dir.File("pccard.img"), card);
     ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card, c.version)));
     Screen screen;
@@ -153,10 +150,7 @@ TEST(Repartition, CardsOfEverySizeArePlannedTypedAndWritten) {
 
 TEST(Repartition, CappedCardEntryBytes) {
   TempDir dir;
-  CardSpec card;
-  card.cylinders = 16383;
-  card.heads = 16;
-  card.sectors = 63;
+  CardSpec card = CardSpecOf(16383, 16, 63);
   CreateImage(dir.File("pccard.img"), card);
   ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));
   Screen screen;

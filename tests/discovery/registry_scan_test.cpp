@@ -54,6 +54,8 @@ TEST(RegistryScan, RecordsPcCardDisksAndCdRomsWithTheirCardsPorts) {
                        });
 }
 
+// As RecordsPcCardDisksAndCdRomsWithTheirCardsPorts above: each fixture's
+// records listed in full, so that a record out of place shows.
 TEST(RegistryScan, FindsTheCardOfADevnodeWithoutParentByItsHardwareKey) {
   CardDeviceTable table;
   ASSERT_NO_FATAL_FAILURE(ScanFixture("no-parent.reg", &table));

@@ -109,6 +109,7 @@ TEST(BadInput, EntriesPointingPastTheCardAreListedAsTheyAre) {
     std::vector<uint8_t> entry;
     const char* listed;  // the listing row
   };
+  // Four entries of one shape, each past the card in its own way.
   const Case cases[] = {
       {"starting on the cylinder after the last, first sector 0 (the MBR, not a FAT)",
        MbrEntry(0x06, {490, 0, 1}, {490, 7, 32}, 0, 256),

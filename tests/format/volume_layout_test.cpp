@@ -160,6 +160,8 @@ void ExpectExtendedRecord(const uint8_t* image, int at, const char* fatName) {
   EXPECT_EQ(0xAA, image[511]);
 }
 
+// Fields set one by one, like the card settings of the sim tests: another
+// record, alike only in shape.
 VolumeParameters Volume(uint32_t total, uint32_t spc, uint32_t fatSectors) {
   VolumeParameters volume = {};
   volume.startLba = 63;

@@ -191,6 +191,8 @@ TEST(SatIdentify, ReadersThatDoNotAnswerGiveNoIdentity) {
     cases.push_back(c);
   }
   {
+    // Like the cases around it: each sense block written out whole, as a reader
+    // returns it (a parallel kept on purpose).
     // Descriptor sense: ABORTED COMMAND with the ATA status ERR bit set.
     Case c{"the card aborted IDENTIFY", r, "sense key 0Bh"};
     c.reader.status = 0x02;

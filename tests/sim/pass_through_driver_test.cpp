@@ -12,6 +12,8 @@ namespace {
 
 using testsupport::TempDir;
 
+// The settings as ata_card_test.cpp and real_card_test.cpp fill them, for
+// two cards at other ports (a parallel: each test its own card).
 sim::CardSettings Card(const std::string& image, uint16_t ioBase, uint16_t controlPort,
                        const char* model) {
   sim::CardSettings s;
