@@ -132,6 +132,8 @@ TEST(RealCardRun, ADeviceHeldByAnotherProgramIsUsedOther) {
   EXPECT_EQ(before, ImageFingerprint(image));
 }
 
+// Set up as ADeviceHeldByAnotherProgramIsUsedOther above: a loop device over
+// the backing image, which no refusal may change.
 TEST(RealCardRun, WhatTheDeviceCannotBeIsRefusedBeforeTheTerminalIsTaken) {
   TempDir dir;
   std::string image = BackingImage(dir);
