@@ -32,6 +32,7 @@
 #include "host/device_handles.h"
 #include "host/host.h"
 #include "sim/medium_posix.h"
+#include "tests/support/card_key.h"
 
 namespace {
 
@@ -65,17 +66,13 @@ struct ProcessCost {
   int status;
 };
 
+// The card's key with its letter; no device registry is needed, since the
+// bench opens the card disk at its ports itself.
 std::string MachineText(const Card& card, const std::string& image) {
-  char text[1024];
-  std::snprintf(text, sizeof text,
-                "REGEDIT4\n\n"
-                "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT]\n\n"
-                "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards\\0170]"
-                "\n\"Image\"=\"%s\"\n\"ControlPort\"=dword:00000376\n\"Cylinders\"=dword:%08x\n"
-                "\"Heads\"=dword:%08x\n\"SectorsPerTrack\"=dword:%08x\n\"Model\"=\"BENCH CARD\"\n"
-                "\"DriveLetters\"=\"E\"\n",
-                image.c_str(), card.cylinders, card.heads, card.sectors);
-  return text;
+  testsupport::CardKey key =
+      testsupport::BareCardKey(image, card.cylinders, card.heads, card.sectors, "BENCH CARD");
+  key.keyDriveLetters = "E";
+  return testsupport::CardMachine({key}, "", false);
 }
 
 // The dunmore side, in its own process: open the card as the start-up does,

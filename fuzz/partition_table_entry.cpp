@@ -36,6 +36,7 @@
 #include "host/device_handles.h"
 #include "host/host.h"
 #include "sim/ata_card.h"
+#include "tests/support/card_key.h"
 
 namespace {
 
@@ -75,33 +76,14 @@ bool WriteImage(const uint8_t* bytes, size_t size, uint64_t length) {
   return ok;
 }
 
-// The card's disk as drive E: in the device registry: the card devnode with
-// ports 0x170-0x177 and 0x376, and its disk.
-const char kDiskAsDriveE[] =
-    "[HKEY_LOCAL_MACHINE\\Enum\\ESDI\\FUZZ_DISK\\MF&CHILD0000&PCMCIA&FUZZ_CF&1]\n"
-    "\"Class\"=\"DiskDrive\"\n\"CurrentDriveLetterAssignment\"=\"E\"\n\n"
-    "[HKEY_DYN_DATA\\Config Manager\\Enum\\c1a0c000]\n"
-    "\"HardWareKey\"=\"PCMCIA\\\\FUZZ_CF\\\\1\"\n"
-    "\"Allocation\"=hex:40,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,"
-    "70,01,77,01,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,"
-    "00,00,00,00,00,00,00,76,03,76,03,00,00,00,00\n\n"
-    "[HKEY_DYN_DATA\\Config Manager\\Enum\\c1a0c100]\n"
-    "\"HardWareKey\"=\"ESDI\\\\FUZZ_DISK\\\\MF&CHILD0000&PCMCIA&FUZZ_CF&1\"\n"
-    "\"Parent\"=hex:00,c0,a0,c1\n";
-
+// The card at ports 0x170-0x177 and 0x376; with a letter, its disk is drive
+// E: in the device registry.
 std::string Machine(uint32_t cylinders, uint32_t heads, uint32_t sectors, bool letter, bool bad,
                     uint32_t badSector) {
-  char text[1024];
-  std::snprintf(text, sizeof text,
-                "REGEDIT4\n\n"
-                "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT]\n\n"
-                "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards\\0170]"
-                "\n\"Image\"=\"%s\"\n\"ControlPort\"=dword:00000376\n\"Cylinders\"=dword:%08x\n"
-                "\"Heads\"=dword:%08x\n\"SectorsPerTrack\"=dword:%08x\n\"Model\"=\"FUZZ CARD\"\n"
-                "\"BadSectors\"=\"%s\"\n\n",
-                ImagePath().c_str(), cylinders, heads, sectors,
-                bad ? std::to_string(badSector).c_str() : "");
-  return std::string(text) + (letter ? kDiskAsDriveE : "");
+  testsupport::CardKey card =
+      testsupport::BareCardKey(ImagePath(), cylinders, heads, sectors, "FUZZ CARD");
+  if (bad) card.badSectors = std::to_string(badSector);
+  return testsupport::CardMachine({card}, "", letter);
 }
 
 CardDisk* OpenCard(bool letter, int fat32Allowed) {

@@ -28,15 +28,6 @@ struct Refusal {
   const char* message;
 };
 
-CardSpec Card(int cylinders, int heads, int sectors, const char* badSectors = "") {
-  CardSpec card;
-  card.cylinders = cylinders;
-  card.heads = heads;
-  card.sectors = sectors;
-  card.badSectors = badSectors;
-  return card;
-}
-
 // Runs to the first key wait, checks the message and the exit prompt, then
 // Esc and the exit code; the card must not change.
 void ExpectRefusal(const Refusal& refusal) {
@@ -73,13 +64,15 @@ TEST(CardStartUp, RefusalsShowTheirMessageAndEndWithOne) {
        "PC Card HDD not only one!"},
       {"card without I/O ports", CardSpec(), "", "no-io-resources.reg",
        "Resource of PC Card is not I/O!"},
-      {"Windows 95 above 2 GB", Card(4162, 16, 63), "4.00.950", "", "Windows95 is to 2GB."},
-      {"unreadable MBR", Card(490, 8, 32, "0"), "4.10.2222", "", "PC Card HDD access error!"},
-      {"no cylinders", Card(0, 8, 32), "4.10.2222", "", "PC Card HDD access error!"},
-      {"no heads", Card(490, 0, 32), "4.10.2222", "", "PC Card HDD access error!"},
-      {"64 sectors per track", Card(490, 8, 64), "4.10.2222", "", "PC Card HDD access error!"},
-      {"negative cylinders", Card(0x8000, 8, 32), "4.10.2222", "", "PC Card HDD access error!"},
-      {"more than 256 logical heads", Card(2048, 129, 63), "4.10.2222", "",
+      {"Windows 95 above 2 GB", CardSpecOf(4162, 16, 63), "4.00.950", "", "Windows95 is to 2GB."},
+      {"unreadable MBR", CardSpecOf(490, 8, 32, "0"), "4.10.2222", "", "PC Card HDD access error!"},
+      {"no cylinders", CardSpecOf(0, 8, 32), "4.10.2222", "", "PC Card HDD access error!"},
+      {"no heads", CardSpecOf(490, 0, 32), "4.10.2222", "", "PC Card HDD access error!"},
+      {"64 sectors per track", CardSpecOf(490, 8, 64), "4.10.2222", "",
+       "PC Card HDD access error!"},
+      {"negative cylinders", CardSpecOf(0x8000, 8, 32), "4.10.2222", "",
+       "PC Card HDD access error!"},
+      {"more than 256 logical heads", CardSpecOf(2048, 129, 63), "4.10.2222", "",
        "PC Card HDD access error!"},
   };
   for (const Refusal& refusal : refusals) {
@@ -92,16 +85,11 @@ TEST(CardStartUp, RefusalsShowTheirMessageAndEndWithOne) {
 
 TEST(CardStartUp, UnreadableBootSectorOfAListedPartition) {
   TempDir dir;
-  CardSpec card = Card(490, 8, 32, "32");
+  CardSpec card = CardSpecOf(490, 8, 32, "32");
   std::string image = dir.File("pccard.img");
   CreateImage(image, card);
-  std::vector<uint8_t> mbr(512, 0);
   // One FAT16 entry from (0, 1, 1) to (489, 7, 32): its boot sector is sector 32.
-  const uint8_t entry[16] = {0, 1, 1, 0, 6, 7, 0x60, 0xE9, 32, 0, 0, 0, 0xE0, 0xE9, 1, 0};
-  std::copy(entry, entry + 16, mbr.begin() + 446);
-  mbr[510] = 0x55;
-  mbr[511] = 0xAA;
-  WriteSectorBytes(image, 0, mbr);
+  WriteSectorBytes(image, 0, Mbr({MbrEntry(0x06, {0, 1, 1}, {489, 7, 32}, 32, 125408)}));
   std::string before = ImageFingerprint(image);
   ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));
   Screen screen;
@@ -111,6 +99,8 @@ TEST(CardStartUp, UnreadableBootSectorOfAListedPartition) {
   EXPECT_EQ(before, ImageFingerprint(image));
 }
 
+// The image's lock here; RealCardRun.ADeviceHeldByAnotherProgramIsUsedOther
+// is the same refusal for a block device held open exclusively.
 TEST(CardStartUp, LockHeldByAnotherProcessIsUsedOther) {
   TempDir dir;
   CardSpec card;
@@ -144,7 +134,7 @@ TEST(CardStartUp, LockHeldByAnotherProcessIsUsedOther) {
 
 TEST(CardStartUp, TwoGigabyteRuleCountsExactlyTwoGigabytesAsSmall) {
   TempDir dir;
-  CardSpec card = Card(8192, 16, 32);  // exactly 4,194,304 sectors
+  CardSpec card = CardSpecOf(8192, 16, 32);  // exactly 4,194,304 sectors
   CreateImage(dir.File("pccard.img"), card);
   ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card, "4.00.950", "")));
   Screen screen;

@@ -32,14 +32,6 @@ std::string WriteCard(const TempDir& dir, const CardSpec& card) {
   return dir.File(card.image);
 }
 
-CardSpec Card(int cylinders, int heads, int sectors) {
-  CardSpec card;
-  card.cylinders = cylinders;
-  card.heads = heads;
-  card.sectors = sectors;
-  return card;
-}
-
 }  // namespace
 
 TEST(GoldenImage, WrittenCardsMatchTheCommittedImages) {
@@ -51,10 +43,10 @@ TEST(GoldenImage, WrittenCardsMatchTheCommittedImages) {
       // The default machine's card: FAT16 at sector 32.
       {"default_card", CardSpec(), 32 * 512 + 39},
       // FAT16 with 16 sectors per cluster and a FAT of 250 sectors at 63.
-      {"fat16_1016x16x63", Card(1016, 16, 63), 63 * 512 + 39},
+      {"fat16_1016x16x63", CardSpecOf(1016, 16, 63), 63 * 512 + 39},
       // Logical 1024 x 128 x 63: FAT32 with 8 sectors per cluster and a FAT of
       // 8,057 sectors at 63.
-      {"fat32_8192x16x63", Card(8192, 16, 63), 63 * 512 + 67},
+      {"fat32_8192x16x63", CardSpecOf(8192, 16, 63), 63 * 512 + 67},
   };
   for (const auto& c : cards) {
     TempDir dir;

@@ -18,23 +18,6 @@ namespace {
 const int kHeads = 16;
 const int kSectors = 63;
 
-std::vector<uint8_t> Entry(uint8_t type, int sc, int sh, int ss, int ec, int eh, int es,
-                           uint32_t first, uint32_t count) {
-  std::vector<uint8_t> e(16, 0);
-  e[1] = static_cast<uint8_t>(sh);
-  e[2] = static_cast<uint8_t>(((sc >> 2) & 0xC0) | ss);
-  e[3] = static_cast<uint8_t>(sc & 0xFF);
-  e[4] = type;
-  e[5] = static_cast<uint8_t>(eh);
-  e[6] = static_cast<uint8_t>(((ec >> 2) & 0xC0) | es);
-  e[7] = static_cast<uint8_t>(ec & 0xFF);
-  for (int i = 0; i < 4; ++i) {
-    e[8 + i] = static_cast<uint8_t>(first >> (8 * i));
-    e[12 + i] = static_cast<uint8_t>(count >> (8 * i));
-  }
-  return e;
-}
-
 std::vector<uint8_t> BootSector(size_t labelAt, const char* label, size_t systemAt,
                                 const char* system) {
   std::vector<uint8_t> sector(512, 0);
@@ -53,26 +36,17 @@ uint32_t Lba(int c, int h, int s) {
 
 TEST(Listing, ExistingPartitionsInTheExactLayout) {
   TempDir dir;
-  CardSpec card;
-  card.cylinders = 1016;
-  card.heads = kHeads;
-  card.sectors = kSectors;
+  CardSpec card = CardSpecOf(1016, kHeads, kSectors);
   card.driveLetters = "EFG";
   std::string image = dir.File("pccard.img");
   CreateImage(image, card);
 
-  std::vector<uint8_t> mbr(512, 0);
-  const std::vector<uint8_t> entries[4] = {
-      Entry(0x06, 0, 1, 1, 199, 15, 63, Lba(0, 1, 1), (200 * kHeads - 1) * kSectors),
-      Entry(0x0B, 200, 0, 1, 499, 15, 63, Lba(200, 0, 1), 300 * kHeads * kSectors),
-      Entry(0x05, 500, 0, 1, 799, 15, 63, Lba(500, 0, 1), 300 * kHeads * kSectors),
-      Entry(0x07, 800, 0, 1, 1015, 15, 63, Lba(800, 0, 1), 216 * kHeads * kSectors),
-  };
-  for (int i = 0; i < 4; ++i)
-    std::copy(entries[i].begin(), entries[i].end(), mbr.begin() + 446 + 16 * i);
-  mbr[510] = 0x55;
-  mbr[511] = 0xAA;
-  WriteSectorBytes(image, 0, mbr);
+  WriteSectorBytes(
+      image, 0,
+      Mbr({MbrEntry(0x06, {0, 1, 1}, {199, 15, 63}, Lba(0, 1, 1), (200 * kHeads - 1) * kSectors),
+           MbrEntry(0x0B, {200, 0, 1}, {499, 15, 63}, Lba(200, 0, 1), 300 * kHeads * kSectors),
+           MbrEntry(0x05, {500, 0, 1}, {799, 15, 63}, Lba(500, 0, 1), 300 * kHeads * kSectors),
+           MbrEntry(0x07, {800, 0, 1}, {1015, 15, 63}, Lba(800, 0, 1), 216 * kHeads * kSectors)}));
   WriteSectorBytes(image, Lba(0, 1, 1), BootSector(43, "CARD DATA  ", 54, "FAT16   "));
   WriteSectorBytes(image, Lba(200, 0, 1), BootSector(71, "PHOTOS     ", 82, "FAT32   "));
   WriteSectorBytes(image, Lba(800, 0, 1), BootSector(43, "NOT FAT    ", 54, "NTFS    "));

@@ -17,12 +17,6 @@ using namespace testsupport;
 
 namespace {
 
-std::string Shell(const std::string& command) {
-  std::string output;
-  int status = RunCommand(command, &output);
-  return std::to_string(status) + ":" + output;
-}
-
 // "1", "2", "Y" and Esc: the whole card written; the exit code.
 int WriteWholeCard(ProgramRun& run, Screen* main) {
   if (!run.WaitForKeyWait(main)) return -1;
@@ -45,12 +39,14 @@ void ExpectWrittenCard(const TempDir& dir, const std::string& image, uint32_t fi
   std::string fsck = Shell("fsck.fat -n '" + volume + "'");
   EXPECT_EQ('0', fsck[0]) << fsck;
   unlink(volume.c_str());
-  WriteFile(dir.File("hello.txt"), "a file on the card\n");
-  std::string mtools =
-      "MTOOLS_SKIP_CHECK=1 mcopy -i '" + image + "@@" + std::to_string(first * 512ull) + "' ";
-  EXPECT_EQ("0:", Shell(mtools + "'" + dir.File("hello.txt") + "' ::HELLO.TXT"));
-  EXPECT_EQ("0:", Shell(mtools + "::HELLO.TXT '" + dir.File("back.txt") + "'"));
-  EXPECT_EQ("a file on the card\n", ReadFile(dir.File("back.txt")));
+  ExpectFileRoundTrip(dir, image, first);
+}
+
+// The default card's image, to stand behind a loop device.
+std::string BackingImage(const TempDir& dir) {
+  std::string image = dir.File("backing.img");
+  CreateImage(image, CardSpec());
+  return image;
 }
 
 bool Exists(const std::string& path) {
@@ -74,9 +70,7 @@ TEST(RealCardRun, AnImageWithItsGeometryInsteadOfPccardImg) {
 
 TEST(RealCardRun, ALoopDeviceIsWrittenThroughToItsBackingFile) {
   TempDir dir;
-  CardSpec card;
-  std::string image = dir.File("backing.img");
-  CreateImage(image, card);
+  std::string image = BackingImage(dir);
   std::string output;
   {
     LoopDevice loop(image);
@@ -99,9 +93,7 @@ TEST(RealCardRun, ALoopDeviceIsWrittenThroughToItsBackingFile) {
 
 TEST(RealCardRun, TheKernelReadsTheNewTableAtTheEnd) {
   TempDir dir;
-  CardSpec card;
-  std::string image = dir.File("backing.img");
-  CreateImage(image, card);
+  std::string image = BackingImage(dir);
   // An old table: one partition of 10000 sectors at 2048.
   ASSERT_EQ("0:", Shell("echo 'start=2048,size=10000,type=83' | sfdisk -q '" + image + "'"));
   LoopDevice loop(image, true);
@@ -119,11 +111,11 @@ TEST(RealCardRun, TheKernelReadsTheNewTableAtTheEnd) {
   EXPECT_EQ("125408\n", ReadFile(partition + "/size")) << "the kernel sees the new partition";
 }
 
+// CardStartUp.LockHeldByAnotherProcessIsUsedOther is the same refusal for an
+// image whose lock another process holds.
 TEST(RealCardRun, ADeviceHeldByAnotherProgramIsUsedOther) {
   TempDir dir;
-  CardSpec card;
-  std::string image = dir.File("backing.img");
-  CreateImage(image, card);
+  std::string image = BackingImage(dir);
   std::string before = ImageFingerprint(image);
   {
     LoopDevice loop(image);
@@ -140,11 +132,11 @@ TEST(RealCardRun, ADeviceHeldByAnotherProgramIsUsedOther) {
   EXPECT_EQ(before, ImageFingerprint(image));
 }
 
+// Set up as ADeviceHeldByAnotherProgramIsUsedOther above: a loop device over
+// the backing image, which no refusal may change.
 TEST(RealCardRun, WhatTheDeviceCannotBeIsRefusedBeforeTheTerminalIsTaken) {
   TempDir dir;
-  CardSpec card;
-  std::string image = dir.File("backing.img");
-  CreateImage(image, card);
+  std::string image = BackingImage(dir);
   std::string before = ImageFingerprint(image);
   {
     LoopDevice loop(image);

@@ -39,12 +39,6 @@ struct PlannedCard {
   uint32_t sectorCount;
 };
 
-std::string Shell(const std::string& command) {
-  std::string output;
-  int status = RunCommand(command, &output);
-  return std::to_string(status) + ":" + output;
-}
-
 }  // namespace
 
 TEST(Repartition, DefaultMachineFromEmptyFolderToRewrittenCard) {
@@ -126,10 +120,7 @@ TEST(Repartition, CardsOfEverySizeArePlannedTypedAndWritten) {
   for (const PlannedCard& c : cards) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    CardSpec card;
-    card.cylinders = c.cylinders;
-    card.heads = c.heads;
-    card.sectors = c.sectors;
+    CardSpec card = CardSpecOf(c.cylinders, c.heads, c.sectors);
     CreateImage(dir.File("pccard.img"), card);
     ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card, c.version)));
     Screen screen;
@@ -159,10 +150,7 @@ TEST(Repartition, CardsOfEverySizeArePlannedTypedAndWritten) {
 
 TEST(Repartition, CappedCardEntryBytes) {
   TempDir dir;
-  CardSpec card;
-  card.cylinders = 16383;
-  card.heads = 16;
-  card.sectors = 63;
+  CardSpec card = CardSpecOf(16383, 16, 63);
   CreateImage(dir.File("pccard.img"), card);
   ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));
   Screen screen;
@@ -230,11 +218,7 @@ TEST(Repartition, FailedWriteShowsWriteErrorAndKeepsTheOldMbr) {
     std::string image = dir.File("pccard.img");
     CreateImage(image, fault.card);
     // An old table with one small FAT12 partition at (0, 1, 1).
-    std::vector<uint8_t> oldMbr(512, 0);
-    const uint8_t oldEntry[16] = {0, 1, 1, 0, 1, 1, 1, 0, 32, 0, 0, 0, 1, 0, 0, 0};
-    std::copy(oldEntry, oldEntry + 16, oldMbr.begin() + 446);
-    oldMbr[510] = 0x55;
-    oldMbr[511] = 0xAA;
+    const std::vector<uint8_t> oldMbr = Mbr({MbrEntry(0x01, {0, 1, 1}, {0, 1, 1}, 32, 1)});
     WriteSectorBytes(image, 0, oldMbr);
     std::string before = ImageFingerprint(image);
     ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(fault.card)));

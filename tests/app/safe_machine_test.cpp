@@ -301,6 +301,8 @@ TEST(SafeMachine, OnlyARegularMachineFileIsRead) {
   }
 }
 
+// A case table like CardCorpus.LargestFat16CardsAreWrittenAsFat16
+// (card_corpus_test.cpp): the same shape, other cases.
 TEST(SafeMachine, ATerminalThatCannotShowTheConsoleIsRefused) {
   struct Case {
     const char* name;
@@ -420,10 +422,7 @@ TEST(SafeMachine, ARefusedRunCreatesNoImage) {
   // IDENTIFY of 0x3FFF x 0x8000 x 63: the start-up refuses the card, and its
   // image (17 TB at that geometry) is never made.
   TempDir dir;
-  CardSpec broken;
-  broken.cylinders = 0x3FFF;
-  broken.heads = 0x8000;
-  broken.sectors = 63;
+  CardSpec broken = CardSpecOf(0x3FFF, 0x8000, 63);
   ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(broken)));
   Screen screen;
   ASSERT_TRUE(run.WaitForKeyWait(&screen));

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "channel_fixture.h"
+#include "common/little_endian.h"
 #include "device/ata_request.h"
 #include "device/disk_channel.h"
 #include "support/support.h"
@@ -26,10 +27,7 @@ std::vector<uint8_t> Request(int command, int c, int h, int s, int n, int writeP
   std::vector<uint8_t> r(32, 0);
   int fields[][2] = {{0, command},        {4, c}, {6, h}, {8, s}, {10, n}, {14, 6000},
                      {16, writeParameter}};
-  for (auto& f : fields) {
-    r[f[0]] = static_cast<uint8_t>(f[1]);
-    r[f[0] + 1] = static_cast<uint8_t>(f[1] >> 8);
-  }
+  for (auto& f : fields) PutLe16(&r[f[0]], static_cast<uint16_t>(f[1]));
   return r;
 }
 

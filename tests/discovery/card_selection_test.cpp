@@ -139,6 +139,8 @@ TEST(DriveLetterMap, GoesPastZThroughTheSixFollowingCharactersThenRunsOut) {
   EXPECT_EQ(map.TakeFreeLetter(), '_');
 }
 
+// Set up as GoesPastZ... above (a table of letters marked); what differs is
+// the letters and what is released.
 TEST(DriveLetterMap, ReleaseLetterFreesOnlyTheSlotItNames) {
   DriveLetterMap map;
   map.Reset();

@@ -69,6 +69,8 @@ TEST(ExampleMachines, TwoCardsOfDifferentMakersFirstIsDistinct) {
   ExpectDriverCardsForPorts(table);
 }
 
+// The parallel of TwoCardsOfDifferentMakersFirstIsDistinct: the same two
+// ports, one card name, so that the name alone tells the two tests apart.
 TEST(ExampleMachines, TwoKestrelCardsShareTheirName) {
   CardDeviceTable table;
   ScanMachine("two-kestrel-cards.reg", &table);

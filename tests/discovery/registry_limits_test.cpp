@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/little_endian.h"
 #include "discovery/card_device_table.h"
 #include "host/host.h"
 #include "scan_expectations.h"
@@ -38,8 +39,7 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 }
 
 void PutWord(std::vector<uint8_t>* bytes, size_t offset, uint16_t word) {
-  (*bytes)[offset] = static_cast<uint8_t>(word & 0xFF);
-  (*bytes)[offset + 1] = static_cast<uint8_t>(word >> 8);
+  PutLe16(&(*bytes)[offset], word);
 }
 
 // An "Allocation" value: the first I/O range at bytes 20 and 22, the second

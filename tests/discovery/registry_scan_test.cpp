@@ -13,11 +13,16 @@ using discoverytest::LoadText;
 using discoverytest::ScanInto;
 using discoverytest::Scribble;
 
+// Scans the fixture's registry into a table scribbled over first.
+void ScanFixture(const char* name, CardDeviceTable* table) {
+  LoadFile(Fixture(name));
+  Scribble(table);
+  ASSERT_EQ(ScanInto(table), 0);
+}
+
 TEST(RegistryScan, RecordsFixedDisksAndCdRomsWithoutACard) {
-  LoadFile(Fixture("no-pc-card.reg"));
   CardDeviceTable table;
-  Scribble(&table);
-  ASSERT_EQ(ScanInto(&table), 0);
+  ASSERT_NO_FATAL_FAILURE(ScanFixture("no-pc-card.reg", &table));
   // Passed over without a record: the controller, the lower-case class, the
   // missing class, the missing hardware tree key and the missing hardware key.
   ExpectRecords(table, {{"C", 0, "", 0, 0, 0},
@@ -32,10 +37,8 @@ TEST(RegistryScan, RecordsFixedDisksAndCdRomsWithoutACard) {
 }
 
 TEST(RegistryScan, RecordsPcCardDisksAndCdRomsWithTheirCardsPorts) {
-  LoadFile(Fixture("pc-cards.reg"));
   CardDeviceTable table;
-  Scribble(&table);
-  ASSERT_EQ(ScanInto(&table), 0);
+  ASSERT_NO_FATAL_FAILURE(ScanFixture("pc-cards.reg", &table));
   ExpectRecords(table, {
                            // The fixed disk's parent devnode does not exist.
                            {"C", 0, "", 0, 0, 0},
@@ -51,11 +54,11 @@ TEST(RegistryScan, RecordsPcCardDisksAndCdRomsWithTheirCardsPorts) {
                        });
 }
 
+// As RecordsPcCardDisksAndCdRomsWithTheirCardsPorts above: each fixture's
+// records listed in full, so that a record out of place shows.
 TEST(RegistryScan, FindsTheCardOfADevnodeWithoutParentByItsHardwareKey) {
-  LoadFile(Fixture("no-parent.reg"));
   CardDeviceTable table;
-  Scribble(&table);
-  ASSERT_EQ(ScanInto(&table), 0);
+  ASSERT_NO_FATAL_FAILURE(ScanFixture("no-parent.reg", &table));
   ExpectRecords(table, {
                            {"E", 1, "WREN", 1, 0x170, 0x376},
                            // The card devnode has instance 2: only 0 and 1 are tried.

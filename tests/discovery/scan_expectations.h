@@ -42,6 +42,7 @@ inline int ScanInto(CardDeviceTable* table) {
   return result;
 }
 
+// Field by field, as sat_identify_test.cpp checks an identity: other records.
 inline void ExpectRecord(const CardDeviceRecord& record, const Expected& expected, int index) {
   SCOPED_TRACE("record " + std::to_string(index));
   EXPECT_STREQ(record.driveLetters, expected.driveLetters);

@@ -18,7 +18,8 @@
 #include "discovery/drive_letter_map.h"
 #include "host/device_handles.h"
 #include "host/host.h"
-#include "support/machine_text.h"
+#include "support/card_key.h"
+#include "support/image.h"
 #include "support/support.h"
 
 namespace {
@@ -31,14 +32,9 @@ uint32_t Lba(int c, int h = 0, int s = 1) {
   return (c * 8 + h) * 32 + s - 1;
 }
 
-// An MBR entry from (c, h, 1) to (c + 99, 7, 32), written byte by byte.
-void PutEntry(Sector* mbr, int index, uint8_t type, int c, int h, uint32_t count) {
-  uint8_t* e = mbr->data() + 446 + 16 * index;
-  const uint8_t bytes[12] = {
-      0x80, uint8_t(h), uint8_t(((c >> 2) & 0xC0) | 1),         uint8_t(c),
-      type, 7,          uint8_t((((c + 99) >> 2) & 0xC0) | 32), uint8_t(c + 99)};
-  std::memcpy(e, bytes, sizeof bytes);
-  for (int i = 0; i < 4; ++i) e[12 + i] = uint8_t(count >> (8 * i));
+// An active MBR entry from (c, h, 1) to (c + 99, 7, 32), first sector 0.
+Sector Entry(uint8_t type, int c, int h, uint32_t count) {
+  return testsupport::MbrEntry(type, {c, h, 1}, {c + 99, 7, 32}, 0, count, 0x80);
 }
 
 std::string Hex(const uint8_t* bytes, int length) {
@@ -63,18 +59,12 @@ class CardDiskTest : public ::testing::Test {
     int fd = open(image.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
     ASSERT_EQ(ftruncate(fd, std::max<off_t>(1, off_t(cylinders) * heads * sectors) * 512), 0);
     close(fd);
-    char text[1024];
-    snprintf(text, sizeof text,
-             "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT]\n\n"
-             "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards\\0170]\n"
-             "\"Image\"=\"%s\"\n\"ControlPort\"=dword:00000376\n\"Cylinders\"=dword:%08x\n"
-             "\"Heads\"=dword:%08x\n\"SectorsPerTrack\"=dword:%08x\n\"Model\"=\"TEST CARD\"\n"
-             "\"BadSectors\"=\"%s\"\n\n",
-             image.c_str(), cylinders, heads, sectors, badSectors.c_str());
+    testsupport::CardKey card =
+        testsupport::BareCardKey(image, cylinders, heads, sectors, "TEST CARD");
+    card.badSectors = badSectors;
     std::string error;
     // The card's disk is drive E: in the device registry.
-    ASSERT_TRUE(host::LoadMachineText(text + testsupport::CardDeviceTree(0x170, 0x376, "E"),
-                                      "disk-test", &error))
+    ASSERT_TRUE(host::LoadMachineText(testsupport::CardMachine({card}), "disk-test", &error))
         << error;
     theDiskChannel.Open();
   }
@@ -92,17 +82,9 @@ class CardDiskTest : public ::testing::Test {
     return disk->Open(record, letters, 0);
   }
 
-  Sector ReadImage(uint32_t lba) {
-    Sector sector(512);
-    int fd = open(image.c_str(), O_RDONLY);
-    EXPECT_EQ(pread(fd, sector.data(), 512, off_t(lba) * 512), 512);
-    close(fd);
-    return sector;
-  }
+  Sector ReadImage(uint32_t lba) { return testsupport::ReadSectors(image, lba, 1); }
   void WriteImage(uint32_t lba, const Sector& sector) {
-    int fd = open(image.c_str(), O_WRONLY);
-    ASSERT_EQ(pwrite(fd, sector.data(), 512, off_t(lba) * 512), 512);
-    close(fd);
+    testsupport::WriteSectorBytes(image, lba, sector);
   }
   void WriteText(uint32_t lba, int offset, const std::string& text) {
     Sector sector = ReadImage(lba);
@@ -172,12 +154,8 @@ TEST_F(CardDiskTest, OpenRefusesCardsThatCannotBeAddressed) {
 TEST_F(CardDiskTest, ReaderListsEntriesInTableOrder) {
   // The extended partition's first sector is unreadable: it is never read.
   Machine(2048, 4, 32, std::to_string(Lba(100)));
-  Sector mbr(512);
-  PutEntry(&mbr, 0, 0x06, 0, 1, 4194304);
-  PutEntry(&mbr, 1, 0x05, 100, 0, 25600);
-  PutEntry(&mbr, 2, 0x07, 200, 0, 2047);
-  PutEntry(&mbr, 3, 0x0B, 300, 0, 0xFFFFFFFF);
-  WriteImage(0, mbr);
+  WriteImage(0, testsupport::Mbr({Entry(0x06, 0, 1, 4194304), Entry(0x05, 100, 0, 25600),
+                                  Entry(0x07, 200, 0, 2047), Entry(0x0B, 300, 0, 0xFFFFFFFF)}));
   WriteText(Lba(0, 1), 43, "NO NAME    FAT16   ");
   WriteText(Lba(200), 43, "OLD LABEL  FAT16   ");  // type 7 has no FAT fields
   WriteText(Lba(300), 43, "OLD LABEL  FAT16   ");
@@ -213,18 +191,12 @@ TEST_F(CardDiskTest, ReaderListsEntriesInTableOrder) {
 // there, whatever the field says.
 TEST_F(CardDiskTest, ReaderTakesForeignStartsAtTheirFirstSector) {
   Machine(2048, 4, 32);  // 262,144 sectors
-  Sector mbr(512);
-  PutEntry(&mbr, 0, 0x06, 0, 0, 20480);
-  PutEntry(&mbr, 1, 0x0B, 0, 0, 100000);
-  PutEntry(&mbr, 2, 0x06, 0, 0, 4096);
-  PutEntry(&mbr, 3, 0x04, 5, 2, 4096);
-  const uint8_t starts[4][3] = {{32, 33, 0}, {0xFE, 0xFF, 0xFF}, {0, 0, 0}, {2, 1, 5}};
-  const uint32_t firsts[4] = {2048, 100000, 262144, 77777};
-  for (int i = 0; i < 4; ++i) {
-    std::memcpy(&mbr[446 + 16 * i + 1], starts[i], 3);
-    for (int b = 0; b < 4; ++b) mbr[446 + 16 * i + 8 + b] = uint8_t(firsts[i] >> (8 * b));
-  }
-  WriteImage(0, mbr);
+  using testsupport::MbrEntry;
+  WriteImage(0,
+             testsupport::Mbr({MbrEntry(0x06, {0, 32, 33}, {99, 7, 32}, 2048, 20480, 0x80),
+                               MbrEntry(0x0B, {1023, 254, 63}, {99, 7, 32}, 100000, 100000, 0x80),
+                               MbrEntry(0x06, {0, 0, 0}, {99, 7, 32}, 262144, 4096, 0x80),
+                               MbrEntry(0x04, {5, 2, 1}, {104, 7, 32}, 77777, 4096, 0x80)}));
   WriteText(2048, 43, "SFDISK CARDFAT16   ");
   WriteText(100000, 71, "LBA ONLY   FAT32   ");
   WriteText(77777, 43, "WRONG ONE  FAT16   ");
@@ -253,12 +225,8 @@ TEST_F(CardDiskTest, ReaderTakesForeignStartsAtTheirFirstSector) {
 // is a failing card, as at a start that names a sector.
 TEST_F(CardDiskTest, ReaderFailsAtAnUnreadableFirstSector) {
   Machine(2048, 4, 32, "2048");
-  Sector mbr(512);
-  PutEntry(&mbr, 0, 0x06, 0, 0, 20480);
-  const uint8_t start[3] = {32, 33, 0};
-  std::memcpy(&mbr[446 + 1], start, 3);
-  mbr[446 + 9] = 0x08;  // first sector 2048
-  WriteImage(0, mbr);
+  WriteImage(0, testsupport::Mbr(
+                    {testsupport::MbrEntry(0x06, {0, 32, 33}, {99, 7, 32}, 2048, 20480, 0x80)}));
   ASSERT_EQ(OpenDisk("E"), disk);
   EXPECT_EQ(disk->ReadPartitionTable(), -1);
   EXPECT_TRUE(Chain().empty());
@@ -266,11 +234,8 @@ TEST_F(CardDiskTest, ReaderFailsAtAnUnreadableFirstSector) {
 
 TEST_F(CardDiskTest, ReaderStopsAtUnreadableBootSector) {
   Machine(2048, 4, 32, std::to_string(Lba(100)));
-  Sector mbr(512);
-  PutEntry(&mbr, 0, 0x06, 0, 1, 25568);
-  PutEntry(&mbr, 1, 0x06, 100, 0, 25600);
-  PutEntry(&mbr, 2, 0x06, 200, 0, 25600);
-  WriteImage(0, mbr);
+  WriteImage(0, testsupport::Mbr({Entry(0x06, 0, 1, 25568), Entry(0x06, 100, 0, 25600),
+                                  Entry(0x06, 200, 0, 25600)}));
   WriteText(Lba(0, 1), 43, "SOMETHING  XFAT    ");
   ASSERT_EQ(OpenDisk("EFG"), disk);
   disk->modified = 1;

@@ -50,17 +50,6 @@ Outcome RunCard(const TempDir& dir, const CardSpec& card,
   return outcome;
 }
 
-void PutEntry(std::vector<uint8_t>* mbr, int index, const std::vector<uint8_t>& bytes) {
-  std::copy(bytes.begin(), bytes.end(), mbr->begin() + 446 + 16 * index);
-}
-
-std::vector<uint8_t> Mbr() {
-  std::vector<uint8_t> mbr(512, 0);
-  mbr[510] = 0x55;
-  mbr[511] = 0xAA;
-  return mbr;
-}
-
 // A FAT16 boot sector with a label, as the listing reads it.
 std::vector<uint8_t> BootSector(const std::string& label) {
   std::vector<uint8_t> boot(512, 0);
@@ -75,8 +64,7 @@ void Truncate(const std::string& path, off_t length) {
 
 // The default card, 490 x 8 x 32, with a partition of type 6 from (0, 1, 1)
 // to (489, 7, 32) whose boot sector is at 32.
-const std::vector<uint8_t> kWholeCard = {0,  1, 1, 0, 6,    7,    0x60, 0xE9,
-                                         32, 0, 0, 0, 0xE0, 0xE9, 1,    0};
+const std::vector<uint8_t> kWholeCard = MbrEntry(0x06, {0, 1, 1}, {489, 7, 32}, 32, 125408);
 
 }  // namespace
 
@@ -94,9 +82,7 @@ TEST(BadInput, ImagesCutShortAreRefusedAtBootNeverGrown) {
     TempDir aside;
     CardSpec card;
     CreateImage(dir.File(card.image), card);
-    std::vector<uint8_t> mbr = Mbr();
-    PutEntry(&mbr, 0, kWholeCard);
-    WriteSectorBytes(dir.File(card.image), 0, mbr);
+    WriteSectorBytes(dir.File(card.image), 0, Mbr({kWholeCard}));
     WriteSectorBytes(dir.File(card.image), 32, BootSector("SHORT CARD "));
     Truncate(dir.File(card.image), c.length);
     std::string before = ImageFingerprint(dir.File(card.image));
@@ -123,19 +109,20 @@ TEST(BadInput, EntriesPointingPastTheCardAreListedAsTheyAre) {
     std::vector<uint8_t> entry;
     const char* listed;  // the listing row
   };
+  // Four entries of one shape, each past the card in its own way.
   const Case cases[] = {
       {"starting on the cylinder after the last, first sector 0 (the MBR, not a FAT)",
-       {0, 0, 0x41, 0xEA, 6, 7, 0x60, 0xEA, 0, 0, 0, 0, 0, 1, 0, 0},
+       MbrEntry(0x06, {490, 0, 1}, {490, 7, 32}, 0, 256),
        "     FAT16big  490    0    1  490    7   32    0 UNKNOWN"},
       {"starting on the last cylinder a 10-bit field holds, first sector past the card",
-       {0, 254, 0xFF, 0xFF, 6, 254, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+       MbrEntry(0x06, {1023, 254, 63}, {1023, 254, 63}, 0xFFFFFFFF, 0xFFFFFFFF),
        // The size's seven digits run into the system column, which writes over them.
        "     FAT16big 1023  254   63 1023  254   63 20971UNKNOWN"},
       {"starting on the cylinder after the last, first sector on the card",
-       {0, 0, 0x41, 0xEA, 6, 7, 0x60, 0xEA, 100, 0, 0, 0, 0, 1, 0, 0},
+       MbrEntry(0x06, {490, 0, 1}, {490, 7, 32}, 100, 256),
        "     FAT16big  490    0    1  490    7   32    0 FAT16    PAST"},
       {"starting on the card's last cylinder and ending far past it",
-       {0, 0, 0x41, 0xE9, 4, 254, 0xFF, 0xFF, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0},
+       MbrEntry(0x04, {489, 0, 1}, {1023, 254, 63}, 0, 0xFFFFFF),
        "     FAT16     489    0    1 1023  254   63 8191 UNKNOWN"},
   };
   for (const Case& c : cases) {
@@ -143,9 +130,7 @@ TEST(BadInput, EntriesPointingPastTheCardAreListedAsTheyAre) {
     TempDir dir;
     CardSpec card;
     CreateImage(dir.File(card.image), card);
-    std::vector<uint8_t> mbr = Mbr();
-    PutEntry(&mbr, 1, c.entry);
-    WriteSectorBytes(dir.File(card.image), 0, mbr);
+    WriteSectorBytes(dir.File(card.image), 0, Mbr({std::vector<uint8_t>(16), c.entry}));
     WriteSectorBytes(dir.File(card.image), 100, BootSector("PAST       "));
     Outcome outcome = RunCard(dir, card);
     EXPECT_EQ(c.listed, outcome.first.rows[12]) << outcome.first.Text();
@@ -161,13 +146,12 @@ TEST(BadInput, FourExtendedEntriesAreListedAndReplacedOnlyInThePlan) {
     TempDir dir;
     CardSpec card;
     CreateImage(dir.File(card.image), card);
-    std::vector<uint8_t> mbr = Mbr();
+    std::vector<std::vector<uint8_t>> entries;
     for (int i = 0; i < 4; ++i) {
-      uint8_t c = static_cast<uint8_t>(same ? 10 : 10 + 60 * i);
-      PutEntry(&mbr, i,
-               {0, 0, 1, c, 5, 7, 32, static_cast<uint8_t>(c + 49), 0, 0, 0, 0, 0, 0x32, 0, 0});
+      int c = same ? 10 : 10 + 60 * i;
+      entries.push_back(MbrEntry(0x05, {c, 0, 1}, {c + 49, 7, 32}, 0, 0x3200));
     }
-    WriteSectorBytes(dir.File(card.image), 0, mbr);
+    WriteSectorBytes(dir.File(card.image), 0, Mbr(entries));
     Screen planned;
     std::string image = dir.File(card.image);
     std::string before = ImageFingerprint(image);

@@ -25,24 +25,9 @@ constexpr uint8_t kWriteSectors = 0x30;
 
 // One MBR entry from logical (c, 0, 1) to (c + 1, h - 1, s), as a partition
 // tool writes it.
-void PutEntry(std::vector<uint8_t>* mbr, int index, uint8_t type, int c, int h, int s) {
-  uint8_t* e = mbr->data() + 446 + 16 * index;
-  int last = c + 1;
-  const uint8_t bytes[8] = {0x00,
-                            0x00,
-                            static_cast<uint8_t>(((c >> 2) & 0xC0) | 1),
-                            static_cast<uint8_t>(c),
-                            type,
-                            static_cast<uint8_t>(h - 1),
-                            static_cast<uint8_t>(((last >> 2) & 0xC0) | s),
-                            static_cast<uint8_t>(last)};
-  std::copy(bytes, bytes + 8, e);
-  uint32_t first = static_cast<uint32_t>(c) * h * s;
-  uint32_t count = 2u * h * s;
-  for (int i = 0; i < 4; ++i) {
-    e[8 + i] = static_cast<uint8_t>(first >> (8 * i));
-    e[12 + i] = static_cast<uint8_t>(count >> (8 * i));
-  }
+std::vector<uint8_t> Entry(uint8_t type, int c, int h, int s) {
+  return testsupport::MbrEntry(type, {c, 0, 1}, {c + 1, h - 1, s}, static_cast<uint32_t>(c) * h * s,
+                               2u * h * s);
 }
 
 }  // namespace
@@ -70,10 +55,7 @@ void OldCard::Create() {
   }
   mbr = PatternSector(0);  // boot code of some other tool
   std::fill(mbr.begin() + 446, mbr.end(), 0);
-  PutEntry(&mbr, 0, 0x06, oldCylinder, h, s);
-  PutEntry(&mbr, 1, 0x05, oldCylinder + 2, h, s);
-  mbr[510] = 0x55;
-  mbr[511] = 0xAA;
+  testsupport::PutMbr(&mbr, {Entry(0x06, oldCylinder, h, s), Entry(0x05, oldCylinder + 2, h, s)});
   std::copy(mbr.begin(), mbr.end(), region.begin());
   testsupport::WriteSectorBytes(image, 0, region);
 
@@ -104,23 +86,12 @@ bool OldCard::Restore() const {
   return testsupport::ImageFingerprint(image) == fingerprint;
 }
 
-std::string MachineWith(const testsupport::CardSpec& cardSpec, const std::string& cardValues,
-                        const std::string& version) {
-  std::string text = testsupport::MachineText(cardSpec, version);
-  if (cardValues.empty()) return text;
-  const std::string lastValue = "\"FirmwareRevision\"=\"REV 2.05\"";
-  size_t at = text.find(lastValue);
-  if (at == std::string::npos) throw std::runtime_error("the machine has no card key");
-  text.insert(at + lastValue.size(), "\n" + cardValues);
-  return text;
-}
-
 std::vector<Write> ReferenceWrites(const testsupport::CardSpec& cardSpec,
                                    const std::string& image) {
   testsupport::CardSpec copy = cardSpec;
   copy.image = image;
   std::string error;
-  if (!host::LoadMachineText(MachineWith(copy, ""), "reference", &error)) {
+  if (!host::LoadMachineText(testsupport::MachineText(copy), "reference", &error)) {
     throw std::runtime_error(error);
   }
   host::StartHeadlessConsole();

@@ -44,11 +44,6 @@ struct OldCard {
   bool Restore() const;
 };
 
-// The default machine for cardSpec with extra lines in the card's key, such as
-// "\"KillAtWrite\"=dword:00000003".
-std::string MachineWith(const testsupport::CardSpec& cardSpec, const std::string& cardValues,
-                        const std::string& version = "4.10.2222");
-
 // Runs the write in this process on a copy of the card at `image`: the same
 // planning as "1" (with the large-disk rule of the start-up) and the write of
 // "Y". Returns the WRITE SECTORS commands in order; empty on failure.

@@ -55,10 +55,6 @@ struct Layout {
   }
 };
 
-uint32_t Le16(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8;
-}
-
 // Sets the layout up for the card: the reference write on a scratch copy,
 // then the old card with its pattern over everything the write touches.
 void Prepare(const TempDir& dir, const CardSpec& cardSpec, const std::string& name,
@@ -133,8 +129,9 @@ std::vector<uint32_t> Expected(const Layout& layout, size_t count, uint32_t part
 // Runs "1", "2", "Y" on the card with extra card values; the exit code, and
 // the screen of the last key wait.
 int RunWrite(const TempDir& dir, const Layout& layout, const std::string& values, Screen* screen) {
-  ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg",
-                                          faulttest::MachineWith(layout.card.cardSpec, values)));
+  CardSpec card = layout.card.cardSpec;
+  card.extraValues = values;
+  ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));
   if (!run.WaitForKeyWait(screen)) return -1;
   for (const char* key : {"1", kEnter, "2", kEnter, "Y"}) {
     if (!run.Type(key, screen)) return -1;
@@ -258,20 +255,12 @@ void PowerCutMatrix(const CardSpec& cardSpec, const std::string& name) {
 // 2 GB of FAT16: the largest FAT16 volume, whose FATs of 256 sectors take a
 // run of 255 sectors and one of 1.
 CardSpec Fat16Card() {
-  CardSpec cardSpec;
-  cardSpec.cylinders = 4161;
-  cardSpec.heads = 16;
-  cardSpec.sectors = 63;
-  return cardSpec;
+  return CardSpecOf(4161, 16, 63);
 }
 
 // Just over 2 GB on Windows 98: FAT32, whose FATs take 17 runs each.
 CardSpec Fat32Card() {
-  CardSpec cardSpec;
-  cardSpec.cylinders = 4162;
-  cardSpec.heads = 16;
-  cardSpec.sectors = 63;
-  return cardSpec;
+  return CardSpecOf(4162, 16, 63);
 }
 
 }  // namespace

@@ -26,13 +26,21 @@ std::vector<std::string> FilesIn(const std::string& folder) {
   return files;
 }
 
-// Replays fuzz/regressions/<target> and fuzz/corpus/<target>; the number of
+// Replays fuzz/regressions/<target> and fuzz/corpus/<target>, and for the
+// registry targets the example machines and the registry fixtures they are
+// seeded with (as tests/run-all's fuzz stage seeds them); the number of
 // inputs replayed.
 size_t Replay(const std::string& target, int (*entry)(const uint8_t*, size_t)) {
+  const std::string source = DUNMORE_SOURCE_DIR;
+  std::vector<std::string> folders = {source + "/fuzz/regressions/" + target,
+                                      source + "/fuzz/corpus/" + target};
+  if (target == "regedit4" || target == "registry_scan") {
+    folders.push_back(source + "/machines");
+    folders.push_back(source + "/tests/fixtures/registry");
+  }
   size_t count = 0;
-  for (const char* kind : {"regressions", "corpus"}) {
-    for (const std::string& file :
-         FilesIn(std::string(DUNMORE_SOURCE_DIR) + "/fuzz/" + kind + "/" + target)) {
+  for (const std::string& folder : folders) {
+    for (const std::string& file : FilesIn(folder)) {
       std::string bytes = testsupport::ReadFile(file);
       // Named first, so that an abort inside the entry says which input.
       std::fprintf(stderr, "replaying %s\n", file.c_str());

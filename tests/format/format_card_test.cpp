@@ -23,6 +23,7 @@
 #include "host/device_handles.h"
 #include "host/host.h"
 #include "sim/ata_card.h"
+#include "support/image.h"
 #include "support/machine_text.h"
 #include "support/support.h"
 
@@ -40,6 +41,12 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
 }
 
 namespace {
+
+using testsupport::DataExtents;
+using testsupport::ExtractVolume;
+using testsupport::Le16;
+using testsupport::Le32;
+constexpr auto ReadImage = testsupport::ReadSectors;
 
 const uint16_t kIoBase = 0x170;
 const uint16_t kControlPort = 0x376;
@@ -63,98 +70,15 @@ struct WriteCall {
   uint32_t count;
 };
 
-std::string Hex8(unsigned value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08x", value);
-  return text;
-}
-
 std::string MachineText(const std::string& image, const Geometry& physical,
                         const std::string& badSectors) {
-  std::string text =
-      "REGEDIT4\n\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion]\n"
-      "\"VersionNumber\"=\"4.10.2222\"\n"
-      "\"SubVersionNumber\"=\" A \"\n\n"
-      "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT]\n\n"
-      "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards\\0170]\n"
-      "\"Image\"=\"" +
-      image +
-      "\"\n"
-      "\"ControlPort\"=dword:00000376\n"
-      "\"Cylinders\"=dword:" +
-      Hex8(physical.cylinders) + "\n\"Heads\"=dword:" + Hex8(physical.heads) +
-      "\n\"SectorsPerTrack\"=dword:" + Hex8(physical.sectors) +
-      "\n"
-      "\"Model\"=\"TEST CARD\"\n"
-      "\"SerialNumber\"=\"FMT0001\"\n"
-      "\"FirmwareRevision\"=\"1.0\"\n";
-  if (!badSectors.empty()) text += "\"BadSectors\"=\"" + badSectors + "\"\n";
+  testsupport::CardKey card = testsupport::BareCardKey(image, physical.cylinders, physical.heads,
+                                                       physical.sectors, "TEST CARD");
+  card.serialNumber = "FMT0001";
+  card.firmwareRevision = "1.0";
+  card.badSectors = badSectors;
   // The card's disk is drive E: in the device registry.
-  return text + "\n" + testsupport::CardDeviceTree(0x170, 0x376, "E");
-}
-
-std::vector<uint8_t> ReadImage(const std::string& path, uint64_t lba, uint32_t count) {
-  std::vector<uint8_t> bytes(static_cast<size_t>(count) * 512);
-  int fd = open(path.c_str(), O_RDONLY);
-  EXPECT_GE(fd, 0) << path;
-  if (fd < 0) return bytes;
-  ssize_t got = pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(lba * 512));
-  EXPECT_EQ(static_cast<ssize_t>(bytes.size()), got);
-  close(fd);
-  return bytes;
-}
-
-void FillImage(const std::string& path, uint64_t lba, uint8_t value) {
-  std::vector<uint8_t> sector(512, value);
-  int fd = open(path.c_str(), O_WRONLY);
-  ASSERT_GE(fd, 0) << path;
-  ASSERT_EQ(512, pwrite(fd, sector.data(), 512, static_cast<off_t>(lba * 512)));
-  close(fd);
-}
-
-// The byte ranges of the file that hold data, by SEEK_DATA and SEEK_HOLE.
-std::vector<std::pair<uint64_t, uint64_t>> DataExtents(const std::string& path) {
-  std::vector<std::pair<uint64_t, uint64_t>> extents;
-  int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return extents;
-  off_t at = 0;
-  for (;;) {
-    off_t data = lseek(fd, at, SEEK_DATA);
-    if (data < 0) break;
-    off_t hole = lseek(fd, data, SEEK_HOLE);
-    extents.push_back({static_cast<uint64_t>(data), static_cast<uint64_t>(hole)});
-    at = hole;
-  }
-  close(fd);
-  return extents;
-}
-
-// Copies sectors [lba, lba + count) of the image into a sparse file of their
-// own, only the parts that hold data, for tools that take no offset.
-void ExtractVolume(const std::string& image, uint64_t lba, uint64_t count,
-                   const std::string& volume) {
-  const uint64_t begin = lba * 512;
-  const uint64_t end = begin + count * 512;
-  int in = open(image.c_str(), O_RDONLY);
-  int out = open(volume.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(in, 0);
-  ASSERT_GE(out, 0);
-  ASSERT_EQ(0, ftruncate(out, static_cast<off_t>(end - begin)));
-  std::vector<uint8_t> chunk(1 << 20);
-  for (const auto& extent : DataExtents(image)) {
-    uint64_t from = std::max(extent.first, begin);
-    const uint64_t to = std::min(extent.second, end);
-    while (from < to) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), to - from));
-      ASSERT_EQ(static_cast<ssize_t>(n), pread(in, chunk.data(), n, static_cast<off_t>(from)));
-      ASSERT_EQ(static_cast<ssize_t>(n),
-                pwrite(out, chunk.data(), n, static_cast<off_t>(from - begin)));
-      from += n;
-    }
-  }
-  close(in);
-  close(out);
+  return testsupport::CardMachine({card}, testsupport::VersionKey("4.10.2222", " A "));
 }
 
 bool AllZero(const std::vector<uint8_t>& bytes, size_t from) {
@@ -162,12 +86,6 @@ bool AllZero(const std::vector<uint8_t>& bytes, size_t from) {
     if (bytes[i] != 0) return false;
   }
   return true;
-}
-
-uint32_t Le32(const std::vector<uint8_t>& bytes, size_t offset) {
-  return static_cast<uint32_t>(bytes[offset]) | (static_cast<uint32_t>(bytes[offset + 1]) << 8) |
-         (static_cast<uint32_t>(bytes[offset + 2]) << 16) |
-         (static_cast<uint32_t>(bytes[offset + 3]) << 24);
 }
 
 class FormatCard : public ::testing::Test {
@@ -181,12 +99,9 @@ class FormatCard : public ::testing::Test {
   // channel on it and sets up the card disk's geometry.
   void InsertCard(const CardShape& shape, const std::string& badSectors = "") {
     image_ = dir_.File("card.img");
-    int fd = open(image_.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    const off_t size = static_cast<off_t>(shape.physical.cylinders) * shape.physical.heads *
-                       shape.physical.sectors * 512;
-    ASSERT_EQ(0, ftruncate(fd, size));
-    close(fd);
+    testsupport::CreateImage(image_,
+                             testsupport::CardSpecOf(shape.physical.cylinders, shape.physical.heads,
+                                                     shape.physical.sectors));
 
     std::string error;
     ASSERT_TRUE(host::LoadMachineText(MachineText(image_, shape.physical, badSectors),
@@ -244,7 +159,8 @@ class FormatCard : public ::testing::Test {
   void MarkSectors(const std::vector<uint32_t>& sectors) {
     marked_ = sectors;
     for (size_t i = 0; i < sectors.size(); ++i) {
-      FillImage(image_, sectors[i], static_cast<uint8_t>(0xA0 + i));
+      testsupport::WriteSectorBytes(image_, sectors[i],
+                                    std::vector<uint8_t>(512, static_cast<uint8_t>(0xA0 + i)));
     }
   }
 
@@ -311,7 +227,7 @@ TEST_F(FormatCard, Fat16WorkedExampleToTheSectorAndCall) {
   EXPECT_EQ(16, boot[13]);
   EXPECT_EQ(0, boot[19] | boot[20]);
   EXPECT_EQ(1024065u, Le32(boot, 32));
-  EXPECT_EQ(250, boot[22] | (boot[23] << 8));
+  EXPECT_EQ(250u, Le16(boot, 22));
   EXPECT_LE(before, Le32(boot, 39));
   EXPECT_GE(after, Le32(boot, 39));
   for (uint32_t fat : {64u, 314u}) {

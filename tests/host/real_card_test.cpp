@@ -109,6 +109,7 @@ TEST(RealCard, BlockDeviceCardsAreCheckedBeforeTheRun) {
 
 TEST(RealCard, AKeyWithoutGeometryTakesTheCardsOwnIdentity) {
   LOOP_CARD(dir, loop);
+  // Filled as ata_card_test.cpp fills its card, with another identity.
   answeringCard = sim::CardSettings();
   answeringCard.cylinders = 245;
   answeringCard.heads = 16;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/little_endian.h"
 #include "sim/ata_card.h"
 
 namespace {
@@ -17,10 +18,7 @@ namespace {
 // An identify block laid out by hand, word by word.
 struct Block {
   uint8_t bytes[512] = {};
-  void Word(int word, uint16_t value) {
-    bytes[2 * word] = static_cast<uint8_t>(value);
-    bytes[2 * word + 1] = static_cast<uint8_t>(value >> 8);
-  }
+  void Word(int word, uint16_t value) { PutLe16(bytes + 2 * word, value); }
   // ATA text: the first character of each pair in the word's high byte.
   void Text(int word, int chars, const std::string& text, char pad) {
     for (int i = 0; i < chars; ++i) {
@@ -193,6 +191,8 @@ TEST(SatIdentify, ReadersThatDoNotAnswerGiveNoIdentity) {
     cases.push_back(c);
   }
   {
+    // Like the cases around it: each sense block written out whole, as a reader
+    // returns it (a parallel kept on purpose).
     // Descriptor sense: ABORTED COMMAND with the ATA status ERR bit set.
     Case c{"the card aborted IDENTIFY", r, "sense key 0Bh"};
     c.reader.status = 0x02;

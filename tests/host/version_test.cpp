@@ -55,6 +55,7 @@ TEST(Version, Windows95BuildNumberCarriesItsVersion) {
   EXPECT_STREQ(info.szCSDVersion, "");
 }
 
+// Checks every field as the Windows 98 test above does, for the NT record.
 TEST(Version, NtAnswersBothRecordsAndWinsOverThe9xKey) {
   Load(std::string(kNt) + std::string(k98).substr(9));
   OSVERSIONINFOEXA info;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/little_endian.h"
 #include "support/support.h"
 
 namespace {
@@ -30,7 +31,7 @@ sim::CardSettings SmallCard(const std::string& image) {
 }
 
 uint16_t Word(const uint8_t* block, int word) {
-  return static_cast<uint16_t>(block[2 * word] | (block[2 * word + 1] << 8));
+  return GetLe16(block + 2 * word);
 }
 
 // Reads an ATA text field back: first character in each word's high byte.

@@ -5,12 +5,15 @@
 #include <cstring>
 #include <vector>
 
+#include "common/little_endian.h"
 #include "support/support.h"
 
 namespace {
 
 using testsupport::TempDir;
 
+// The settings as ata_card_test.cpp and real_card_test.cpp fill them, for
+// two cards at other ports (a parallel: each test its own card).
 sim::CardSettings Card(const std::string& image, uint16_t ioBase, uint16_t controlPort,
                        const char* model) {
   sim::CardSettings s;
@@ -28,10 +31,7 @@ struct Request {
   uint8_t bytes[32] = {};
   Request(uint16_t command, uint16_t c, uint16_t h, uint16_t s, uint16_t count) {
     uint16_t fields[] = {command, 0, c, h, s, count, 0, 6000};
-    for (int i = 0; i < 8; ++i) {
-      bytes[2 * i] = static_cast<uint8_t>(fields[i]);
-      bytes[2 * i + 1] = static_cast<uint8_t>(fields[i] >> 8);
-    }
+    for (int i = 0; i < 8; ++i) PutLe16(bytes + 2 * i, fields[i]);
   }
 };
 
@@ -44,8 +44,9 @@ class PassThroughDriverTest : public ::testing::Test {
   }
 
   bool SetPorts(uint16_t ioBase, uint16_t control) {
-    uint8_t ports[4] = {static_cast<uint8_t>(ioBase), static_cast<uint8_t>(ioBase >> 8),
-                        static_cast<uint8_t>(control), static_cast<uint8_t>(control >> 8)};
+    uint8_t ports[4];
+    PutLe16(ports, ioBase);
+    PutLe16(ports + 2, control);
     return driver.Control(6, ports, 4, nullptr, 0);
   }
 

@@ -1,14 +1,12 @@
 #include "support/golden.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
+#include "support/image.h"
 #include "support/support.h"
 
 namespace testsupport {
@@ -43,34 +41,17 @@ std::string DumpRow(uint64_t offset, const uint8_t* row) {
 // The dump of every non-zero row, read over the data extents only, so that a
 // large sparse card costs what was written to it.
 std::string ImageDump(const std::string& image) {
-  int fd = open(image.c_str(), O_RDONLY);
-  if (fd < 0) return "missing\n";
-  struct stat st;
-  fstat(fd, &st);
-  std::string dump = "size " + std::to_string(st.st_size) + "\n";
-  std::vector<uint8_t> chunk(1 << 20);
-  off_t at = 0;
-  while (at < st.st_size) {
-    off_t data = lseek(fd, at, SEEK_DATA);
-    if (data < 0) break;
-    off_t hole = lseek(fd, data, SEEK_HOLE);
-    data -= data % 16;
-    for (off_t pos = data; pos < hole;) {
-      ssize_t n = pread(fd, chunk.data(),
-                        static_cast<size_t>(std::min<off_t>(hole - pos, chunk.size())), pos);
-      if (n <= 0) break;
-      for (ssize_t i = 0; i + 16 <= n; i += 16) {
-        bool zero = true;
-        for (int k = 0; k < 16; ++k) zero = zero && chunk[i + k] == 0;
-        if (!zero) dump += DumpRow(static_cast<uint64_t>(pos + i), &chunk[i]);
-      }
-      pos += n - n % 16;
-      if (n % 16 != 0) break;
-    }
-    at = hole;
-  }
-  close(fd);
-  return dump;
+  std::string rows;
+  int64_t size =
+      ReadData(image, 0, UINT64_MAX, [&rows](uint64_t pos, const uint8_t* bytes, size_t n) {
+        for (size_t i = 0; i + 16 <= n; i += 16) {
+          if (std::any_of(bytes + i, bytes + i + 16, [](uint8_t b) { return b != 0; })) {
+            rows += DumpRow(pos + i, bytes + i);
+          }
+        }
+      });
+  if (size < 0) return "missing\n";
+  return "size " + std::to_string(size) + "\n" + rows;
 }
 
 }  // namespace

@@ -18,16 +18,6 @@ void Replace(std::string* text, const std::string& from, const std::string& to) 
   text->replace(at, from.size(), to);
 }
 
-// A REGEDIT4 string value: backslashes doubled.
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\') out += '\\';
-    out += c;
-  }
-  return out;
-}
-
 std::string Dword(int value) {
   char text[32];
   snprintf(text, sizeof text, "dword:%08x", static_cast<unsigned>(value));
@@ -54,6 +44,7 @@ std::string MachineText(const CardSpec& card, const std::string& versionNumber,
     values += "\n\"DriveLetters\"=\"" + *card.cardKeyDriveLetters + "\"";
   }
   if (!card.badSectors.empty()) values += "\n\"BadSectors\"=\"" + card.badSectors + "\"";
+  if (!card.extraValues.empty()) values += "\n" + card.extraValues;
   Replace(&text, "\"FirmwareRevision\"=\"REV 2.05\"", values);
   // The card's disk devnode in the static hardware tree gives its letters.
   size_t card_key = text.find("KESTREL_CF_CARD");
@@ -63,40 +54,13 @@ std::string MachineText(const CardSpec& card, const std::string& versionNumber,
   return text;
 }
 
-std::string CardDeviceTree(int ioBase, int controlPort, const std::string& letters,
-                           const std::string& number) {
-  auto hex16 = [](int value) {
-    char text[8];
-    snprintf(text, sizeof text, "%02x,%02x", value & 0xFF, (value >> 8) & 0xFF);
-    return std::string(text);
-  };
-  // "Allocation": the I/O ranges at bytes 20 and 56, as Windows 9x lays
-  // them out; everything else zero.
-  std::string allocation = "40";
-  for (int i = 1; i < 64; ++i) {
-    if (i == 20) {
-      allocation += "," + hex16(ioBase) + "," + hex16(ioBase + 7);
-      i += 3;
-    } else if (i == 56) {
-      allocation += "," + hex16(controlPort) + "," + hex16(controlPort);
-      i += 3;
-    } else {
-      allocation += ",00";
-    }
-  }
-  const std::string cardKey = "PCMCIA\\CARD_" + number + "\\1";
-  const std::string diskKey =
-      "ESDI\\CARD_" + number + "_DISK\\MF&CHILD0000&PCMCIA&CARD_" + number + "&1";
-  std::string parent = number + "000";
-  std::string parentBytes = parent.substr(6, 2) + "," + parent.substr(4, 2) + "," +
-                            parent.substr(2, 2) + "," + parent.substr(0, 2);
-  return "[HKEY_LOCAL_MACHINE\\Enum\\" + cardKey + "]\n\"Class\"=\"hdc\"\n\n" +
-         "[HKEY_LOCAL_MACHINE\\Enum\\" + diskKey + "]\n\"Class\"=\"DiskDrive\"\n" +
-         "\"CurrentDriveLetterAssignment\"=\"" + letters + "\"\n\n" +
-         "[HKEY_DYN_DATA\\Config Manager\\Enum\\" + parent + "]\n\"HardWareKey\"=\"" +
-         Escaped(cardKey) + "\"\n\"Allocation\"=hex:" + allocation + "\n\n" +
-         "[HKEY_DYN_DATA\\Config Manager\\Enum\\" + number + "100]\n\"HardWareKey\"=\"" +
-         Escaped(diskKey) + "\"\n\"Parent\"=hex:" + parentBytes + "\n\n";
+CardSpec CardSpecOf(int cylinders, int heads, int sectors, const std::string& badSectors) {
+  CardSpec card;
+  card.cylinders = cylinders;
+  card.heads = heads;
+  card.sectors = sectors;
+  card.badSectors = badSectors;
+  return card;
 }
 
 std::string WriteMachine(const std::string& dir, const std::string& name, const std::string& text) {

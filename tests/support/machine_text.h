@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "support/card_key.h"
+
 namespace testsupport {
 
 struct CardSpec {
@@ -16,21 +18,16 @@ struct CardSpec {
   std::string driveLetters = "E";  // the card's disk devnode's letters
   // The card key's own "DriveLetters", left out when not set.
   std::optional<std::string> cardKeyDriveLetters;
-  std::string badSectors;  // the card's BadSectors value, if any
+  std::string badSectors;   // the card's BadSectors value, if any
+  std::string extraValues;  // more value lines of the card key, if any
 };
+
+// The default card with another geometry and, if given, bad sectors.
+CardSpec CardSpecOf(int cylinders, int heads, int sectors, const std::string& badSectors = "");
 
 // machines/default.reg with the card and the Windows 9x version replaced.
 std::string MachineText(const CardSpec& card, const std::string& versionNumber = "4.10.2222",
                         const std::string& subVersion = " A ");
-
-// The device registry of one PC Card with one disk on it: the card devnode
-// (named <number>000, its first I/O range ioBase to ioBase + 7 and its
-// control register at controlPort) and the disk devnode (<number>100, the
-// card's child) with their keys under HKEY_LOCAL_MACHINE\Enum, the disk's
-// CurrentDriveLetterAssignment being letters. number tells several cards
-// apart: "c1a0c", "c1a0d", ...
-std::string CardDeviceTree(int ioBase, int controlPort, const std::string& letters,
-                           const std::string& number = "c1a0c");
 
 // Writes the text to dir/name and returns the path.
 std::string WriteMachine(const std::string& dir, const std::string& name, const std::string& text);

@@ -1,5 +1,6 @@
 #include "support/support.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +49,21 @@ int RunCommand(const std::string& command, std::string* output) {
   int status = pclose(pipe);
   if (output != nullptr) *output = text;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Shell(const std::string& command) {
+  std::string output;
+  int status = RunCommand(command, &output);
+  return std::to_string(status) + ":" + output;
+}
+
+void ExpectFileRoundTrip(const TempDir& dir, const std::string& image, uint64_t firstSector) {
+  WriteFile(dir.File("hello.txt"), "a file on the card\n");
+  std::string mtools =
+      "MTOOLS_SKIP_CHECK=1 mcopy -i '" + image + "@@" + std::to_string(firstSector * 512) + "' ";
+  EXPECT_EQ("0:", Shell(mtools + "'" + dir.File("hello.txt") + "' ::HELLO.TXT"));
+  EXPECT_EQ("0:", Shell(mtools + "::HELLO.TXT '" + dir.File("back.txt") + "'"));
+  EXPECT_EQ("a file on the card\n", ReadFile(dir.File("back.txt")));
 }
 
 }  // namespace testsupport

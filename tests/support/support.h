@@ -1,6 +1,7 @@
 // Helpers shared by the tests.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,5 +26,12 @@ void WriteFile(const std::string& path, const std::string& content);
 
 // Runs a shell command, returns its exit status and what it printed (stdout and stderr).
 int RunCommand(const std::string& command, std::string* output);
+
+// The command's exit status, a colon and what it printed: "0:" for a quiet success.
+std::string Shell(const std::string& command);
+
+// Copies a file onto the FAT volume at firstSector of the image with mtools
+// and back again, expecting both copies to succeed and the text to survive.
+void ExpectFileRoundTrip(const TempDir& dir, const std::string& image, uint64_t firstSector);
 
 }  // namespace testsupport
