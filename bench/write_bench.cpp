@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/run_utility.h"
+#include "common/little_endian.h"
 #include "device/disk_channel.h"
 #include "discovery/card_device_table.h"
 #include "discovery/drive_letter_map.h"
@@ -166,10 +167,10 @@ std::vector<uint8_t> ReadSector(const std::string& path, uint64_t lba) {
 }
 
 uint32_t Le16(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8;
+  return GetLe16(&b[at]);
 }
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+  return GetLe32(&b[at]);
 }
 
 // The volume dunmore wrote, as its boot sector describes it.

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "app/run_utility.h"
+#include "common/little_endian.h"
 #include "console/console_screen.h"
 #include "device/disk_channel.h"
 #include "discovery/card_device_table.h"
@@ -49,13 +50,6 @@ constexpr uint64_t kLargestImage = 1ull << 40;
 constexpr uint64_t kLargestWrittenCard = 0x480000;
 // The main screen lists eight entries; the MBR holds four.
 constexpr int kListingRoom = 8;
-
-uint32_t Le16(const uint8_t* p) {
-  return p[0] | p[1] << 8;
-}
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 const std::string& ImagePath() {
   static const std::string path = [] {
@@ -170,9 +164,9 @@ void CheckTableReads(const CardDisk* disk, const uint8_t* image, size_t imageSiz
       const uint64_t ratio = pc / static_cast<uint64_t>(disk->logicalCylinders);
       const uint64_t physicalCylinder = cylinder * ratio + head / ph;
       allowed[allowedCount++] = (physicalCylinder * ph + head % ph) * ps + sector - 1;
-    } else if (Le32(e + 8) < pc * ph * ps) {
-      allowed[allowedCount++] = Le32(e + 8);
-      required[requiredCount++] = Le32(e + 8);
+    } else if (GetLe32(e + 8) < pc * ph * ps) {
+      allowed[allowedCount++] = GetLe32(e + 8);
+      required[requiredCount++] = GetLe32(e + 8);
     }
   }
   const std::vector<sim::Transfer>& transfers = host::FindOpenCard(0x170)->transfers;
@@ -195,9 +189,9 @@ void CheckTableReads(const CardDisk* disk, const uint8_t* image, size_t imageSiz
 
 int FuzzPartitionTable(const uint8_t* data, size_t size) {
   if (size < kHeaderBytes) return 0;
-  const uint32_t cylinders = Le16(data);
-  const uint32_t heads = Le16(data + 2);
-  const uint32_t sectors = Le16(data + 4);
+  const uint32_t cylinders = GetLe16(data);
+  const uint32_t heads = GetLe16(data + 2);
+  const uint32_t sectors = GetLe16(data + 4);
   const uint8_t flags = data[6];
   const bool fullImage = (flags & 1) != 0;
   const bool bad = (flags & 2) != 0;
@@ -205,7 +199,7 @@ int FuzzPartitionTable(const uint8_t* data, size_t size) {
   const bool plan = (flags & 8) != 0;
   const bool windows95 = (flags & 16) != 0;
   const bool write = (flags & 32) != 0;
-  const uint32_t badSector = Le32(data + 7);
+  const uint32_t badSector = GetLe32(data + 7);
   const uint64_t geometrySectors = static_cast<uint64_t>(cylinders) * heads * sectors;
 
   host::StartHeadlessConsole();

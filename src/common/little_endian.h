@@ -1,4 +1,7 @@
-// Explicit little-endian fields in byte records, whatever the host order.
+// Explicit little-endian fields in byte records, whatever the host's own
+// order: the one set of helpers for the system, the device models, the Wine
+// drivers, the tools and the tests. It depends on nothing else here, so that
+// the device models can take it and still stand alone.
 #pragma once
 
 #include <cstdint>
