@@ -40,8 +40,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint8_t kWriteSectors = 0x30;
 constexpr uint64_t kSectorBytes = 512;
-// Above 2 GB of physical sectors the start-up allows FAT32 on Windows 98.
-constexpr int64_t kLargeDiskSectors = 0x400000;
+// A Windows 98 build, on which the start-up allows FAT32 above 2 GB.
+constexpr unsigned kWindows98Build = 1998;
 
 struct Card {
   const char* name;
@@ -97,9 +97,7 @@ int RunDunmoreSide(const Card& card, const std::string& image, int reportFd) {
   CardDisk* disk = new (std::nothrow) CardDisk;
   if (disk == nullptr || disk->Open(record, theDriveLetterMap, 0) == nullptr) return 1;
   theCardDisk = disk;
-  const int64_t physical =
-      static_cast<int64_t>(disk->physicalCylinders) * disk->physicalHeads * disk->physicalSectors;
-  LargeDiskFlag = physical > kLargeDiskSectors ? 1 : 0;
+  ApplyLargeDiskRule(*disk, kWindows98Build);
 
   WriteReport report = {};
   auto start = Clock::now();
@@ -113,9 +111,7 @@ int RunDunmoreSide(const Card& card, const std::string& image, int reportFd) {
     ++report.writeCommands;
   }
   report.synchronousWrites = sim::SynchronousWrites();
-  theDiskChannel.Close();
-  disk->Destroy();
-  delete disk;
+  CloseCard();
   if (write(reportFd, &report, sizeof report) != static_cast<ssize_t>(sizeof report)) return 1;
   return report.result == 0 ? 0 : 1;
 }

@@ -114,11 +114,13 @@ CardDisk* OpenCard(bool letter, int fat32Allowed) {
   return disk;
 }
 
+// Windows 95 before OSR2 and Windows 98, as the version record numbers them.
+constexpr unsigned kWindows95Build = 950;
+constexpr unsigned kWindows98Build = 1998;
+
 void Close(CardDisk* disk) {
-  theDiskChannel.Close();
-  if (disk != nullptr) disk->Destroy();
-  delete disk;
-  theCardDisk = nullptr;
+  theCardDisk = disk;
+  CloseCard();
 }
 
 // The listing as the main screen draws it: at most the MBR's four entries,
@@ -246,13 +248,10 @@ int FuzzPartitionTable(const uint8_t* data, size_t size) {
 
   // The start-up's rule: FAT32 for a card above 2 GB on Windows 98, and
   // such a card refused on Windows 95.
-  const int64_t physicalTotal =
-      static_cast<int64_t>(disk->physicalCylinders) * disk->physicalHeads * disk->physicalSectors;
-  if (windows95 && physicalTotal > 0x400000) {
+  if (ApplyLargeDiskRule(*disk, windows95 ? kWindows95Build : kWindows98Build) != 0) {
     Close(disk);
     return 0;
   }
-  LargeDiskFlag = !windows95 && physicalTotal > 0x400000 ? 1 : 0;
   disk->ClearPartitions();
   FUZZ_CHECK(CheckListing(disk) == 0);
   theCardDisk = disk;
