@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/run_utility.h"
+#include "common/little_endian.h"
 #include "device/disk_channel.h"
 #include "discovery/card_device_table.h"
 #include "discovery/drive_letter_map.h"
@@ -40,8 +41,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint8_t kWriteSectors = 0x30;
 constexpr uint64_t kSectorBytes = 512;
-// Above 2 GB of physical sectors the start-up allows FAT32 on Windows 98.
-constexpr int64_t kLargeDiskSectors = 0x400000;
+// A Windows 98 build, on which the start-up allows FAT32 above 2 GB.
+constexpr unsigned kWindows98Build = 1998;
 
 struct Card {
   const char* name;
@@ -93,9 +94,7 @@ int RunDunmoreSide(const Card& card, const std::string& image, int reportFd) {
   CardDisk* disk = new (std::nothrow) CardDisk;
   if (disk == nullptr || disk->Open(record, theDriveLetterMap, 0) == nullptr) return 1;
   theCardDisk = disk;
-  const int64_t physical =
-      static_cast<int64_t>(disk->physicalCylinders) * disk->physicalHeads * disk->physicalSectors;
-  LargeDiskFlag = physical > kLargeDiskSectors ? 1 : 0;
+  ApplyLargeDiskRule(*disk, kWindows98Build);
 
   WriteReport report = {};
   auto start = Clock::now();
@@ -109,9 +108,7 @@ int RunDunmoreSide(const Card& card, const std::string& image, int reportFd) {
     ++report.writeCommands;
   }
   report.synchronousWrites = sim::SynchronousWrites();
-  theDiskChannel.Close();
-  disk->Destroy();
-  delete disk;
+  CloseCard();
   if (write(reportFd, &report, sizeof report) != static_cast<ssize_t>(sizeof report)) return 1;
   return report.result == 0 ? 0 : 1;
 }
@@ -163,10 +160,10 @@ std::vector<uint8_t> ReadSector(const std::string& path, uint64_t lba) {
 }
 
 uint32_t Le16(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8;
+  return GetLe16(&b[at]);
 }
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+  return GetLe32(&b[at]);
 }
 
 // The volume dunmore wrote, as its boot sector describes it.

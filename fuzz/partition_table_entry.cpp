@@ -27,6 +27,7 @@
 #include <string>
 
 #include "app/run_utility.h"
+#include "common/little_endian.h"
 #include "console/console_screen.h"
 #include "device/disk_channel.h"
 #include "discovery/card_device_table.h"
@@ -50,13 +51,6 @@ constexpr uint64_t kLargestImage = 1ull << 40;
 constexpr uint64_t kLargestWrittenCard = 0x480000;
 // The main screen lists eight entries; the MBR holds four.
 constexpr int kListingRoom = 8;
-
-uint32_t Le16(const uint8_t* p) {
-  return p[0] | p[1] << 8;
-}
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 const std::string& ImagePath() {
   static const std::string path = [] {
@@ -102,11 +96,13 @@ CardDisk* OpenCard(bool letter, int fat32Allowed) {
   return disk;
 }
 
+// Windows 95 before OSR2 and Windows 98, as the version record numbers them.
+constexpr unsigned kWindows95Build = 950;
+constexpr unsigned kWindows98Build = 1998;
+
 void Close(CardDisk* disk) {
-  theDiskChannel.Close();
-  if (disk != nullptr) disk->Destroy();
-  delete disk;
-  theCardDisk = nullptr;
+  theCardDisk = disk;
+  CloseCard();
 }
 
 // The listing as the main screen draws it: at most the MBR's four entries,
@@ -152,9 +148,9 @@ void CheckTableReads(const CardDisk* disk, const uint8_t* image, size_t imageSiz
       const uint64_t ratio = pc / static_cast<uint64_t>(disk->logicalCylinders);
       const uint64_t physicalCylinder = cylinder * ratio + head / ph;
       allowed[allowedCount++] = (physicalCylinder * ph + head % ph) * ps + sector - 1;
-    } else if (Le32(e + 8) < pc * ph * ps) {
-      allowed[allowedCount++] = Le32(e + 8);
-      required[requiredCount++] = Le32(e + 8);
+    } else if (GetLe32(e + 8) < pc * ph * ps) {
+      allowed[allowedCount++] = GetLe32(e + 8);
+      required[requiredCount++] = GetLe32(e + 8);
     }
   }
   const std::vector<sim::Transfer>& transfers = host::FindOpenCard(0x170)->transfers;
@@ -177,9 +173,9 @@ void CheckTableReads(const CardDisk* disk, const uint8_t* image, size_t imageSiz
 
 int FuzzPartitionTable(const uint8_t* data, size_t size) {
   if (size < kHeaderBytes) return 0;
-  const uint32_t cylinders = Le16(data);
-  const uint32_t heads = Le16(data + 2);
-  const uint32_t sectors = Le16(data + 4);
+  const uint32_t cylinders = GetLe16(data);
+  const uint32_t heads = GetLe16(data + 2);
+  const uint32_t sectors = GetLe16(data + 4);
   const uint8_t flags = data[6];
   const bool fullImage = (flags & 1) != 0;
   const bool bad = (flags & 2) != 0;
@@ -187,7 +183,7 @@ int FuzzPartitionTable(const uint8_t* data, size_t size) {
   const bool plan = (flags & 8) != 0;
   const bool windows95 = (flags & 16) != 0;
   const bool write = (flags & 32) != 0;
-  const uint32_t badSector = Le32(data + 7);
+  const uint32_t badSector = GetLe32(data + 7);
   const uint64_t geometrySectors = static_cast<uint64_t>(cylinders) * heads * sectors;
 
   host::StartHeadlessConsole();
@@ -234,13 +230,10 @@ int FuzzPartitionTable(const uint8_t* data, size_t size) {
 
   // The start-up's rule: FAT32 for a card above 2 GB on Windows 98, and
   // such a card refused on Windows 95.
-  const int64_t physicalTotal =
-      static_cast<int64_t>(disk->physicalCylinders) * disk->physicalHeads * disk->physicalSectors;
-  if (windows95 && physicalTotal > 0x400000) {
+  if (ApplyLargeDiskRule(*disk, windows95 ? kWindows95Build : kWindows98Build) != 0) {
     Close(disk);
     return 0;
   }
-  LargeDiskFlag = !windows95 && physicalTotal > 0x400000 ? 1 : 0;
   disk->ClearPartitions();
   FUZZ_CHECK(CheckListing(disk) == 0);
   theCardDisk = disk;

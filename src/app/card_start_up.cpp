@@ -51,6 +51,18 @@ CardDeviceRecord* FirstPcCard(CardDeviceTable& table) {
 
 }  // namespace
 
+int ApplyLargeDiskRule(const CardDisk& disk, unsigned build) {
+  const int64_t total =
+      static_cast<int64_t>(disk.physicalCylinders) * disk.physicalHeads * disk.physicalSectors;
+  if (build < kFirstFat32Build) {
+    if (total > kLargeDiskSectors) return -1;
+    LargeDiskFlag = 0;
+  } else {
+    LargeDiskFlag = total > kLargeDiskSectors ? 1 : 0;
+  }
+  return 0;
+}
+
 int CardStartUp() {
   theDiskChannel.Open();
   theCardDeviceTable.Scan();
@@ -87,16 +99,9 @@ int CardStartUp() {
     return FailWith("PC Card HDD access error!");
   }
 
-  int32_t total = disk->physicalCylinders * disk->physicalHeads * disk->physicalSectors;
-  unsigned build = theVersionInfo.dwBuildNumber & 0xFFFF;
-  if (build < kFirstFat32Build) {
-    if (total > kLargeDiskSectors) {
-      theConsole.ClearRows(15, 15);
-      return FailWith("Windows95 is to 2GB.");
-    }
-    LargeDiskFlag = 0;
-  } else {
-    LargeDiskFlag = total > kLargeDiskSectors ? 1 : 0;
+  if (ApplyLargeDiskRule(*disk, theVersionInfo.dwBuildNumber & 0xFFFF) != 0) {
+    theConsole.ClearRows(15, 15);
+    return FailWith("Windows95 is to 2GB.");
   }
 
   int result = disk->ReadPartitionTable();

@@ -25,6 +25,12 @@ const int kStartUpColumn = 20;
 void TearDown() {
   theConsole.ClearScreen();
   theConsole.RestoreAttribute();
+  CloseCard();
+}
+
+}  // namespace
+
+void CloseCard() {
   theDiskChannel.Close();
   if (theCardDisk != nullptr) {
     theCardDisk->Destroy();
@@ -32,8 +38,6 @@ void TearDown() {
     theCardDisk = nullptr;
   }
 }
-
-}  // namespace
 
 void ShowExitPrompt() {
   theConsole.ShowAndWaitEsc(5, 24, "Press Esc to exit DUNMORE");

@@ -29,6 +29,13 @@ void ShowExitPrompt();
 int FailWith(const char* text);
 
 int CardStartUp();
+// The 2 GB rule: sets LargeDiskFlag (FAT32 allowed) for a card above the
+// largest FAT16 volume on a build that holds FAT32; -1 when the build cannot
+// hold the card at all (Windows 95 before OSR2 above 2 GB), else 0.
+int ApplyLargeDiskRule(const CardDisk& disk, unsigned build);
+// Closes the disk channel, then destroys and frees theCardDisk (if any) and
+// sets it to null: the end of every run.
+void CloseCard();
 
 int RunMainScreen();
 void ShowPartitionTable(int firstRow);

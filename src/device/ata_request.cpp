@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "device/little_endian.h"
+#include "common/little_endian.h"
 
 void AtaRequest::Build(uint16_t command, int cylinder, int head, int sector, int count) {
   std::memset(bytes, 0, sizeof bytes);

@@ -3,9 +3,9 @@
 #include <cctype>
 #include <cstring>
 
+#include "common/little_endian.h"
 #include "device/ata_request.h"
 #include "device/dioc_registers.h"
-#include "device/little_endian.h"
 
 DiskChannel theDiskChannel;
 

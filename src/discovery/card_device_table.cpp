@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "device/little_endian.h"
+#include "common/little_endian.h"
 #include "discovery/drive_letter_map.h"
 
 CardDeviceTable theCardDeviceTable;

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "common/little_endian.h"
 #include "device/disk_channel.h"
-#include "device/little_endian.h"
 #include "discovery/card_device_table.h"
 #include "format/fat_layout.h"
 

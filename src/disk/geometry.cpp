@@ -1,6 +1,6 @@
 // Geometry translation, CHS conversions and the coding of MBR partition
 // entries. None of these touches the card.
-#include "device/little_endian.h"
+#include "common/little_endian.h"
 #include "disk/card_disk.h"
 #include "format/fat_layout.h"
 

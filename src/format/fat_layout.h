@@ -1,7 +1,7 @@
 // Byte layout of the FAT volumes the utility writes: the FAT12/16 boot
 // sector, the FAT32 boot sector with its FSInfo sector, and the first FAT
 // entries. Every multi-byte field is little-endian and goes through
-// device/little_endian.h, never through a struct laid over the bytes.
+// common/little_endian.h, never through a struct laid over the bytes.
 #pragma once
 
 #include <cstdint>

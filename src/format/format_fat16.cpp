@@ -2,7 +2,7 @@
 // directory; the data area is left as it was (a quick format).
 #include <cstdint>
 
-#include "device/little_endian.h"
+#include "common/little_endian.h"
 #include "disk/card_disk.h"
 #include "format/fat_layout.h"
 #include "format/sector_run.h"

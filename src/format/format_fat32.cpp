@@ -3,7 +3,7 @@
 // (a quick format).
 #include <cstdint>
 
-#include "device/little_endian.h"
+#include "common/little_endian.h"
 #include "disk/card_disk.h"
 #include "format/fat_layout.h"
 #include "format/sector_run.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "device/little_endian.h"
+#include "common/little_endian.h"
 #include "format/fat_layout.h"
 
 // Sizes up to 8400 sectors are too small for FAT16 (fewer than 4085 clusters

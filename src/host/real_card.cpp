@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/little_endian.h"
 #include "host/block_device.h"
 #include "host/registry.h"
 #include "host/sat_identify.h"
@@ -57,8 +58,8 @@ void SetDword(RegKey* key, const char* name, uint32_t number) {
   RegValue value;
   value.name = name;
   value.type = REG_DWORD;
-  value.data = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
-                static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+  value.data.assign(4, 0);
+  PutLe32(value.data.data(), number);
   key->values[name] = value;
 }
 
@@ -66,9 +67,7 @@ void SetDword(RegKey* key, const char* name, uint32_t number) {
 long Dword(const RegKey* key, const char* name) {
   const RegValue* value = key->Value(name);
   if (value == nullptr || value->type != REG_DWORD || value->data.size() != 4) return -1;
-  const std::vector<uint8_t>& d = value->data;
-  return static_cast<long>(static_cast<uint32_t>(d[0]) | static_cast<uint32_t>(d[1]) << 8 |
-                           static_cast<uint32_t>(d[2]) << 16 | static_cast<uint32_t>(d[3]) << 24);
+  return static_cast<long>(GetLe32(value->data.data()));
 }
 
 // "CxHxS", each from 1 to 65535.

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/little_endian.h"
+
 namespace host {
 
 namespace {
@@ -247,8 +249,8 @@ bool Parser::DwordData(const std::string& data, RegValue* value) {
   uint32_t number =
       static_cast<uint32_t>(std::strtoul(data.substr(pos, digits - pos).c_str(), nullptr, 16));
   value->type = REG_DWORD;
-  value->data = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
-                 static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+  value->data.assign(4, 0);
+  PutLe32(value->data.data(), number);
   return true;
 }
 

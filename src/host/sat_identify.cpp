@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/little_endian.h"
 #include "sim/identify_layout.h"
-#include "sim/le_bytes.h"
 
 namespace host {
 namespace {
@@ -65,7 +65,7 @@ constexpr uint8_t kAtaStatusError = 0x01;
 constexpr uint8_t kAtaStatusDeviceFault = 0x20;
 
 uint16_t Word(const uint8_t* block, int word) {
-  return sim::GetLe16(block + 2 * word);
+  return GetLe16(block + 2 * word);
 }
 
 // ATA text, two characters a word with the first in the high byte; NUL

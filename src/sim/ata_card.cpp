@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/little_endian.h"
 #include "sim/identify_layout.h"
-#include "sim/le_bytes.h"
 #include "sim/medium.h"
 
 namespace sim {

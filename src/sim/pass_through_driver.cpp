@@ -1,6 +1,6 @@
 #include "sim/pass_through_driver.h"
 
-#include "sim/le_bytes.h"
+#include "common/little_endian.h"
 
 namespace sim {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "sim/le_bytes.h"
+#include "common/little_endian.h"
 
 namespace sim {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/le_bytes.h"
+#include "common/little_endian.h"
 #include "win32/win32.h"
 
 namespace vxd {
@@ -99,8 +99,8 @@ bool IsTheCard(const Key& devnode, uint16_t ioBase) {
       allocation.size() < kAllocationFirstIoStart + 2) {
     return false;
   }
-  return sim::GetLe16(reinterpret_cast<const uint8_t*>(allocation.data()) +
-                      kAllocationFirstIoStart) == ioBase;
+  return GetLe16(reinterpret_cast<const uint8_t*>(allocation.data()) + kAllocationFirstIoStart) ==
+         ioBase;
 }
 
 // The card's hardware key as a device on it carries it: from "PCMCIA" on,
@@ -128,9 +128,8 @@ bool OnTheCard(const Key& device, const std::string& hardwareKey,
   if (device.Bytes("Parent", kDevnodeValueBuffer, &parent)) {
     parent.resize(parent.size() < 4 ? 4 : parent.size(), '\0');
     char name[16];
-    std::snprintf(
-        name, sizeof name, "%08x",
-        static_cast<unsigned>(sim::GetLe32(reinterpret_cast<const uint8_t*>(parent.data()))));
+    std::snprintf(name, sizeof name, "%08x",
+                  static_cast<unsigned>(GetLe32(reinterpret_cast<const uint8_t*>(parent.data()))));
     Key card(HKEY_DYN_DATA, DevnodePath(name));
     return card.open() && IsTheCard(card, ioBase);
   }

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/little_endian.h"
 #include "sim/sector_list.h"
 #include "vxd/card_drive_letters.h"
 #include "win32/win32.h"
@@ -64,8 +65,7 @@ class CardKey {
       Fail(Quoted(value) + " is not a dword");
       return -1;
     }
-    *out = static_cast<DWORD>(data[0]) | (static_cast<DWORD>(data[1]) << 8) |
-           (static_cast<DWORD>(data[2]) << 16) | (static_cast<DWORD>(data[3]) << 24);
+    *out = GetLe32(data);
     return 1;
   }
 

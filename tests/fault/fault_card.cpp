@@ -107,12 +107,7 @@ std::vector<Write> ReferenceWrites(const testsupport::CardSpec& cardSpec,
       if (t.command == kWriteSectors) writes.push_back(Write{t.firstSector, t.count});
     }
   }
-  theDiskChannel.Close();
-  if (theCardDisk != nullptr) {
-    theCardDisk->Destroy();
-    delete theCardDisk;
-    theCardDisk = nullptr;
-  }
+  CloseCard();
   return writes;
 }
 
