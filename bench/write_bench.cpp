@@ -67,13 +67,12 @@ struct ProcessCost {
   int status;
 };
 
-// The card's key with its letter; no device registry is needed, since the
-// bench opens the card disk at its ports itself.
+// The card's key and its disk in the device registry, which is where the
+// machine takes the card's drive letter (E) from.
 std::string MachineText(const Card& card, const std::string& image) {
   testsupport::CardKey key =
       testsupport::BareCardKey(image, card.cylinders, card.heads, card.sectors, "BENCH CARD");
-  key.keyDriveLetters = "E";
-  return testsupport::CardMachine({key}, "", false);
+  return testsupport::CardMachine({key});
 }
 
 // The dunmore side, in its own process: open the card as the start-up does,
