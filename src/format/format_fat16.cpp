@@ -41,6 +41,7 @@ int CardDisk::FormatFat16(const PartitionEntry* entry) {
                   Fat16FatSectors, &volume)) {
     return -1;
   }
+  volume.serialNumber = VolumeSerialFromClock();
 
   uint8_t boot[fat::kSectorBytes];
   BuildFat16BootSector(volume, boot);

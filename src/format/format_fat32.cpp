@@ -45,6 +45,7 @@ int CardDisk::FormatFat32(const PartitionEntry* entry) {
                   Fat32FatSectors, &volume)) {
     return -1;
   }
+  volume.serialNumber = VolumeSerialFromClock();
 
   uint8_t region[fat::kFat32BootRegionSectors * fat::kSectorBytes];
   BuildFat32BootRegion(volume, region);

@@ -1,11 +1,16 @@
 #include "format/sector_run.h"
 
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "device/disk_channel.h"
 #include "disk/card_disk.h"
 #include "format/fat_layout.h"
+
+uint32_t VolumeSerialFromClock() {
+  return static_cast<uint32_t>(std::time(nullptr));
+}
 
 int FormatBuffer::Obtain(uint32_t bytesPerSector) {
   bytes = fat::kMaxSectorsPerCall * bytesPerSector;

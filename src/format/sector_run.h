@@ -1,11 +1,17 @@
-// Moving a volume writer's sectors to the card: the 255-sector format buffer
-// and the run writer that sends it in transfers of at most 255 sectors, each
-// at the physical address of its first sector.
+// What the two volume writers share beside the layout: the serial number they
+// stamp a new volume with, the 255-sector format buffer, and the run writer
+// that sends it in transfers of at most 255 sectors, each at the physical
+// address of its first sector.
 #pragma once
 
 #include <cstdint>
 
 struct CardDisk;
+
+// The volume serial number: the calendar clock in seconds since 1970, whole,
+// read as the boot sector is built, so that two formats of one partition
+// differ in it alone.
+uint32_t VolumeSerialFromClock();
 
 // The buffer the volume writers prepare FAT and directory sectors in.
 // Obtained once per volume and released before the writer returns.

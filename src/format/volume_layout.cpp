@@ -1,7 +1,6 @@
 #include "format/volume_layout.h"
 
 #include <cstring>
-#include <ctime>
 
 #include "common/little_endian.h"
 #include "format/fat_layout.h"
@@ -144,10 +143,6 @@ void BuildFat32BootRegion(const VolumeParameters& volume, uint8_t* image) {
   PutLe32(third + fat::kFsInfoTrailSignatureOffset, fat::kFsInfoTrailSignature);
 }
 
-uint32_t VolumeSerialFromClock() {
-  return static_cast<uint32_t>(std::time(nullptr));
-}
-
 bool PlanVolume(PackedChs start, PackedChs end, int32_t heads, int32_t sectorsPerTrack,
                 const ClusterTableRow* table,
                 uint32_t (*fatSectors)(uint32_t totalSectors, uint32_t sectorsPerCluster),
@@ -160,6 +155,5 @@ bool PlanVolume(PackedChs start, PackedChs end, int32_t heads, int32_t sectorsPe
   volume->fatSectors = fatSectors(volume->totalSectors, volume->sectorsPerCluster);
   volume->heads = static_cast<uint32_t>(heads);
   volume->sectorsPerTrack = static_cast<uint32_t>(sectorsPerTrack);
-  volume->serialNumber = VolumeSerialFromClock();
   return true;
 }

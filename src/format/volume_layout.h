@@ -55,13 +55,10 @@ void BuildFat16BootSector(const VolumeParameters& volume, uint8_t* image);
 // third boot-region sector.
 void BuildFat32BootRegion(const VolumeParameters& volume, uint8_t* image);
 
-// The volume serial number: the calendar clock in seconds since 1970, whole.
-uint32_t VolumeSerialFromClock();
-
 // Places and sizes the volume of a partition from start to end in the
-// logical geometry, with the cluster table and FAT size of its file system;
-// the serial number is taken from the clock now. False when the table does
-// not support the volume's size.
+// logical geometry, with the cluster table and FAT size of its file system.
+// The serial number is left 0: the writer that builds the boot sector sets
+// it. False when the table does not support the volume's size.
 bool PlanVolume(PackedChs start, PackedChs end, int32_t heads, int32_t sectorsPerTrack,
                 const ClusterTableRow* table,
                 uint32_t (*fatSectors)(uint32_t totalSectors, uint32_t sectorsPerCluster),
