@@ -10,23 +10,16 @@
 #include <cstring>
 
 #include "common/little_endian.h"
-#include "discovery/drive_letter_map.h"
 
 CardDeviceTable theCardDeviceTable;
-DriveLetterMap theDriveLetterMap;
 
 namespace {
 
-// Before the run starts the table is empty and the letter map knows only the
-// floppy letters A and B. Both objects live in this file, so the table is
-// always emptied before the map is reset.
-struct DiscoveryStaticStart {
-  DiscoveryStaticStart() {
-    std::memset(&theCardDeviceTable, 0, sizeof theCardDeviceTable);
-    theDriveLetterMap.Reset();
-  }
+// Before the run starts the table is empty.
+struct CardDeviceTableStaticStart {
+  CardDeviceTableStaticStart() { std::memset(&theCardDeviceTable, 0, sizeof theCardDeviceTable); }
 };
-DiscoveryStaticStart discoveryStaticStart;
+CardDeviceTableStaticStart cardDeviceTableStaticStart;
 
 // The live device tree under HKEY_DYN_DATA: one subkey per devnode.
 const char kDevnodeTree[] = "Config Manager\\Enum";

@@ -8,6 +8,8 @@
 
 #include "discovery/card_device_table.h"
 
+DriveLetterMap theDriveLetterMap;
+
 namespace {
 
 // Slot i stands for the character 'A' + i: A to Z, then the six characters
@@ -22,6 +24,13 @@ int SlotOf(char letter) {
   int slot = static_cast<unsigned char>(letter) - kFirstLetter;
   return (slot >= 0 && slot < DriveLetterMap::kSlots) ? slot : -1;
 }
+
+// Before the run starts the map knows only the floppy letters A and B. It
+// depends on no other object, so its place in the start-up order is free.
+struct DriveLetterMapStaticStart {
+  DriveLetterMapStaticStart() { theDriveLetterMap.Reset(); }
+};
+DriveLetterMapStaticStart driveLetterMapStaticStart;
 
 }  // namespace
 
