@@ -74,20 +74,19 @@ typedef struct _OSVERSIONINFOA {
   CHAR szCSDVersion[128];
 } OSVERSIONINFOA, *LPOSVERSIONINFOA;
 
-// 156 bytes: the extended record of the NT line.
-typedef struct _OSVERSIONINFOEXA {
-  DWORD dwOSVersionInfoSize;
-  DWORD dwMajorVersion;
-  DWORD dwMinorVersion;
-  DWORD dwBuildNumber;
-  DWORD dwPlatformId;
-  CHAR szCSDVersion[128];
+// 156 bytes: the extended record of the NT line, which is the 148-byte record
+// followed by eight more bytes. Written as that record and its tail, so that
+// the two cannot drift apart; the base comes first in memory, which is what
+// lets GetVersionExA take either.
+typedef struct _OSVERSIONINFOEXA : OSVERSIONINFOA {
   WORD wServicePackMajor;
   WORD wServicePackMinor;
   WORD wSuiteMask;
   BYTE wProductType;
   BYTE wReserved;
 } OSVERSIONINFOEXA, *LPOSVERSIONINFOEXA;
+static_assert(sizeof(OSVERSIONINFOA) == 148, "the Windows 95 version record");
+static_assert(sizeof(OSVERSIONINFOEXA) == 156, "the extended version record");
 
 #define WINAPI
 #define TRUE 1
