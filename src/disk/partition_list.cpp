@@ -62,20 +62,28 @@ void PartitionList::FreeSlot(PartitionEntry* entry) {
   *entry = PartitionEntry{};
 }
 
+namespace {
+
+// Links entry into the chain that the link field threads from owner: before
+// the first entry that starts beyond its end. The primaries hang from the
+// head entry by nextPrimary, an extended partition's logicals by nextLogical.
+void LinkInOrder(PartitionEntry* owner, PartitionEntry* entry,
+                 PartitionEntry* PartitionEntry::*link) {
+  PartitionEntry* previous = owner;
+  while (previous->*link != nullptr && entry->end >= (previous->*link)->start) {
+    previous = previous->*link;
+  }
+  entry->*link = previous->*link;
+  previous->*link = entry;
+  entry->parent = owner;
+}
+
+}  // namespace
+
 PartitionEntry* PartitionList::InsertPrimary(const PartitionEntry& value) {
   PartitionEntry* entry = AllocSlot(value);
   if (entry == nullptr) return nullptr;
-  PartitionEntry* head = &slots[0];
-  PartitionEntry* previous = head;
-  PartitionEntry* current = head->nextPrimary;
-  // The new entry goes before the first entry that starts beyond its end.
-  while (current != nullptr && entry->end >= current->start) {
-    previous = current;
-    current = current->nextPrimary;
-  }
-  entry->nextPrimary = previous->nextPrimary;
-  previous->nextPrimary = entry;
-  entry->parent = head;
+  LinkInOrder(&slots[0], entry, &PartitionEntry::nextPrimary);
   entry->nextLogical = nullptr;
   return entry;
 }
@@ -83,15 +91,7 @@ PartitionEntry* PartitionList::InsertPrimary(const PartitionEntry& value) {
 PartitionEntry* PartitionList::InsertLogical(PartitionEntry* owner, const PartitionEntry& value) {
   PartitionEntry* entry = AllocSlot(value);
   if (entry == nullptr) return nullptr;
-  PartitionEntry* previous = owner;
-  PartitionEntry* current = owner->nextLogical;
-  while (current != nullptr && entry->end >= current->start) {
-    previous = current;
-    current = current->nextLogical;
-  }
-  entry->nextLogical = previous->nextLogical;
-  previous->nextLogical = entry;
-  entry->parent = owner;
+  LinkInOrder(owner, entry, &PartitionEntry::nextLogical);
   entry->nextPrimary = nullptr;
   return entry;
 }

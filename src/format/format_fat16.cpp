@@ -23,12 +23,8 @@ int WriteFat16Tables(const CardDisk& disk, const uint8_t* boot, FormatBuffer* bu
   const uint32_t fatSectors = GetLe16(boot + fat::kFatSectors16Offset);
   const uint32_t firstFat = startLba + GetLe16(boot + fat::kReservedSectorsOffset);
 
-  PrepareFat16Sector(buffer);
-  if (WriteSectorRun(disk, buffer, firstFat, fatSectors, nullptr) != 0) return -1;
-  PrepareFat16Sector(buffer);
-  if (WriteSectorRun(disk, buffer, firstFat + fatSectors, fatSectors, nullptr) != 0) return -1;
-  buffer->Clear();
-  return WriteSectorRun(disk, buffer, firstFat + 2 * fatSectors, fat::kFat16RootSectors, nullptr);
+  return WriteFatsAndRoot(disk, buffer, PrepareFat16Sector, firstFat, fatSectors,
+                          fat::kFat16RootSectors);
 }
 
 }  // namespace

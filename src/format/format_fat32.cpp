@@ -27,12 +27,8 @@ int WriteFat32Tables(const CardDisk& disk, const uint8_t* boot, FormatBuffer* bu
   const uint32_t firstFat = startLba + GetLe16(boot + fat::kReservedSectorsOffset);
   const uint32_t sectorsPerCluster = boot[fat::kSectorsPerClusterOffset];
 
-  PrepareFat32Sector(buffer);
-  if (WriteSectorRun(disk, buffer, firstFat, fatSectors, nullptr) != 0) return -1;
-  PrepareFat32Sector(buffer);
-  if (WriteSectorRun(disk, buffer, firstFat + fatSectors, fatSectors, nullptr) != 0) return -1;
-  buffer->Clear();
-  return WriteSectorRun(disk, buffer, firstFat + 2 * fatSectors, sectorsPerCluster, nullptr);
+  return WriteFatsAndRoot(disk, buffer, PrepareFat32Sector, firstFat, fatSectors,
+                          sectorsPerCluster);
 }
 
 }  // namespace

@@ -62,3 +62,15 @@ int WriteSectorRun(const CardDisk& disk, FormatBuffer* buffer, uint32_t lba, uin
   if (next != nullptr) *next = position;
   return 0;
 }
+
+int WriteFatsAndRoot(const CardDisk& disk, FormatBuffer* buffer, void (*prepare)(FormatBuffer*),
+                     uint32_t firstFat, uint32_t fatSectors, uint32_t rootSectors) {
+  for (uint32_t copy = 0; copy < fat::kFatCount; ++copy) {
+    prepare(buffer);
+    if (WriteSectorRun(disk, buffer, firstFat + copy * fatSectors, fatSectors, nullptr) != 0) {
+      return -1;
+    }
+  }
+  buffer->Clear();
+  return WriteSectorRun(disk, buffer, firstFat + fat::kFatCount * fatSectors, rootSectors, nullptr);
+}

@@ -34,5 +34,12 @@ struct FormatBuffer {
 int WriteSectorRun(const CardDisk& disk, FormatBuffer* buffer, uint32_t lba, uint32_t count,
                    uint32_t* next);
 
+// The two FAT copies from firstFat, fatSectors each, every copy's first sector
+// made by prepare, then rootSectors zeroed sectors of root directory right
+// after them: the order both volume writers write their tables in. 0, or -1
+// at the first failing transfer.
+int WriteFatsAndRoot(const CardDisk& disk, FormatBuffer* buffer, void (*prepare)(FormatBuffer*),
+                     uint32_t firstFat, uint32_t fatSectors, uint32_t rootSectors);
+
 // One transfer of count sectors (at most 255) from data at absolute sector lba.
 int WriteSectorsAt(const CardDisk& disk, uint32_t lba, uint32_t count, uint8_t* data);
