@@ -228,6 +228,10 @@ int CardDeviceTable::ReadDiskEntry(const char* hardwareKey, char* letters) {
   return result;
 }
 
+// Built as ReadDiskEntry above is, on purpose: open one key, judge it by one
+// text value (-1 when that value cannot be read, 0 when the key is not what
+// the scan looks for), read the rest, close the key on every path. The two
+// keys sit in different trees and are judged by different values.
 int CardDeviceTable::ReadParentCard(const char* parentKeyName, int* ioBase, int* controlPort,
                                     char* name) {
   char path[sizeof kDevnodeTree + kSubkeyNameBuffer + 1];
