@@ -43,61 +43,50 @@ void Function(int number, std::vector<int>* codes) {
   }
 }
 
+// A cursor-block key and the byte of a terminal's sequence that names it.
+struct SequenceKey {
+  int named;
+  int second;
+};
+
+// "ESC [ <number> ~": the VT220 numbers and the rxvt ones (7 and 8).
+constexpr SequenceKey kTildeKeys[] = {
+    {1, kHome}, {7, kHome}, {2, kInsert}, {3, kDelete},
+    {4, kEnd},  {8, kEnd},  {5, kPageUp}, {6, kPageDown},
+};
+// The last byte of "ESC [ ..." or "ESC O ...".
+constexpr SequenceKey kFinalKeys[] = {
+    {'A', kUp}, {'B', kDown}, {'C', kRight}, {'D', kLeft}, {'H', kHome}, {'F', kEnd},
+};
+
+template <size_t N>
+bool CursorNamed(const SequenceKey (&keys)[N], int named, std::vector<int>* codes) {
+  for (const SequenceKey& key : keys) {
+    if (key.named == named) {
+      Cursor(key.second, codes);
+      return true;
+    }
+  }
+  return false;
+}
+
 // The keys of "ESC [ <number> ~".
 void TildeKey(int number, std::vector<int>* codes) {
-  switch (number) {
-    case 1:
-    case 7:
-      return Cursor(kHome, codes);
-    case 2:
-      return Cursor(kInsert, codes);
-    case 3:
-      return Cursor(kDelete, codes);
-    case 4:
-    case 8:
-      return Cursor(kEnd, codes);
-    case 5:
-      return Cursor(kPageUp, codes);
-    case 6:
-      return Cursor(kPageDown, codes);
-    default:
-      break;
-  }
+  if (CursorNamed(kTildeKeys, number, codes)) return;
   if (number >= 11 && number <= 15) return Function(number - 10, codes);  // F1..F5
   if (number >= 17 && number <= 21) return Function(number - 11, codes);  // F6..F10
   if (number == 23 || number == 24) return Function(number - 12, codes);  // F11, F12
 }
 
-// The keys named by the last byte of "ESC [ ..." or "ESC O ...".
+// The keys named by the last byte of "ESC [ ..." or "ESC O ...": the cursor
+// block, and F1 to F4 as P to S.
 bool FinalKey(char final, std::vector<int>* codes) {
-  switch (final) {
-    case 'A':
-      Cursor(kUp, codes);
-      return true;
-    case 'B':
-      Cursor(kDown, codes);
-      return true;
-    case 'C':
-      Cursor(kRight, codes);
-      return true;
-    case 'D':
-      Cursor(kLeft, codes);
-      return true;
-    case 'H':
-      Cursor(kHome, codes);
-      return true;
-    case 'F':
-      Cursor(kEnd, codes);
-      return true;
-    case 'P':
-    case 'Q':
-    case 'R':
-    case 'S':
-      Function(final - 'P' + 1, codes);
-      return true;
-    default:
-      return false;
+  if (CursorNamed(kFinalKeys, final, codes)) return true;
+  if (final >= 'P' && final <= 'S') {
+    Function(final - 'P' + 1, codes);
+    return true;
   }
+  return false;
 }
 
 size_t LoneEsc(std::vector<int>* codes) {

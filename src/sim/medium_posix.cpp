@@ -58,6 +58,9 @@ uint64_t MediumSize(int fd) {
   return end < 0 ? 0 : static_cast<uint64_t>(end);
 }
 
+// ReadMedium and WriteMedium are the same loop on purpose, one over pread and
+// one over pwrite: a transfer may come back short or be interrupted, and is
+// taken up again where it stopped.
 bool ReadMedium(int fd, uint64_t offset, uint8_t* data, uint32_t length) {
   uint32_t done = 0;
   while (done < length) {
