@@ -13,12 +13,6 @@ namespace {
 
 // The largest partition the planner makes: 0xA00000 sectors (5 GB).
 const int32_t kSizeCap = 0xA00000;
-// A sector number field of a CHS address is 6 bits wide, counted from 1.
-const int32_t kMaxSectorsPerTrack = 63;
-// The head field of a partition entry holds 0 to 255.
-const int32_t kMaxLogicalHeads = 256;
-// A sector count shifted right by this gives megabytes of 2048 sectors.
-const int kSectorsPerMbShift = 11;
 
 bool IsExtended(uint8_t type) {
   return type == kPartitionTypeExtended || type == kPartitionTypeExtendedLba;
@@ -99,7 +93,7 @@ CardDisk* CardDisk::Open(const CardDeviceRecord& record, DriveLetterMap& map, in
   // addressed. Sector numbers have 6 bits in a CHS address, and a translated
   // head count above 256 does not fit the 8-bit head field of an entry.
   if (physicalCylinders <= 0 || physicalHeads <= 0 || physicalSectors <= 0 ||
-      physicalSectors > kMaxSectorsPerTrack) {
+      physicalSectors > kMaxEntrySectors) {
     return nullptr;
   }
   int32_t translatedCylinders = 0;
@@ -107,7 +101,7 @@ CardDisk* CardDisk::Open(const CardDeviceRecord& record, DriveLetterMap& map, in
   int32_t translatedSectors = 0;
   TranslateGeometry(physicalCylinders, physicalHeads, physicalSectors, &translatedCylinders,
                     &translatedHeads, &translatedSectors);
-  if (translatedHeads > kMaxLogicalHeads) return nullptr;
+  if (translatedHeads > kMaxEntryHeads) return nullptr;
   // More than 256 heads at the top of a translation pass double the
   // cylinders instead of halving them; straight away, with no halving before
   // it, the logical disk has more cylinders than the physical one, a logical
@@ -208,8 +202,8 @@ int CardDisk::ReadTableSector(PackedChs address) {
     // written.
     PartitionEntry value = {};
     uint8_t kind = IsExtended(type) ? kKindExtended : kKindPrimary;
-    PartitionList::FillEntry(&value, 0, type, letter, kind, start, end,
-                             sectorCount >> kSectorsPerMbShift, label, system);
+    PartitionList::FillEntry(&value, 0, type, letter, kind, start, end, sectorCount / kSectorsPerMb,
+                             label, system);
     PartitionEntry* filed = partitions->InsertPrimary(value);
     if (filed != nullptr) currentExtended = filed;
   }
