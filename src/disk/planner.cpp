@@ -86,8 +86,8 @@ int CardDisk::WritePartitionTable() {
   // The MBR is built aside: the volume writers run in between and may use
   // the sector buffer themselves.
   uint8_t mbr[sizeof sectorBuffer] = {};
-  mbr[kMbrSignatureOffset] = kBootSignatureLow;
-  mbr[kMbrSignatureOffset + 1] = kBootSignatureHigh;
+  mbr[kBootSignatureOffset] = kBootSignatureLow;
+  mbr[kBootSignatureOffset + 1] = kBootSignatureHigh;
 
   PartitionEntry* entries[PartitionList::kSlots];
   int count = partitions->Enumerate(entries);
