@@ -10,8 +10,6 @@
 
 namespace {
 
-// 2 GB in 512-byte sectors: the largest disk a FAT16 volume can cover.
-const int32_t kLargeDiskSectors = 0x400000;
 // Windows 95 OSR2 (build 1111) is the first build that can hold FAT32.
 const unsigned kFirstFat32Build = 1111;
 
@@ -55,10 +53,10 @@ int ApplyLargeDiskRule(const CardDisk& disk, unsigned build) {
   const int64_t total =
       static_cast<int64_t>(disk.physicalCylinders) * disk.physicalHeads * disk.physicalSectors;
   if (build < kFirstFat32Build) {
-    if (total > kLargeDiskSectors) return -1;
+    if (total > kFat16Limit) return -1;
     LargeDiskFlag = 0;
   } else {
-    LargeDiskFlag = total > kLargeDiskSectors ? 1 : 0;
+    LargeDiskFlag = total > kFat16Limit ? 1 : 0;
   }
   return 0;
 }
@@ -99,7 +97,7 @@ int CardStartUp() {
     return FailWith("PC Card HDD access error!");
   }
 
-  if (ApplyLargeDiskRule(*disk, theVersionInfo.dwBuildNumber & 0xFFFF) != 0) {
+  if (ApplyLargeDiskRule(*disk, BuildNumber(theVersionInfo)) != 0) {
     theConsole.ClearRows(15, 15);
     return FailWith("Windows95 is to 2GB.");
   }

@@ -31,7 +31,7 @@ void FormatOsLine(char* line, size_t size) {
   snprintf(line, size,
            is98 ? "Microsoft Windows 98 %ld.%02ld.%ld%s" : "Microsoft Windows 95 %ld.%02ld.%ld%s",
            static_cast<long>(v.dwMajorVersion), static_cast<long>(v.dwMinorVersion),
-           static_cast<long>(v.dwBuildNumber & 0xFFFF), v.szCSDVersion);
+           static_cast<long>(BuildNumber(v)), v.szCSDVersion);
 }
 
 void DrawScreen(const CardView& view) {

@@ -4,13 +4,6 @@
 #include "console/console_screen.h"
 #include "disk/card_disk.h"
 
-namespace {
-
-const int kPrimaryKind = 1;
-const int kFat32Type = 0x0B;
-
-}  // namespace
-
 int RepartitionAction() {
   theCardDisk->ClearPartitions();
   return Repartition();
@@ -21,15 +14,15 @@ int Repartition() {
   int32_t size = 0;
   if (LargeDiskFlag == 1) {
     disk.fat32Allowed = 1;
-    int result = disk.PlanSize(kPrimaryKind, &size);
+    int result = disk.PlanSize(kKindPrimary, &size);
     if (result != 0) return result;
-    if (disk.ChooseType(size) != kFat32Type) disk.fat32Allowed = 0;
+    if (disk.ChooseType(size) != kPartitionTypeFat32) disk.fat32Allowed = 0;
   } else {
     disk.fat32Allowed = 0;
   }
-  int result = disk.PlanSize(kPrimaryKind, &size);
+  int result = disk.PlanSize(kKindPrimary, &size);
   if (result != 0) return result;
-  disk.AddPrimaryPartition(kPrimaryKind, size);
+  disk.AddPrimaryPartition(kKindPrimary, size);
   return 0;
 }
 

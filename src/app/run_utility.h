@@ -23,6 +23,12 @@ extern CardDeviceRecord* theChosenRecord;
 extern CardDisk* theCardDisk;
 extern int32_t LargeDiskFlag;
 
+// The build of a version record: Windows 9x keeps the major and minor version
+// in the high word of dwBuildNumber, the build in the low word.
+inline unsigned BuildNumber(const OSVERSIONINFOEXA& version) {
+  return version.dwBuildNumber & 0xFFFF;
+}
+
 int RunUtility();
 int StartUp();
 void ShowExitPrompt();

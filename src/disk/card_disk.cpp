@@ -13,12 +13,6 @@ namespace {
 
 // The largest partition the planner makes: 0xA00000 sectors (5 GB).
 const int32_t kSizeCap = 0xA00000;
-// A sector number field of a CHS address is 6 bits wide, counted from 1.
-const int32_t kMaxSectorsPerTrack = 63;
-// The head field of a partition entry holds 0 to 255.
-const int32_t kMaxLogicalHeads = 256;
-// A sector count shifted right by this gives megabytes of 2048 sectors.
-const int kSectorsPerMbShift = 11;
 
 bool IsExtended(uint8_t type) {
   return type == kPartitionTypeExtended || type == kPartitionTypeExtendedLba;
@@ -32,35 +26,6 @@ void CopyField(char* destination, const uint8_t* source, int length) {
 }
 
 }  // namespace
-
-bool CardDisk::AddressesSector(PackedChs address) const {
-  const int32_t sector = ChsSector(address);
-  return sector >= 1 && sector <= logicalSectors && ChsHead(address) < logicalHeads &&
-         ChsCylinder(address) < logicalCylinders;
-}
-
-int CardDisk::ReadBootSector(const RawPartitionEntry& raw, PackedChs start) {
-  int cylinder = 0;
-  int head = 0;
-  int sector = ChsSector(start);
-  if (AddressesSector(start)) {
-    LogicalToPhysical(ChsCylinder(start), ChsHead(start), &cylinder, &head);
-  } else {
-    // Tools of today write the start in a geometry of their own (255 heads,
-    // so that a partition at sector 2048 starts at head 32), or FE FF FF for
-    // "past cylinder 1023, see the sector number": such a start names no
-    // sector of this card, and the entry's first-sector field is what they
-    // mean. A partition that starts past the card has no boot sector to read.
-    const uint32_t first = GetLe32(raw.bytes + kEntryFirstSector);
-    const uint64_t cardSectors = static_cast<uint64_t>(physicalCylinders) *
-                                 static_cast<uint64_t>(physicalHeads) *
-                                 static_cast<uint64_t>(physicalSectors);
-    if (first >= cardSectors) return 1;
-    LbaToChs(first, &cylinder, &head, &sector);
-  }
-  if (theDiskChannel.ReadSectors(cylinder, head, sector, 1, sectorBuffer) != 0) return -1;
-  return 0;
-}
 
 CardDisk* CardDisk::Open(const CardDeviceRecord& record, DriveLetterMap& map, int allowFat32) {
   // The object comes from the heap unzeroed; what teardown and the reader
@@ -99,7 +64,7 @@ CardDisk* CardDisk::Open(const CardDeviceRecord& record, DriveLetterMap& map, in
   // addressed. Sector numbers have 6 bits in a CHS address, and a translated
   // head count above 256 does not fit the 8-bit head field of an entry.
   if (physicalCylinders <= 0 || physicalHeads <= 0 || physicalSectors <= 0 ||
-      physicalSectors > kMaxSectorsPerTrack) {
+      physicalSectors > kMaxEntrySectors) {
     return nullptr;
   }
   int32_t translatedCylinders = 0;
@@ -107,7 +72,7 @@ CardDisk* CardDisk::Open(const CardDeviceRecord& record, DriveLetterMap& map, in
   int32_t translatedSectors = 0;
   TranslateGeometry(physicalCylinders, physicalHeads, physicalSectors, &translatedCylinders,
                     &translatedHeads, &translatedSectors);
-  if (translatedHeads > kMaxLogicalHeads) return nullptr;
+  if (translatedHeads > kMaxEntryHeads) return nullptr;
   // More than 256 heads at the top of a translation pass double the
   // cylinders instead of halving them; straight away, with no halving before
   // it, the logical disk has more cylinders than the physical one, a logical
@@ -166,56 +131,93 @@ int CardDisk::ReadTableSector(PackedChs address) {
     PackedChs start = 0;
     PackedChs end = 0;
     DecodeEntry(raw, &type, &start, &end);
-    uint32_t sectorCount = GetLe32(raw.bytes + kEntrySectorCount);
     if (type == 0) continue;
 
     char label[fat::kLabelLength + 1] = "";
     char system[fat::kLabelLength + 1] = "";
-    if (!IsExtended(type)) {
-      const int read = ReadBootSector(raw, start);
-      if (read < 0) {
-        --nestingDepth;
-        return -1;
-      }
-      // Where no boot sector was read the texts stay empty.
-      const bool bootSectorRead = read == 0;
-      if (bootSectorRead && (type == kPartitionTypeFat12 || type == kPartitionTypeFat16Small ||
-                             type == kPartitionTypeFat16)) {
-        CopyField(label, sectorBuffer + fat::kFat16LabelOffset, fat::kLabelLength);
-        CopyField(system, sectorBuffer + fat::kFat16SystemOffset, fat::kSystemLength);
-      } else if (bootSectorRead && type == kPartitionTypeFat32) {
-        CopyField(label, sectorBuffer + fat::kFat32LabelOffset, fat::kLabelLength);
-        CopyField(system, sectorBuffer + fat::kFat32SystemOffset, fat::kSystemLength);
-      }
-      if (std::memcmp(label, fat::kNoLabel, fat::kLabelLength) == 0) label[0] = '\0';
-      // Only a FAT boot sector's fields mean anything; anything else in that
-      // place is not shown.
-      if (std::strncmp(system, "FAT", 3) != 0) {
-        label[0] = '\0';
-        system[0] = '\0';
-      }
+    if (!IsExtended(type) && ReadVolumeTexts(raw, type, start, label, system) != 0) {
+      --nestingDepth;
+      return -1;
     }
-
-    // Windows letters the partitions it can mount in table order; an
-    // extended partition takes none.
-    char letter = 0;
-    if (!IsExtended(type) && nextLetterIndex < static_cast<int32_t>(std::strlen(driveLetters))) {
-      letter = driveLetters[nextLetterIndex++];
-    }
-
-    // Only the MBR is read: extended partitions are listed, but the tables
-    // inside them are not followed, and nothing of theirs is planned or
-    // written.
-    PartitionEntry value = {};
-    uint8_t kind = IsExtended(type) ? kKindExtended : kKindPrimary;
-    PartitionList::FillEntry(&value, 0, type, letter, kind, start, end,
-                             sectorCount >> kSectorsPerMbShift, label, system);
-    PartitionEntry* filed = partitions->InsertPrimary(value);
-    if (filed != nullptr) currentExtended = filed;
+    FileTableEntry(raw, type, start, end, label, system);
   }
 
   --nestingDepth;
   return 0;
+}
+
+int CardDisk::ReadVolumeTexts(const RawPartitionEntry& raw, uint8_t type, PackedChs start,
+                              char* label, char* system) {
+  const int read = ReadBootSector(raw, start);
+  if (read < 0) return -1;
+  // Where no boot sector was read the texts stay empty.
+  const bool bootSectorRead = read == 0;
+  if (bootSectorRead && (type == kPartitionTypeFat12 || type == kPartitionTypeFat16Small ||
+                         type == kPartitionTypeFat16)) {
+    CopyField(label, sectorBuffer + fat::kFat16LabelOffset, fat::kLabelLength);
+    CopyField(system, sectorBuffer + fat::kFat16SystemOffset, fat::kSystemLength);
+  } else if (bootSectorRead && type == kPartitionTypeFat32) {
+    CopyField(label, sectorBuffer + fat::kFat32LabelOffset, fat::kLabelLength);
+    CopyField(system, sectorBuffer + fat::kFat32SystemOffset, fat::kSystemLength);
+  }
+  if (std::memcmp(label, fat::kNoLabel, fat::kLabelLength) == 0) label[0] = '\0';
+  // Only a FAT boot sector's fields mean anything; anything else in that
+  // place is not shown.
+  if (std::strncmp(system, "FAT", 3) != 0) {
+    label[0] = '\0';
+    system[0] = '\0';
+  }
+  return 0;
+}
+
+bool CardDisk::AddressesSector(PackedChs address) const {
+  const int32_t sector = ChsSector(address);
+  return sector >= 1 && sector <= logicalSectors && ChsHead(address) < logicalHeads &&
+         ChsCylinder(address) < logicalCylinders;
+}
+
+int CardDisk::ReadBootSector(const RawPartitionEntry& raw, PackedChs start) {
+  int cylinder = 0;
+  int head = 0;
+  int sector = ChsSector(start);
+  if (AddressesSector(start)) {
+    LogicalToPhysical(ChsCylinder(start), ChsHead(start), &cylinder, &head);
+  } else {
+    // Tools of today write the start in a geometry of their own (255 heads,
+    // so that a partition at sector 2048 starts at head 32), or FE FF FF for
+    // "past cylinder 1023, see the sector number": such a start names no
+    // sector of this card, and the entry's first-sector field is what they
+    // mean. A partition that starts past the card has no boot sector to read.
+    const uint32_t first = GetLe32(raw.bytes + kEntryFirstSector);
+    const uint64_t cardSectors = static_cast<uint64_t>(physicalCylinders) *
+                                 static_cast<uint64_t>(physicalHeads) *
+                                 static_cast<uint64_t>(physicalSectors);
+    if (first >= cardSectors) return 1;
+    LbaToChs(first, &cylinder, &head, &sector);
+  }
+  if (theDiskChannel.ReadSectors(cylinder, head, sector, 1, sectorBuffer) != 0) return -1;
+  return 0;
+}
+
+void CardDisk::FileTableEntry(const RawPartitionEntry& raw, uint8_t type, PackedChs start,
+                              PackedChs end, const char* label, const char* system) {
+  // Windows letters the partitions it can mount in table order; an
+  // extended partition takes none.
+  char letter = 0;
+  if (!IsExtended(type) && nextLetterIndex < static_cast<int32_t>(std::strlen(driveLetters))) {
+    letter = driveLetters[nextLetterIndex++];
+  }
+
+  // Only the MBR is read: extended partitions are listed, but the tables
+  // inside them are not followed, and nothing of theirs is planned or
+  // written.
+  const uint32_t sectorCount = GetLe32(raw.bytes + kEntrySectorCount);
+  PartitionEntry value = {};
+  uint8_t kind = IsExtended(type) ? kKindExtended : kKindPrimary;
+  PartitionList::FillEntry(&value, 0, type, letter, kind, start, end, sectorCount / kSectorsPerMb,
+                           label, system);
+  PartitionEntry* filed = partitions->InsertPrimary(value);
+  if (filed != nullptr) currentExtended = filed;
 }
 
 int CardDisk::ListPartitions(int flag, PartitionEntry** array) {

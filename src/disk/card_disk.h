@@ -37,7 +37,13 @@ struct CardDisk {
   CardDisk* Open(const CardDeviceRecord& record, DriveLetterMap& letterMap, int fat32Allowed);
   int ReadPartitionTable();
   int ReadTableSector(PackedChs address);
-  int ListPartitions(int flag, PartitionEntry** array);
+  // Sets label and system (each of fat::kLabelLength + 1 bytes, empty on
+  // entry) to the texts of the boot sector of a partition that is not
+  // extended, whose entry is raw and whose decoded type and start are type
+  // and start; they stay empty where there is no FAT boot sector to show. 0,
+  // or -1 when the read failed.
+  int ReadVolumeTexts(const RawPartitionEntry& raw, uint8_t type, PackedChs start, char* label,
+                      char* system);
   // True when the logical CHS address names a sector of this card.
   bool AddressesSector(PackedChs address) const;
   // Reads the first sector of a partition whose entry is raw and whose
@@ -46,6 +52,11 @@ struct CardDisk {
   // partition starts past the card and nothing was read, -1 when the read
   // failed.
   int ReadBootSector(const RawPartitionEntry& raw, PackedChs start);
+  // Files one decoded table entry in the partition list, with the next
+  // drive letter of the card when Windows mounts it.
+  void FileTableEntry(const RawPartitionEntry& raw, uint8_t type, PackedChs start, PackedChs end,
+                      const char* label, const char* system);
+  int ListPartitions(int flag, PartitionEntry** array);
   void Destroy();
 
   // Geometry and addressing.

@@ -4,22 +4,15 @@
 #include "disk/card_disk.h"
 #include "format/fat_layout.h"
 
-namespace {
-
-// A partition entry's cylinder field is 10 bits wide.
-const int32_t kMaxEntryCylinders = 1024;
-// A translation that would need more heads than this undoes its last halving.
-const int32_t kMaxTranslatedHeads = 256;
-
-}  // namespace
-
 void CardDisk::TranslateGeometry(int32_t cylinders, int32_t heads, int32_t sectors,
                                  int32_t* logicalCylinders, int32_t* logicalHeads,
                                  int32_t* logicalSectors) {
   int32_t c = cylinders;
   int32_t h = heads;
   while (c > kMaxEntryCylinders) {
-    if (h > kMaxTranslatedHeads) {
+    // A translation that would need more heads than an entry can name undoes
+    // its last halving.
+    if (h > kMaxEntryHeads) {
       c *= 2;
       h /= 2;
       break;

@@ -38,6 +38,18 @@ const uint8_t kPartitionTypeFat32Lba = 0x0C;
 const uint8_t kPartitionTypeFat16Lba = 0x0E;
 const uint8_t kPartitionTypeExtendedLba = 0x0F;
 
+// Volume sizes in 512-byte sectors that decide the partition type. FAT12
+// holds at most 4084 clusters (32680 sectors at 8 sectors a cluster); a small
+// FAT16 partition ends at 32 MB; FAT16 is used up to 512 MB where FAT32 may
+// be used instead and up to 2 GB, its largest volume, where it may not.
+const int32_t kFat12Limit = 32680;
+const int32_t kFat16SmallLimit = 65535;
+const int32_t kFat16PreferredLimit = 0x100000;
+const int32_t kFat16Limit = 0x400000;
+
+// An entry's size is in megabytes of 2048 sectors, rounded down.
+const int32_t kSectorsPerMb = 2048;
+
 struct PartitionTypeName {
   uint8_t type;
   const char* name;

@@ -22,7 +22,8 @@ const int kEntrySectorCount = 12;  // 32-bit little-endian
 // The master boot record: four entries from offset 446, then 55 AA.
 const int kMbrEntriesOffset = 446;
 const int kMbrEntryCount = 4;
-const int kMbrSignatureOffset = 510;
-// The two signature bytes that end a master boot record.
-const uint8_t kMbrSignatureLow = 0x55;
-const uint8_t kMbrSignatureHigh = 0xAA;
+// The two signature bytes that end a boot sector: the BIOS starts no master
+// boot record without them, and a volume's boot sector ends in them too.
+const int kBootSignatureOffset = 510;
+const uint8_t kBootSignatureLow = 0x55;
+const uint8_t kBootSignatureHigh = 0xAA;

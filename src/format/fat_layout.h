@@ -29,7 +29,7 @@ const int kSectorsPerTrackOffset = 24;  // 16 bits
 const int kHeadsOffset = 26;            // 16 bits
 const int kHiddenSectorsOffset = 28;    // 32 bits
 const int kTotalSectors32Offset = 32;   // 32 bits
-const int kBootSignatureOffset = 510;   // 55 AA
+// The sector ends in the boot signature of disk/raw_partition_entry.h.
 
 // FAT12/16 extended fields.
 const int kFat16DriveNumberOffset = 36;

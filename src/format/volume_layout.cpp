@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/little_endian.h"
+#include "disk/raw_partition_entry.h"
 #include "format/fat_layout.h"
 
 // Sizes up to 8400 sectors are too small for FAT16 (fewer than 4085 clusters
@@ -91,8 +92,8 @@ void StoreCommonFields(const VolumeParameters& volume, uint8_t* image) {
   PutLe16(image + fat::kSectorsPerTrackOffset, volume.sectorsPerTrack);
   PutLe16(image + fat::kHeadsOffset, volume.heads);
   PutLe32(image + fat::kHiddenSectorsOffset, volume.startLba);
-  image[fat::kBootSignatureOffset] = 0x55;
-  image[fat::kBootSignatureOffset + 1] = 0xAA;
+  image[kBootSignatureOffset] = kBootSignatureLow;
+  image[kBootSignatureOffset + 1] = kBootSignatureHigh;
 }
 
 }  // namespace

@@ -5,23 +5,6 @@
 #include "discovery/drive_letter_map.h"
 #include "disk/card_disk.h"
 
-namespace {
-
-// A partition entry's cylinder field is 10 bits wide.
-const int32_t kMaxEntryCylinders = 1024;
-const int32_t kSectorsPerMb = 2048;
-
-// Volume sizes in sectors that decide the partition type. FAT12 holds at
-// most 4084 clusters (32680 sectors at 8 sectors a cluster); a small FAT16
-// partition ends at 32 MB; FAT16 is used up to 512 MB where FAT32 may be
-// used instead and up to 2 GB, its largest volume, where it may not.
-const int32_t kFat12Limit = 32680;
-const int32_t kFat16SmallLimit = 65535;
-const int32_t kFat16PreferredLimit = 0x100000;
-const int32_t kFat16Limit = 0x400000;
-
-}  // namespace
-
 int32_t CardDisk::UsableSectors() {
   if (totalLogicalSectors > sizeCap) {
     logicalCylinders = sizeCap / (logicalHeads * logicalSectors);
@@ -103,8 +86,8 @@ int CardDisk::WritePartitionTable() {
   // The MBR is built aside: the volume writers run in between and may use
   // the sector buffer themselves.
   uint8_t mbr[sizeof sectorBuffer] = {};
-  mbr[kMbrSignatureOffset] = kMbrSignatureLow;
-  mbr[kMbrSignatureOffset + 1] = kMbrSignatureHigh;
+  mbr[kBootSignatureOffset] = kBootSignatureLow;
+  mbr[kBootSignatureOffset + 1] = kBootSignatureHigh;
 
   PartitionEntry* entries[PartitionList::kSlots];
   int count = partitions->Enumerate(entries);
@@ -115,7 +98,7 @@ int CardDisk::WritePartitionTable() {
     if (entry->kind == kKindPrimary) {
       // A primary partition starts on a cylinder boundary; the first one
       // leaves the track that holds the MBR, starting at head 1.
-      PackedChs cylinderOnly = entry->start & 0xFFC000;
+      PackedChs cylinderOnly = MakePackedChs(ChsCylinder(entry->start), 0, 0);
       start =
           i == 0 ? cylinderOnly + MakePackedChs(0, 1, 1) : cylinderOnly + MakePackedChs(0, 0, 1);
       if (entry->isNew != 0 && FormatVolume(entry) != 0) return -1;
