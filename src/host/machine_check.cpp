@@ -9,14 +9,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cards/card_registry.h"
 #include "sim/ata_card.h"
-#include "vxd/card_registry.h"
 
 namespace host {
 namespace {
 
-constexpr char kCardsKeyShown[] =
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards";
 constexpr uint64_t kSectorSize = 512;
 
 std::string Reason() {
@@ -142,9 +140,9 @@ bool ReadMachineFile(const std::string& path, std::string* text, std::string* er
 }
 
 bool CheckMachineCards(const std::string& machineName, std::string* error) {
-  vxd::DriverRegistry registry;
+  cards::DriverRegistry registry;
   std::string problem;
-  if (!vxd::ReadDriverRegistry(&registry, &problem)) {
+  if (!cards::ReadDriverRegistry(&registry, &problem)) {
     *error = machineName + ": " + problem;
     return false;
   }
@@ -153,8 +151,8 @@ bool CheckMachineCards(const std::string& machineName, std::string* error) {
     if (!CheckMedium(card, &what)) {
       char key[8];
       std::snprintf(key, sizeof key, "%04X", card.ioBase);
-      *error = machineName + ": " + kCardsKeyShown + "\\" + key + ": \"Image\" (" + card.image +
-               ") " + what;
+      *error = machineName + ": " + cards::CardsKeyShown() + "\\" + key + ": \"Image\" (" +
+               card.image + ") " + what;
       return false;
     }
   }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cards/card_registry.h"
 #include "common/little_endian.h"
 #include "host/block_device.h"
 #include "host/registry.h"
@@ -16,7 +17,6 @@
 namespace host {
 namespace {
 
-constexpr char kCardsKey[] = "System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards";
 constexpr uint32_t kSectorBytes = 512;
 constexpr uint8_t kWriteSectors = 0x30;
 // IDENTIFY DEVICE words are 16 bits wide.
@@ -93,9 +93,9 @@ bool ParseGeometry(const std::string& text, uint16_t values[3]) {
 // The cards' keys in the order the registry lists them.
 std::vector<std::pair<std::string, RegKey*>> CardKeys() {
   std::vector<std::pair<std::string, RegKey*>> keys;
-  RegKey* cards = FindKeyToChange(HKEY_LOCAL_MACHINE, kCardsKey);
-  if (cards == nullptr) return keys;
-  for (auto& entry : cards->subkeys) keys.emplace_back(entry.first, entry.second.get());
+  RegKey* cardsKey = FindKeyToChange(HKEY_LOCAL_MACHINE, cards::CardsKeyPath());
+  if (cardsKey == nullptr) return keys;
+  for (auto& entry : cardsKey->subkeys) keys.emplace_back(entry.first, entry.second.get());
   return keys;
 }
 

@@ -11,13 +11,13 @@
 #include <cstring>
 #include <string>
 
+#include "cards/card_registry.h"
 #include "host/device_handles.h"
 #include "host/host.h"
 #include "sim/medium_posix.h"
 #include "support/loop_device.h"
 #include "support/machine_text.h"
 #include "support/support.h"
-#include "vxd/card_registry.h"
 #include "win32/win32.h"
 
 using namespace testsupport;
@@ -122,8 +122,8 @@ TEST(RealCard, AKeyWithoutGeometryTakesTheCardsOwnIdentity) {
   // Geometry and texts from the answer.
   ASSERT_TRUE(Load(Machine(loop.path(), 490, false, false)));
   ASSERT_TRUE(host::PrepareBlockDeviceCards(&error, AnsweringReader)) << error;
-  vxd::DriverRegistry registry;
-  ASSERT_TRUE(vxd::ReadDriverRegistry(&registry, &error)) << error;
+  cards::DriverRegistry registry;
+  ASSERT_TRUE(cards::ReadDriverRegistry(&registry, &error)) << error;
   ASSERT_EQ(1u, registry.cards.size());
   const sim::CardSettings& read = registry.cards[0];
   EXPECT_EQ(245, read.cylinders);
@@ -136,7 +136,7 @@ TEST(RealCard, AKeyWithoutGeometryTakesTheCardsOwnIdentity) {
   // The key's own values stay; the answer fills only what it leaves out.
   ASSERT_TRUE(Load(Machine(loop.path(), 490, true, false)));
   ASSERT_TRUE(host::PrepareBlockDeviceCards(&error, AnsweringReader)) << error;
-  ASSERT_TRUE(vxd::ReadDriverRegistry(&registry, &error)) << error;
+  ASSERT_TRUE(cards::ReadDriverRegistry(&registry, &error)) << error;
   EXPECT_EQ(490, registry.cards[0].cylinders);
   EXPECT_EQ(8, registry.cards[0].heads);
   EXPECT_EQ("HERON CF 64MB", registry.cards[0].model);
