@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "cards/card_registry.h"
+#include "common/ata_commands.h"
 #include "common/little_endian.h"
 #include "host/block_device.h"
 #include "host/registry.h"
@@ -18,7 +19,6 @@ namespace host {
 namespace {
 
 constexpr uint32_t kSectorBytes = 512;
-constexpr uint8_t kWriteSectors = 0x30;
 // IDENTIFY DEVICE words are 16 bits wide.
 constexpr unsigned long kMaxGeometryValue = 0xFFFF;
 
@@ -244,7 +244,7 @@ bool PrepareBlockDeviceCards(std::string* error, SgIoRequest request) {
 
 bool CardWasWritten(const sim::AtaCard& card) {
   for (const sim::Transfer& transfer : card.transfers) {
-    if (transfer.command == kWriteSectors && transfer.succeeded) return true;
+    if (transfer.command == kAtaWriteSectors && transfer.succeeded) return true;
   }
   return false;
 }

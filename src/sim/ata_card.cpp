@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/ata_commands.h"
 #include "common/little_endian.h"
 #include "sim/identify_layout.h"
 #include "sim/medium.h"
@@ -11,8 +12,6 @@ namespace sim {
 namespace {
 
 constexpr uint32_t kSectorSize = 512;
-constexpr uint8_t kReadSectors = 0x20;
-constexpr uint8_t kWriteSectors = 0x30;
 // The sector count register is one byte; the channel never asks for more
 // than 255, and 0 (which a drive reads as 256) is never sent either.
 constexpr uint32_t kMaxSectorCount = 255;
@@ -108,7 +107,7 @@ bool AtaCard::Identify(uint8_t block[512]) {
 
 bool AtaCard::ReadSectors(uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
                           uint8_t* data) {
-  return Move(kReadSectors, cylinder, head, sector, count, data, nullptr);
+  return Move(kAtaReadSectors, cylinder, head, sector, count, data, nullptr);
 }
 
 bool AtaCard::WriteSectors(uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
@@ -116,7 +115,7 @@ bool AtaCard::WriteSectors(uint32_t cylinder, uint32_t head, uint32_t sector, ui
   if (++writeCommands_ == settings_.killAtWrite && settings_.powerCut != nullptr) {
     settings_.powerCut();
   }
-  return Move(kWriteSectors, cylinder, head, sector, count, nullptr, data);
+  return Move(kAtaWriteSectors, cylinder, head, sector, count, nullptr, data);
 }
 
 // The sector number of the first listed bad sector in [first, first + count),

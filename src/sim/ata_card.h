@@ -45,7 +45,7 @@ struct CardSettings {
 
 // One READ SECTORS or WRITE SECTORS command as the card received it.
 struct Transfer {
-  uint8_t command;  // 0x20 or 0x30
+  uint8_t command;  // kAtaReadSectors or kAtaWriteSectors
   uint32_t firstSector;
   uint32_t count;
   bool succeeded;
