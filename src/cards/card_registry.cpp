@@ -121,13 +121,14 @@ bool ReadCardValues(CardKey& card, uint8_t defaultUnit, sim::CardSettings* setti
   if (found < 0) return false;
   if (found == 0 || settings->image.empty()) return card.Fail("\"Image\" is missing");
   if (!card.Word("ControlPort", &settings->controlPort) ||
-      !card.Word("Cylinders", &settings->cylinders) || !card.Word("Heads", &settings->heads) ||
-      !card.Word("SectorsPerTrack", &settings->sectorsPerTrack)) {
+      !card.Word("Cylinders", &settings->identity.cylinders) ||
+      !card.Word("Heads", &settings->identity.heads) ||
+      !card.Word("SectorsPerTrack", &settings->identity.sectorsPerTrack)) {
     return false;
   }
-  if (card.String("Model", &settings->model) < 0 ||
-      card.String("SerialNumber", &settings->serialNumber) < 0 ||
-      card.String("FirmwareRevision", &settings->firmwareRevision) < 0) {
+  if (card.String("Model", &settings->identity.model) < 0 ||
+      card.String("SerialNumber", &settings->identity.serialNumber) < 0 ||
+      card.String("FirmwareRevision", &settings->identity.firmwareRevision) < 0) {
     return false;
   }
   // The drives on the card are the ones the device registry gives it, as

@@ -38,8 +38,8 @@ std::string FolderOf(const std::string& path) {
 
 // Checks the medium of one card; *what says what is wrong with it.
 bool CheckMedium(const sim::CardSettings& card, std::string* what) {
-  const uint64_t needed =
-      static_cast<uint64_t>(card.cylinders) * card.heads * card.sectorsPerTrack * kSectorSize;
+  const uint64_t needed = static_cast<uint64_t>(card.identity.cylinders) * card.identity.heads *
+                          card.identity.sectorsPerTrack * kSectorSize;
   struct stat status;
   if (stat(card.image.c_str(), &status) != 0) {
     if (errno != ENOENT) {
@@ -87,8 +87,9 @@ bool CheckMedium(const sim::CardSettings& card, std::string* what) {
     std::snprintf(text, sizeof text,
                   "holds %llu bytes, fewer than the %u x %u x %u x 512 = %llu bytes of the "
                   "card's geometry",
-                  static_cast<unsigned long long>(size), card.cylinders, card.heads,
-                  card.sectorsPerTrack, static_cast<unsigned long long>(needed));
+                  static_cast<unsigned long long>(size), card.identity.cylinders,
+                  card.identity.heads, card.identity.sectorsPerTrack,
+                  static_cast<unsigned long long>(needed));
     *what = text;
     return false;
   }

@@ -143,7 +143,7 @@ bool PrepareBlockDevice(RegKey* key, const std::string& device, SgIoRequest requ
   bool givesTexts = key->Value(kModel) != nullptr && key->Value(kSerialNumber) != nullptr &&
                     key->Value(kFirmwareRevision) != nullptr;
   if (ok && (!givesGeometry || !givesTexts)) {
-    CardIdentity identity;
+    sim::CardIdentity identity;
     if (AskCardIdentity(fd, &identity, &why, request)) {
       if (!givesGeometry) {
         SetDword(key, kCylinders, identity.cylinders);

@@ -147,7 +147,7 @@ bool SenseReportsCompletion(const uint8_t* sense, int length) {
   return ataStatus < 0 || (ataStatus & (kAtaStatusError | kAtaStatusDeviceFault)) == 0;
 }
 
-void DecodeIdentify(const uint8_t block[512], CardIdentity* identity) {
+void DecodeIdentify(const uint8_t block[512], sim::CardIdentity* identity) {
   identity->cylinders = Word(block, sim::kWordCylinders);
   identity->heads = Word(block, sim::kWordHeads);
   identity->sectorsPerTrack = Word(block, sim::kWordSectorsPerTrack);
@@ -161,7 +161,7 @@ int KernelSgIo(int fd, sg_io_hdr_t* request) {
   return ioctl(fd, SG_IO, request);
 }
 
-bool AskCardIdentity(int fd, CardIdentity* identity, std::string* why, SgIoRequest request) {
+bool AskCardIdentity(int fd, sim::CardIdentity* identity, std::string* why, SgIoRequest request) {
   uint8_t command[kPassThrough16Length];
   uint8_t block[sim::kIdentifyBlockBytes] = {};
   uint8_t sense[kSenseBufferBytes] = {};
