@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/run_utility.h"
+#include "common/ata_commands.h"
 #include "common/little_endian.h"
 #include "device/disk_channel.h"
 #include "discovery/card_device_table.h"
@@ -39,7 +40,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint8_t kWriteSectors = 0x30;
 constexpr uint64_t kSectorBytes = 512;
 // A Windows 98 build, on which the start-up allows FAT32 above 2 GB.
 constexpr unsigned kWindows98Build = 1998;
@@ -102,7 +102,7 @@ int RunDunmoreSide(const Card& card, const std::string& image, int reportFd) {
   if (report.result == 0) report.result = disk->WritePartitionTable();
   report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   for (const sim::Transfer& t : host::FindOpenCard(0x170)->transfers) {
-    if (t.command != kWriteSectors) continue;
+    if (t.command != kAtaWriteSectors) continue;
     report.bytesWritten += t.count * kSectorBytes;
     ++report.writeCommands;
   }

@@ -20,11 +20,6 @@ constexpr int kPortRecordSize = 4;
 constexpr int kPortRecordIoBase = 0;
 constexpr int kPortRecordControlPort = 2;
 
-// ATA command codes.
-constexpr uint16_t kAtaIdentifyDevice = 0xEC;
-constexpr uint16_t kAtaReadSectors = 0x20;
-constexpr uint16_t kAtaWriteSectors = 0x30;
-
 // Request record of codes 3 and 4: every field little-endian 16-bit, all
 // others zero.
 constexpr int kAtaRequestSize = 32;

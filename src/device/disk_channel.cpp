@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "common/ata_commands.h"
 #include "common/little_endian.h"
 #include "device/ata_request.h"
 #include "device/dioc_registers.h"

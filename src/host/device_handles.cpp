@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "cards/card_registry.h"
 #include "host/host.h"
 #include "host/real_card.h"
-#include "vxd/card_registry.h"
 #include "win32/win32.h"
 
 namespace host {
@@ -51,9 +51,9 @@ void CutPower() {
 // first use; the boot has checked them already.
 std::unique_ptr<CardSet> LoadCards() {
   auto set = std::make_unique<CardSet>();
-  vxd::DriverRegistry registry;
+  cards::DriverRegistry registry;
   std::string problem;
-  if (!vxd::ReadDriverRegistry(&registry, &problem)) {
+  if (!cards::ReadDriverRegistry(&registry, &problem)) {
     std::fprintf(stderr, "%s\n", problem.c_str());
     set->usable = false;
     return set;

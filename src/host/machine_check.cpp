@@ -9,14 +9,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cards/card_registry.h"
 #include "sim/ata_card.h"
-#include "vxd/card_registry.h"
 
 namespace host {
 namespace {
 
-constexpr char kCardsKeyShown[] =
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards";
 constexpr uint64_t kSectorSize = 512;
 
 std::string Reason() {
@@ -40,8 +38,8 @@ std::string FolderOf(const std::string& path) {
 
 // Checks the medium of one card; *what says what is wrong with it.
 bool CheckMedium(const sim::CardSettings& card, std::string* what) {
-  const uint64_t needed =
-      static_cast<uint64_t>(card.cylinders) * card.heads * card.sectorsPerTrack * kSectorSize;
+  const uint64_t needed = static_cast<uint64_t>(card.identity.cylinders) * card.identity.heads *
+                          card.identity.sectorsPerTrack * kSectorSize;
   struct stat status;
   if (stat(card.image.c_str(), &status) != 0) {
     if (errno != ENOENT) {
@@ -89,8 +87,9 @@ bool CheckMedium(const sim::CardSettings& card, std::string* what) {
     std::snprintf(text, sizeof text,
                   "holds %llu bytes, fewer than the %u x %u x %u x 512 = %llu bytes of the "
                   "card's geometry",
-                  static_cast<unsigned long long>(size), card.cylinders, card.heads,
-                  card.sectorsPerTrack, static_cast<unsigned long long>(needed));
+                  static_cast<unsigned long long>(size), card.identity.cylinders,
+                  card.identity.heads, card.identity.sectorsPerTrack,
+                  static_cast<unsigned long long>(needed));
     *what = text;
     return false;
   }
@@ -142,9 +141,9 @@ bool ReadMachineFile(const std::string& path, std::string* text, std::string* er
 }
 
 bool CheckMachineCards(const std::string& machineName, std::string* error) {
-  vxd::DriverRegistry registry;
+  cards::DriverRegistry registry;
   std::string problem;
-  if (!vxd::ReadDriverRegistry(&registry, &problem)) {
+  if (!cards::ReadDriverRegistry(&registry, &problem)) {
     *error = machineName + ": " + problem;
     return false;
   }
@@ -153,8 +152,8 @@ bool CheckMachineCards(const std::string& machineName, std::string* error) {
     if (!CheckMedium(card, &what)) {
       char key[8];
       std::snprintf(key, sizeof key, "%04X", card.ioBase);
-      *error = machineName + ": " + kCardsKeyShown + "\\" + key + ": \"Image\" (" + card.image +
-               ") " + what;
+      *error = machineName + ": " + cards::CardsKeyShown() + "\\" + key + ": \"Image\" (" +
+               card.image + ") " + what;
       return false;
     }
   }

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cards/card_registry.h"
+#include "common/ata_commands.h"
 #include "common/little_endian.h"
 #include "host/block_device.h"
 #include "host/registry.h"
@@ -16,9 +18,7 @@
 namespace host {
 namespace {
 
-constexpr char kCardsKey[] = "System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards";
 constexpr uint32_t kSectorBytes = 512;
-constexpr uint8_t kWriteSectors = 0x30;
 // IDENTIFY DEVICE words are 16 bits wide.
 constexpr unsigned long kMaxGeometryValue = 0xFFFF;
 
@@ -93,9 +93,9 @@ bool ParseGeometry(const std::string& text, uint16_t values[3]) {
 // The cards' keys in the order the registry lists them.
 std::vector<std::pair<std::string, RegKey*>> CardKeys() {
   std::vector<std::pair<std::string, RegKey*>> keys;
-  RegKey* cards = FindKeyToChange(HKEY_LOCAL_MACHINE, kCardsKey);
-  if (cards == nullptr) return keys;
-  for (auto& entry : cards->subkeys) keys.emplace_back(entry.first, entry.second.get());
+  RegKey* cardsKey = FindKeyToChange(HKEY_LOCAL_MACHINE, cards::CardsKeyPath());
+  if (cardsKey == nullptr) return keys;
+  for (auto& entry : cardsKey->subkeys) keys.emplace_back(entry.first, entry.second.get());
   return keys;
 }
 
@@ -143,7 +143,7 @@ bool PrepareBlockDevice(RegKey* key, const std::string& device, SgIoRequest requ
   bool givesTexts = key->Value(kModel) != nullptr && key->Value(kSerialNumber) != nullptr &&
                     key->Value(kFirmwareRevision) != nullptr;
   if (ok && (!givesGeometry || !givesTexts)) {
-    CardIdentity identity;
+    sim::CardIdentity identity;
     if (AskCardIdentity(fd, &identity, &why, request)) {
       if (!givesGeometry) {
         SetDword(key, kCylinders, identity.cylinders);
@@ -244,7 +244,7 @@ bool PrepareBlockDeviceCards(std::string* error, SgIoRequest request) {
 
 bool CardWasWritten(const sim::AtaCard& card) {
   for (const sim::Transfer& transfer : card.transfers) {
-    if (transfer.command == kWriteSectors && transfer.succeeded) return true;
+    if (transfer.command == kAtaWriteSectors && transfer.succeeded) return true;
   }
   return false;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/ata_commands.h"
 #include "common/little_endian.h"
 #include "sim/identify_layout.h"
 
@@ -29,7 +30,6 @@ constexpr uint8_t kLengthInSectorCountField = 0x02;  // T_LENGTH 2: the SECTOR_C
 // register, byte 14 the COMMAND register, byte 15 CONTROL.
 constexpr int kSectorCountByte = 6;
 constexpr int kCommandByte = 14;
-constexpr uint8_t kIdentifyDevice = 0xEC;
 
 // How long a reader may take to answer, in milliseconds: a card that wakes
 // from standby spins nothing up, but some bridges are slow to pass a command.
@@ -108,7 +108,7 @@ void BuildIdentifyCommand(uint8_t command[kPassThrough16Length]) {
   command[kProtocolByte] = static_cast<uint8_t>(kProtocolPioDataIn << kProtocolShift);
   command[kTransferByte] = kTransferFromDevice | kLengthInBlocks | kLengthInSectorCountField;
   command[kSectorCountByte] = 1;  // one block of 512 bytes
-  command[kCommandByte] = kIdentifyDevice;
+  command[kCommandByte] = kAtaIdentifyDevice;
 }
 
 bool SenseReportsCompletion(const uint8_t* sense, int length) {
@@ -147,7 +147,7 @@ bool SenseReportsCompletion(const uint8_t* sense, int length) {
   return ataStatus < 0 || (ataStatus & (kAtaStatusError | kAtaStatusDeviceFault)) == 0;
 }
 
-void DecodeIdentify(const uint8_t block[512], CardIdentity* identity) {
+void DecodeIdentify(const uint8_t block[512], sim::CardIdentity* identity) {
   identity->cylinders = Word(block, sim::kWordCylinders);
   identity->heads = Word(block, sim::kWordHeads);
   identity->sectorsPerTrack = Word(block, sim::kWordSectorsPerTrack);
@@ -161,7 +161,7 @@ int KernelSgIo(int fd, sg_io_hdr_t* request) {
   return ioctl(fd, SG_IO, request);
 }
 
-bool AskCardIdentity(int fd, CardIdentity* identity, std::string* why, SgIoRequest request) {
+bool AskCardIdentity(int fd, sim::CardIdentity* identity, std::string* why, SgIoRequest request) {
   uint8_t command[kPassThrough16Length];
   uint8_t block[sim::kIdentifyBlockBytes] = {};
   uint8_t sense[kSenseBufferBytes] = {};

@@ -9,23 +9,14 @@
 #include <cstdint>
 #include <string>
 
+#include "sim/identify_layout.h"
+
 namespace host {
 
 // The ATA PASS-THROUGH (16) command block.
 constexpr int kPassThrough16Length = 16;
 // The sense data a reader may return with a CHECK CONDITION.
 constexpr int kSenseBufferBytes = 32;
-
-// What a card's IDENTIFY DEVICE block says: its default geometry (words 1, 3
-// and 6) and its identity texts, blanks and padding taken off.
-struct CardIdentity {
-  uint16_t cylinders = 0;
-  uint16_t heads = 0;
-  uint16_t sectorsPerTrack = 0;
-  std::string model;
-  std::string serialNumber;
-  std::string firmwareRevision;
-};
 
 // Fills the 16-byte ATA PASS-THROUGH (16) command block for IDENTIFY DEVICE.
 void BuildIdentifyCommand(uint8_t command[kPassThrough16Length]);
@@ -36,7 +27,7 @@ void BuildIdentifyCommand(uint8_t command[kPassThrough16Length]);
 bool SenseReportsCompletion(const uint8_t* sense, int length);
 
 // Reads the geometry and identity texts out of an IDENTIFY DEVICE block.
-void DecodeIdentify(const uint8_t block[512], CardIdentity* identity);
+void DecodeIdentify(const uint8_t block[512], sim::CardIdentity* identity);
 
 // The SG_IO request as the kernel carries it out; tests put a stand-in in
 // its place that answers as a reader would. Returns what ioctl returns.
@@ -47,7 +38,7 @@ int KernelSgIo(int fd, sg_io_hdr_t* request);
 // card answered with a block that gives a geometry; false with *why, a short
 // phrase, when the device takes no such command, the reader reports an
 // error, or the answer is unusable.
-bool AskCardIdentity(int fd, CardIdentity* identity, std::string* why,
+bool AskCardIdentity(int fd, sim::CardIdentity* identity, std::string* why,
                      SgIoRequest request = KernelSgIo);
 
 }  // namespace host

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/ata_commands.h"
 #include "common/little_endian.h"
 #include "sim/identify_layout.h"
 #include "sim/medium.h"
@@ -11,8 +12,6 @@ namespace sim {
 namespace {
 
 constexpr uint32_t kSectorSize = 512;
-constexpr uint8_t kReadSectors = 0x20;
-constexpr uint8_t kWriteSectors = 0x30;
 // The sector count register is one byte; the channel never asks for more
 // than 255, and 0 (which a drive reads as 256) is never sent either.
 constexpr uint32_t kMaxSectorCount = 255;
@@ -72,14 +71,14 @@ AtaCard::~AtaCard() {
 
 bool AtaCard::OpenMedium(std::string* error) {
   if (fd_ >= 0) return true;
-  uint64_t size = static_cast<uint64_t>(settings_.cylinders) * settings_.heads *
-                  settings_.sectorsPerTrack * kSectorSize;
+  uint64_t size = static_cast<uint64_t>(settings_.identity.cylinders) * settings_.identity.heads *
+                  settings_.identity.sectorsPerTrack * kSectorSize;
   fd_ = sim::OpenMedium(settings_.image, size, error);
   return fd_ >= 0;
 }
 
 bool AtaCard::Identify(uint8_t block[512]) {
-  const CardSettings& s = settings_;
+  const CardIdentity& s = settings_.identity;
   uint32_t capacity = static_cast<uint32_t>(s.cylinders) * s.heads * s.sectorsPerTrack;
   std::memset(block, 0, kSectorSize);
   PutWord(block, kWordGeneralConfig, kCompactFlashSignature);
@@ -108,7 +107,7 @@ bool AtaCard::Identify(uint8_t block[512]) {
 
 bool AtaCard::ReadSectors(uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
                           uint8_t* data) {
-  return Move(kReadSectors, cylinder, head, sector, count, data, nullptr);
+  return Move(kAtaReadSectors, cylinder, head, sector, count, data, nullptr);
 }
 
 bool AtaCard::WriteSectors(uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
@@ -116,7 +115,7 @@ bool AtaCard::WriteSectors(uint32_t cylinder, uint32_t head, uint32_t sector, ui
   if (++writeCommands_ == settings_.killAtWrite && settings_.powerCut != nullptr) {
     settings_.powerCut();
   }
-  return Move(kWriteSectors, cylinder, head, sector, count, nullptr, data);
+  return Move(kAtaWriteSectors, cylinder, head, sector, count, nullptr, data);
 }
 
 // The sector number of the first listed bad sector in [first, first + count),
@@ -138,9 +137,9 @@ uint32_t AtaCard::FirstBadSector(uint32_t first, uint32_t count, bool writing) c
 
 bool AtaCard::Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t sector,
                    uint32_t count, uint8_t* readInto, const uint8_t* writeFrom) {
-  const uint64_t heads = settings_.heads;
-  const uint64_t perTrack = settings_.sectorsPerTrack;
-  const uint64_t geometrySectors = settings_.cylinders * heads * perTrack;
+  const uint64_t heads = settings_.identity.heads;
+  const uint64_t perTrack = settings_.identity.sectorsPerTrack;
+  const uint64_t geometrySectors = settings_.identity.cylinders * heads * perTrack;
   const uint64_t first = (cylinder * heads + head) * perTrack + sector - 1;
   Transfer record{command, static_cast<uint32_t>(first), count, false};
 
@@ -148,7 +147,7 @@ bool AtaCard::Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t s
   // transfer that the geometry allows.
   std::string unused;
   bool addressable = count >= 1 && count <= kMaxSectorCount && sector >= 1 && sector <= perTrack &&
-                     head < heads && cylinder < settings_.cylinders && OpenMedium(&unused);
+                     head < heads && cylinder < settings_.identity.cylinders && OpenMedium(&unused);
   if (!addressable) {
     transfers.push_back(record);
     return false;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/identify_layout.h"
+
 namespace sim {
 
 struct SectorRange {
@@ -20,14 +22,10 @@ struct CardSettings {
   std::string image;  // path of the medium, relative to the current folder
   uint16_t ioBase = 0;
   uint16_t controlPort = 0;
-  // IDENTIFY DEVICE words 1, 3 and 6 exactly as the card reports them, so that
-  // a broken card (0, or 0x8000 and more) can be described.
-  uint16_t cylinders = 0;
-  uint16_t heads = 0;
-  uint16_t sectorsPerTrack = 0;
-  std::string model;
-  std::string serialNumber;
-  std::string firmwareRevision;
+  // What IDENTIFY DEVICE reports: geometry words 1, 3 and 6 exactly as the
+  // card gives them, so that a broken card (0, or 0x8000 and more) can be
+  // described, and the identity texts.
+  CardIdentity identity;
   // The drives VWIN32 maps to this card: those the device registry gives it.
   std::string driveLetters;
   uint8_t int13Unit = 0x81;
@@ -45,7 +43,7 @@ struct CardSettings {
 
 // One READ SECTORS or WRITE SECTORS command as the card received it.
 struct Transfer {
-  uint8_t command;  // 0x20 or 0x30
+  uint8_t command;  // kAtaReadSectors or kAtaWriteSectors
   uint32_t firstSector;
   uint32_t count;
   bool succeeded;

@@ -3,6 +3,9 @@
 // model fills these words and the host reads them back from a real card.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 namespace sim {
 
 constexpr int kIdentifyBlockBytes = 512;
@@ -21,5 +24,16 @@ constexpr int kWordFirmwareRevision = 23;  // words 23-26, 8 characters
 constexpr int kFirmwareRevisionChars = 8;
 constexpr int kWordModel = 27;  // words 27-46, 40 characters
 constexpr int kModelChars = 40;
+
+// What the block says in those words: the default geometry exactly as the
+// words hold it, and the identity texts without the blanks that pad them.
+struct CardIdentity {
+  uint16_t cylinders = 0;
+  uint16_t heads = 0;
+  uint16_t sectorsPerTrack = 0;
+  std::string model;
+  std::string serialNumber;
+  std::string firmwareRevision;
+};
 
 }  // namespace sim

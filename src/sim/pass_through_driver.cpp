@@ -1,5 +1,6 @@
 #include "sim/pass_through_driver.h"
 
+#include "common/ata_commands.h"
 #include "common/little_endian.h"
 
 namespace sim {

@@ -31,10 +31,6 @@ constexpr uint32_t kPortRecordSize = 4;
 constexpr int kPortsIoBase = 0;
 constexpr int kPortsControl = 2;
 
-constexpr uint8_t kAtaIdentifyDevice = 0xEC;
-constexpr uint8_t kAtaReadSectors = 0x20;
-constexpr uint8_t kAtaWriteSectors = 0x30;
-
 // One DeviceIoControl call as the driver received it.
 struct DriverCall {
   uint32_t code;

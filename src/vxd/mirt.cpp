@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "cards/card_registry.h"
 #include "sim/ata_card.h"
 #include "sim/pass_through_driver.h"
-#include "vxd/card_registry.h"
 #include "vxd/driver_entry.h"
 
 namespace {
@@ -30,9 +30,9 @@ struct LoadedDriver {
 LoadedDriver* loaded = nullptr;
 
 bool Load() {
-  vxd::DriverRegistry registry;
+  cards::DriverRegistry registry;
   std::string problem;
-  if (!vxd::ReadDriverRegistry(&registry, &problem)) {
+  if (!cards::ReadDriverRegistry(&registry, &problem)) {
     std::fprintf(stderr, "%s\n", problem.c_str());
     return false;
   }

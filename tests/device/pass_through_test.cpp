@@ -118,9 +118,9 @@ TEST_F(ChannelTest, IdentifyReadsGeometryUnswappedAndTextAsGiven) {
 
   // A NUL at the 3rd character of the serial number ends the text after 2.
   sim::CardSettings& card = host::FindOpenCard(0x170)->mutable_settings();
-  card.serialNumber = std::string("AB\0DEFGH", 8);
-  card.cylinders = 0x8001;
-  card.model = "SHORT";
+  card.identity.serialNumber = std::string("AB\0DEFGH", 8);
+  card.identity.cylinders = 0x8001;
+  card.identity.model = "SHORT";
   std::memset(model, 'x', sizeof model);
   ASSERT_EQ(0, theDiskChannel.IdentifyDrive(&cylinders, nullptr, nullptr, serial, nullptr, model));
   EXPECT_STREQ("AB", serial);

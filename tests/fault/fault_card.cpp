@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "app/run_utility.h"
+#include "common/ata_commands.h"
 #include "console/console_screen.h"
 #include "device/disk_channel.h"
 #include "discovery/card_device_table.h"
@@ -20,8 +21,6 @@
 namespace faulttest {
 
 namespace {
-
-constexpr uint8_t kWriteSectors = 0x30;
 
 // One MBR entry from logical (c, 0, 1) to (c + 1, h - 1, s), as a partition
 // tool writes it.
@@ -104,7 +103,7 @@ std::vector<Write> ReferenceWrites(const testsupport::CardSpec& cardSpec,
   if (StartUp() == 0 && RepartitionAction() == 0 && theCardDisk->WritePartitionTable() == 0) {
     const sim::AtaCard* card = host::FindOpenCard(theChosenRecord->ioBase & 0xFFFF);
     for (const sim::Transfer& t : card->transfers) {
-      if (t.command == kWriteSectors) writes.push_back(Write{t.firstSector, t.count});
+      if (t.command == kAtaWriteSectors) writes.push_back(Write{t.firstSector, t.count});
     }
   }
   CloseCard();

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/ata_commands.h"
 #include "device/disk_channel.h"
 #include "disk/card_disk.h"
 #include "host/device_handles.h"
@@ -50,7 +51,6 @@ constexpr auto ReadImage = testsupport::ReadSectors;
 
 const uint16_t kIoBase = 0x170;
 const uint16_t kControlPort = 0x376;
-const uint8_t kWriteCommand = 0x30;
 
 struct Geometry {
   int cylinders;
@@ -135,7 +135,7 @@ class FormatCard : public ::testing::Test {
     sim::AtaCard* card = Card();
     if (card == nullptr) return runs;
     for (const sim::Transfer& t : card->transfers) {
-      if (t.command == kWriteCommand) runs.push_back({t.firstSector, t.count});
+      if (t.command == kAtaWriteSectors) runs.push_back({t.firstSector, t.count});
     }
     return runs;
   }
@@ -143,7 +143,7 @@ class FormatCard : public ::testing::Test {
   size_t FailedWrites() {
     size_t failed = 0;
     for (const sim::Transfer& t : Card()->transfers) {
-      if (t.command == kWriteCommand && !t.succeeded) ++failed;
+      if (t.command == kAtaWriteSectors && !t.succeeded) ++failed;
     }
     return failed;
   }

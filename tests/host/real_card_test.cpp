@@ -11,13 +11,13 @@
 #include <cstring>
 #include <string>
 
+#include "cards/card_registry.h"
 #include "host/device_handles.h"
 #include "host/host.h"
 #include "sim/medium_posix.h"
 #include "support/loop_device.h"
 #include "support/machine_text.h"
 #include "support/support.h"
-#include "vxd/card_registry.h"
 #include "win32/win32.h"
 
 using namespace testsupport;
@@ -111,39 +111,39 @@ TEST(RealCard, AKeyWithoutGeometryTakesTheCardsOwnIdentity) {
   LOOP_CARD(dir, loop);
   // Filled as ata_card_test.cpp fills its card, with another identity.
   answeringCard = sim::CardSettings();
-  answeringCard.cylinders = 245;
-  answeringCard.heads = 16;
-  answeringCard.sectorsPerTrack = 32;
-  answeringCard.model = "HERON CF 64MB";
-  answeringCard.serialNumber = "HR-77001";
-  answeringCard.firmwareRevision = "V3.10";
+  answeringCard.identity.cylinders = 245;
+  answeringCard.identity.heads = 16;
+  answeringCard.identity.sectorsPerTrack = 32;
+  answeringCard.identity.model = "HERON CF 64MB";
+  answeringCard.identity.serialNumber = "HR-77001";
+  answeringCard.identity.firmwareRevision = "V3.10";
   std::string error;
 
   // Geometry and texts from the answer.
   ASSERT_TRUE(Load(Machine(loop.path(), 490, false, false)));
   ASSERT_TRUE(host::PrepareBlockDeviceCards(&error, AnsweringReader)) << error;
-  vxd::DriverRegistry registry;
-  ASSERT_TRUE(vxd::ReadDriverRegistry(&registry, &error)) << error;
+  cards::DriverRegistry registry;
+  ASSERT_TRUE(cards::ReadDriverRegistry(&registry, &error)) << error;
   ASSERT_EQ(1u, registry.cards.size());
   const sim::CardSettings& read = registry.cards[0];
-  EXPECT_EQ(245, read.cylinders);
-  EXPECT_EQ(16, read.heads);
-  EXPECT_EQ(32, read.sectorsPerTrack);
-  EXPECT_EQ("HERON CF 64MB", read.model);
-  EXPECT_EQ("HR-77001", read.serialNumber);
-  EXPECT_EQ("V3.10", read.firmwareRevision);
+  EXPECT_EQ(245, read.identity.cylinders);
+  EXPECT_EQ(16, read.identity.heads);
+  EXPECT_EQ(32, read.identity.sectorsPerTrack);
+  EXPECT_EQ("HERON CF 64MB", read.identity.model);
+  EXPECT_EQ("HR-77001", read.identity.serialNumber);
+  EXPECT_EQ("V3.10", read.identity.firmwareRevision);
 
   // The key's own values stay; the answer fills only what it leaves out.
   ASSERT_TRUE(Load(Machine(loop.path(), 490, true, false)));
   ASSERT_TRUE(host::PrepareBlockDeviceCards(&error, AnsweringReader)) << error;
-  ASSERT_TRUE(vxd::ReadDriverRegistry(&registry, &error)) << error;
-  EXPECT_EQ(490, registry.cards[0].cylinders);
-  EXPECT_EQ(8, registry.cards[0].heads);
-  EXPECT_EQ("HERON CF 64MB", registry.cards[0].model);
+  ASSERT_TRUE(cards::ReadDriverRegistry(&registry, &error)) << error;
+  EXPECT_EQ(490, registry.cards[0].identity.cylinders);
+  EXPECT_EQ(8, registry.cards[0].identity.heads);
+  EXPECT_EQ("HERON CF 64MB", registry.cards[0].identity.model);
 
   // A card that claims more than the reader holds is refused.
-  answeringCard.cylinders = 491;
-  answeringCard.heads = 8;
+  answeringCard.identity.cylinders = 491;
+  answeringCard.identity.heads = 8;
   ASSERT_TRUE(Load(Machine(loop.path(), 490, false, true)));
   EXPECT_FALSE(host::PrepareBlockDeviceCards(&error, AnsweringReader));
   EXPECT_NE(std::string::npos, error.find("fewer than the geometry 491 x 8 x 32")) << error;
@@ -195,9 +195,9 @@ TEST(RealCard, TheVolumeLockOnABlockDeviceIsAnExclusiveOpen) {
   LOOP_CARD(dir, loop);
   sim::CardSettings settings;
   settings.image = loop.path();
-  settings.cylinders = 490;
-  settings.heads = 8;
-  settings.sectorsPerTrack = 32;
+  settings.identity.cylinders = 490;
+  settings.identity.heads = 8;
+  settings.identity.sectorsPerTrack = 32;
   sim::AtaCard card(settings);
   std::string error;
   ASSERT_TRUE(card.OpenMedium(&error)) << error;

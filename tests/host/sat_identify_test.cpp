@@ -96,14 +96,14 @@ int StandInSgIo(int, sg_io_hdr_t* request) {
   return 0;
 }
 
-bool Ask(host::CardIdentity* identity, std::string* why) {
+bool Ask(sim::CardIdentity* identity, std::string* why) {
   return host::AskCardIdentity(-1, identity, why, StandInSgIo);
 }
 
 TEST(SatIdentify, CommandBlockIsAtaPassThrough16ForIdentifyDevice) {
   reader = Reader();
   reader.block = CompactFlashBlock();
-  host::CardIdentity identity;
+  sim::CardIdentity identity;
   std::string why;
   ASSERT_TRUE(Ask(&identity, &why)) << why;
   // Opcode 85h; PIO data-in (4) in bits 4-1; T_DIR from the device,
@@ -133,7 +133,7 @@ TEST(SatIdentify, CompactFlashAndAtaLayoutsGiveGeometryAndTexts) {
     SCOPED_TRACE(c.name);
     reader = Reader();
     reader.block = c.block;
-    host::CardIdentity identity;
+    sim::CardIdentity identity;
     std::string why;
     ASSERT_TRUE(Ask(&identity, &why)) << why;
     EXPECT_EQ(c.c, identity.cylinders);
@@ -147,22 +147,22 @@ TEST(SatIdentify, CompactFlashAndAtaLayoutsGiveGeometryAndTexts) {
   // The card model's own block reads back as the card was described, all 40
   // model characters included.
   sim::CardSettings settings;
-  settings.cylinders = 490;
-  settings.heads = 8;
-  settings.sectorsPerTrack = 32;
-  settings.model = "KESTREL CF 64MB CARD WITH A FORTY CHARS";
-  settings.model += "X";
-  settings.serialNumber = "KS10012345";
-  settings.firmwareRevision = "REV 2.05";
+  settings.identity.cylinders = 490;
+  settings.identity.heads = 8;
+  settings.identity.sectorsPerTrack = 32;
+  settings.identity.model = "KESTREL CF 64MB CARD WITH A FORTY CHARS";
+  settings.identity.model += "X";
+  settings.identity.serialNumber = "KS10012345";
+  settings.identity.firmwareRevision = "REV 2.05";
   sim::AtaCard card(settings);
   Block modelled;
   ASSERT_TRUE(card.Identify(modelled.bytes));
-  host::CardIdentity identity;
+  sim::CardIdentity identity;
   host::DecodeIdentify(modelled.bytes, &identity);
   EXPECT_EQ(490, identity.cylinders);
   EXPECT_EQ(8, identity.heads);
   EXPECT_EQ(32, identity.sectorsPerTrack);
-  EXPECT_EQ(settings.model, identity.model);
+  EXPECT_EQ(settings.identity.model, identity.model);
   EXPECT_EQ("KS10012345", identity.serialNumber);
   EXPECT_EQ("REV 2.05", identity.firmwareRevision);
 }
@@ -233,7 +233,7 @@ TEST(SatIdentify, ReadersThatDoNotAnswerGiveNoIdentity) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     reader = c.reader;
-    host::CardIdentity identity;
+    sim::CardIdentity identity;
     std::string why;
     EXPECT_FALSE(Ask(&identity, &why));
     EXPECT_NE(std::string::npos, why.find(c.reason)) << why;
@@ -253,7 +253,7 @@ TEST(SatIdentify, RegistersReturnedWithoutErrorCountAsAnAnswer) {
     reader.status = 0x02;
     reader.driverStatus = 0x08;
     reader.sense = sense;
-    host::CardIdentity identity;
+    sim::CardIdentity identity;
     std::string why;
     ASSERT_TRUE(Ask(&identity, &why)) << why;
     EXPECT_EQ(980, identity.cylinders);

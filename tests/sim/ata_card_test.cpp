@@ -21,12 +21,12 @@ sim::CardSettings SmallCard(const std::string& image) {
   s.image = image;
   s.ioBase = 0x170;
   s.controlPort = 0x376;
-  s.cylinders = 20;
-  s.heads = 4;
-  s.sectorsPerTrack = 8;
-  s.model = "KESTREL CF 64MB";
-  s.serialNumber = "KS10012345";
-  s.firmwareRevision = "REV 2.05";
+  s.identity.cylinders = 20;
+  s.identity.heads = 4;
+  s.identity.sectorsPerTrack = 8;
+  s.identity.model = "KESTREL CF 64MB";
+  s.identity.serialNumber = "KS10012345";
+  s.identity.firmwareRevision = "REV 2.05";
   return s;
 }
 
@@ -44,7 +44,7 @@ std::string AtaText(const uint8_t* block, int word, int chars) {
 TEST(AtaCardIdentify, FillsCompactFlashIdentifyBlock) {
   TempDir dir;
   sim::CardSettings s = SmallCard(dir.File("card.img"));
-  s.model = "0123456789012345678901234567890123456789TOO LONG";
+  s.identity.model = "0123456789012345678901234567890123456789TOO LONG";
   sim::AtaCard card(s);
   uint8_t block[512];
   std::memset(block, 0xCC, sizeof block);
@@ -71,10 +71,10 @@ TEST(AtaCardIdentify, FillsCompactFlashIdentifyBlock) {
 TEST(AtaCardIdentify, ReportsLargeCapacityAndBrokenGeometryAsGiven) {
   TempDir dir;
   sim::CardSettings s = SmallCard(dir.File("card.img"));
-  s.cylinders = 0x8000;
-  s.heads = 16;
-  s.sectorsPerTrack = 63;
-  s.model = "";
+  s.identity.cylinders = 0x8000;
+  s.identity.heads = 16;
+  s.identity.sectorsPerTrack = 63;
+  s.identity.model = "";
   sim::AtaCard card(s);
   uint8_t block[512];
   ASSERT_TRUE(card.Identify(block));

@@ -20,10 +20,10 @@ sim::CardSettings Card(const std::string& image, uint16_t ioBase, uint16_t contr
   s.image = image;
   s.ioBase = ioBase;
   s.controlPort = controlPort;
-  s.cylinders = 10;
-  s.heads = 2;
-  s.sectorsPerTrack = 4;
-  s.model = model;
+  s.identity.cylinders = 10;
+  s.identity.heads = 2;
+  s.identity.sectorsPerTrack = 4;
+  s.identity.model = model;
   return s;
 }
 

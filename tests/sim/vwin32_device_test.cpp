@@ -19,9 +19,9 @@ class Vwin32DeviceTest : public ::testing::Test {
   Vwin32DeviceTest() {
     sim::CardSettings s;
     s.image = dir.File("card.img");
-    s.cylinders = 4;
-    s.heads = 2;
-    s.sectorsPerTrack = 4;
+    s.identity.cylinders = 4;
+    s.identity.heads = 2;
+    s.identity.sectorsPerTrack = 4;
     s.driveLetters = "eF";
     s.int13Unit = 0x83;
     card = std::make_unique<sim::AtaCard>(s);

@@ -1,4 +1,4 @@
-#include "vxd/card_registry.h"
+#include "cards/card_registry.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -6,18 +6,14 @@
 #include <utility>
 #include <vector>
 
+#include "cards/card_drive_letters.h"
 #include "common/little_endian.h"
 #include "sim/sector_list.h"
-#include "vxd/card_drive_letters.h"
 #include "win32/win32.h"
 
-namespace vxd {
+namespace cards {
 namespace {
 
-constexpr char kDriverKey[] = "System\\CurrentControlSet\\Services\\VxD\\MIRT";
-constexpr char kCardsKey[] = "System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards";
-constexpr char kCardsKeyShown[] =
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT\\Cards";
 // The BIOS numbers hard disks from 0x80; the machine's own disk has that one,
 // so the cards follow it in the order they are listed.
 constexpr uint8_t kFixedDiskUnit = 0x80;
@@ -31,7 +27,7 @@ class CardKey {
       : key_(key), name_(std::move(name)), problem_(problem) {}
 
   bool Fail(const std::string& what) {
-    *problem_ = std::string(kCardsKeyShown) + "\\" + name_ + ": " + what;
+    *problem_ = CardsKeyShown() + "\\" + name_ + ": " + what;
     return false;
   }
 
@@ -125,13 +121,14 @@ bool ReadCardValues(CardKey& card, uint8_t defaultUnit, sim::CardSettings* setti
   if (found < 0) return false;
   if (found == 0 || settings->image.empty()) return card.Fail("\"Image\" is missing");
   if (!card.Word("ControlPort", &settings->controlPort) ||
-      !card.Word("Cylinders", &settings->cylinders) || !card.Word("Heads", &settings->heads) ||
-      !card.Word("SectorsPerTrack", &settings->sectorsPerTrack)) {
+      !card.Word("Cylinders", &settings->identity.cylinders) ||
+      !card.Word("Heads", &settings->identity.heads) ||
+      !card.Word("SectorsPerTrack", &settings->identity.sectorsPerTrack)) {
     return false;
   }
-  if (card.String("Model", &settings->model) < 0 ||
-      card.String("SerialNumber", &settings->serialNumber) < 0 ||
-      card.String("FirmwareRevision", &settings->firmwareRevision) < 0) {
+  if (card.String("Model", &settings->identity.model) < 0 ||
+      card.String("SerialNumber", &settings->identity.serialNumber) < 0 ||
+      card.String("FirmwareRevision", &settings->identity.firmwareRevision) < 0) {
     return false;
   }
   // The drives on the card are the ones the device registry gives it, as
@@ -207,7 +204,8 @@ bool ReadDriverRegistry(DriverRegistry* out, std::string* problem) {
   }
   RegCloseKey(key);
   out->installed = true;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCardsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CardsKeyPath().c_str(), 0, KEY_READ, &key) !=
+      ERROR_SUCCESS) {
     return true;  // installed with no card behind it
   }
   bool ok = true;
@@ -217,8 +215,7 @@ bool ReadDriverRegistry(DriverRegistry* out, std::string* problem) {
     LONG result = RegEnumKeyExA(key, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
     if (result == ERROR_NO_MORE_ITEMS) break;
     if (result != ERROR_SUCCESS) {
-      *problem =
-          std::string(kCardsKeyShown) + ": card " + std::to_string(index) + " cannot be listed";
+      *problem = CardsKeyShown() + ": card " + std::to_string(index) + " cannot be listed";
       ok = false;
       break;
     }
@@ -241,4 +238,4 @@ bool ReadDriverRegistry(DriverRegistry* out, std::string* problem) {
   return ok;
 }
 
-}  // namespace vxd
+}  // namespace cards

@@ -13,10 +13,10 @@
 #include <cstdint>
 #include <string>
 
-namespace vxd {
+namespace cards {
 
 // The letters of every device on the card at ioBase, in devnode order, upper
 // case; empty when the registry gives the card none.
 std::string CardDriveLetters(uint16_t ioBase);
 
-}  // namespace vxd
+}  // namespace cards

@@ -1,4 +1,4 @@
-#include "vxd/card_drive_letters.h"
+#include "cards/card_drive_letters.h"
 
 #include <cctype>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include "common/little_endian.h"
 #include "win32/win32.h"
 
-namespace vxd {
+namespace cards {
 namespace {
 
 constexpr char kDevnodeTree[] = "Config Manager\\Enum";
@@ -168,4 +168,4 @@ std::string CardDriveLetters(uint16_t ioBase) {
   return letters;
 }
 
-}  // namespace vxd
+}  // namespace cards
