@@ -12,6 +12,10 @@
 namespace cards {
 namespace {
 
+// The same registry places and buffer sizes as the system's own scan
+// (discovery/card_device_table.cpp) names, kept apart on purpose: this is the
+// machine's side, which must not take its facts from the program it hosts, so
+// that a wrong name in the scan shows as a card the machine cannot map.
 constexpr char kDevnodeTree[] = "Config Manager\\Enum";
 constexpr char kHardwareTree[] = "Enum\\";
 constexpr char kPcCardEnumerator[] = "PCMCIA";
