@@ -2,7 +2,6 @@
 // entries. None of these touches the card.
 #include "common/little_endian.h"
 #include "disk/card_disk.h"
-#include "format/fat_layout.h"
 
 void CardDisk::TranslateGeometry(int32_t cylinders, int32_t heads, int32_t sectors,
                                  int32_t* logicalCylinders, int32_t* logicalHeads,

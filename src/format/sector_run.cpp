@@ -42,8 +42,7 @@ int WriteSectorsAt(const CardDisk& disk, uint32_t lba, uint32_t count, uint8_t* 
              : -1;
 }
 
-int WriteSectorRun(const CardDisk& disk, FormatBuffer* buffer, uint32_t lba, uint32_t count,
-                   uint32_t* next) {
+int WriteSectorRun(const CardDisk& disk, FormatBuffer* buffer, uint32_t lba, uint32_t count) {
   uint32_t position = lba;
   uint32_t remaining = count;
   bool first = true;
@@ -59,7 +58,6 @@ int WriteSectorRun(const CardDisk& disk, FormatBuffer* buffer, uint32_t lba, uin
     position += k;
     remaining -= k;
   }
-  if (next != nullptr) *next = position;
   return 0;
 }
 
@@ -67,10 +65,10 @@ int WriteFatsAndRoot(const CardDisk& disk, FormatBuffer* buffer, void (*prepare)
                      uint32_t firstFat, uint32_t fatSectors, uint32_t rootSectors) {
   for (uint32_t copy = 0; copy < fat::kFatCount; ++copy) {
     prepare(buffer);
-    if (WriteSectorRun(disk, buffer, firstFat + copy * fatSectors, fatSectors, nullptr) != 0) {
+    if (WriteSectorRun(disk, buffer, firstFat + copy * fatSectors, fatSectors) != 0) {
       return -1;
     }
   }
   buffer->Clear();
-  return WriteSectorRun(disk, buffer, firstFat + fat::kFatCount * fatSectors, rootSectors, nullptr);
+  return WriteSectorRun(disk, buffer, firstFat + fat::kFatCount * fatSectors, rootSectors);
 }

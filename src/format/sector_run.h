@@ -29,10 +29,9 @@ struct FormatBuffer {
 // Writes count sectors starting at absolute sector lba, count at a time no
 // more than 255, from the buffer. Only the run's first sector carries what was
 // prepared: the buffer is cleared after the first transfer, so the rest of the
-// run is zeros. *next receives the sector after the run. 0, or -1 at the first
-// failing transfer (nothing after it is sent).
-int WriteSectorRun(const CardDisk& disk, FormatBuffer* buffer, uint32_t lba, uint32_t count,
-                   uint32_t* next);
+// run is zeros. 0, or -1 at the first failing transfer (nothing after it is
+// sent).
+int WriteSectorRun(const CardDisk& disk, FormatBuffer* buffer, uint32_t lba, uint32_t count);
 
 // The two FAT copies from firstFat, fatSectors each, every copy's first sector
 // made by prepare, then rootSectors zeroed sectors of root directory right
