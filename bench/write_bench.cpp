@@ -40,7 +40,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint64_t kSectorBytes = 512;
+constexpr uint64_t kSectorBytes = kAtaSectorBytes;
 // A Windows 98 build, on which the start-up allows FAT32 above 2 GB.
 constexpr unsigned kWindows98Build = 1998;
 

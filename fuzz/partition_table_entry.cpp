@@ -27,6 +27,7 @@
 #include <string>
 
 #include "app/run_utility.h"
+#include "common/ata_commands.h"
 #include "common/little_endian.h"
 #include "console/console_screen.h"
 #include "device/disk_channel.h"
@@ -42,7 +43,7 @@
 namespace {
 
 constexpr size_t kHeaderBytes = 11;
-constexpr uint64_t kSectorBytes = 512;
+constexpr uint64_t kSectorBytes = kAtaSectorBytes;
 // The host's file system holds sparse files up to some terabytes; a larger
 // geometry gets an image shorter than itself, which is one of the cases.
 constexpr uint64_t kLargestImage = 1ull << 40;

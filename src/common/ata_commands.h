@@ -1,4 +1,5 @@
-// The ATA command opcodes the utility sends and the card models answer:
+// The ATA command opcodes the utility sends and the card models answer, and
+// the sector they move:
 // written by the system into the pass-through request, decoded by the card
 // model, and sent by the host to a real card inside the SCSI/ATA
 // translation. It depends on nothing else here, so that the device models
@@ -10,3 +11,7 @@
 constexpr uint8_t kAtaIdentifyDevice = 0xEC;
 constexpr uint8_t kAtaReadSectors = 0x20;   // with retries
 constexpr uint8_t kAtaWriteSectors = 0x30;  // with retries
+
+// What one sector of READ SECTORS and WRITE SECTORS carries on a PC Card ATA
+// disk; the card image and the file system are laid out in the same unit.
+constexpr uint32_t kAtaSectorBytes = 512;

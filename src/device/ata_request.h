@@ -5,9 +5,12 @@
 
 #include <cstdint>
 
+#include "common/ata_identify.h"
 #include "win32/win32.h"
 
-// Pass-through control codes.
+// Pass-through control codes. The driver model (sim/pass_through_driver.h)
+// writes the same codes and records again on purpose, as the other party to
+// the contract; the IDENTIFY words, a fact of ATA itself, come from common/.
 constexpr DWORD kPassThroughRead = 3;   // IDENTIFY DEVICE and READ SECTORS
 constexpr DWORD kPassThroughWrite = 4;  // WRITE SECTORS
 constexpr DWORD kPassThroughSetPorts = 6;
@@ -36,17 +39,14 @@ constexpr int kAtaRequestWriteParameter = 16;
 constexpr uint16_t kWriteParameterValue = 10;
 
 // IDENTIFY DEVICE data: the default geometry words, read before any swapping,
-// and the text fields, as byte offsets into the byte-pair-swapped block.
-constexpr int kIdentifySize = 512;
-constexpr int kIdentifyCylindersOffset = 2;  // word 1
-constexpr int kIdentifyHeadsOffset = 6;      // word 3
-constexpr int kIdentifySectorsOffset = 12;   // word 6
-constexpr int kIdentifySerialOffset = 20;    // words 10-19
-constexpr int kIdentifySerialChars = 20;
-constexpr int kIdentifyFirmwareOffset = 46;  // words 23-26
-constexpr int kIdentifyFirmwareChars = 8;
-constexpr int kIdentifyModelOffset = 54;  // words 27-46
-constexpr int kIdentifyModelChars = 40;
+// and the text fields, as byte offsets into the byte-pair-swapped block (the
+// swap keeps each word in its place, so a word's byte offset is unchanged).
+constexpr int kIdentifyCylindersOffset = 2 * kWordCylinders;
+constexpr int kIdentifyHeadsOffset = 2 * kWordHeads;
+constexpr int kIdentifySectorsOffset = 2 * kWordSectorsPerTrack;
+constexpr int kIdentifySerialOffset = 2 * kWordSerialNumber;
+constexpr int kIdentifyFirmwareOffset = 2 * kWordFirmwareRevision;
+constexpr int kIdentifyModelOffset = 2 * kWordModel;
 
 struct AtaRequest {
   uint8_t bytes[kAtaRequestSize];

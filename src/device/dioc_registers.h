@@ -18,6 +18,8 @@ struct DIOC_REGISTERS {
   DWORD reg_Flags;
 };
 
+// The VWIN32 model (sim/vwin32_device.h) writes these codes and the record
+// again on purpose, as the other party to the contract.
 constexpr DWORD kVwin32DosIoctl = 1;
 constexpr DWORD kCarryFlag = 0x0001;
 

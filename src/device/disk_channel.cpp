@@ -15,7 +15,7 @@ namespace {
 // Copies at most maxChars characters of a text field, stopping early at a
 // NUL, into dest with its terminating NUL. The blanks that pad the field stay.
 void CopyIdentifyText(const uint8_t* field, int maxChars, char* dest) {
-  char scratch[kIdentifyModelChars + 1];
+  char scratch[kModelChars + 1];
   std::memset(scratch, 0, sizeof scratch);
   for (int i = 0; i < maxChars && field[i] != 0; ++i) scratch[i] = static_cast<char>(field[i]);
   std::strcpy(dest, scratch);
@@ -64,7 +64,7 @@ int DiskChannel::SetPorts(int ioBase, int controlPort) {
 int DiskChannel::IdentifyDrive(int* cylinders, int* heads, int* sectors, char* serialNumber,
                                char* firmwareRevision, char* model) {
   if (passThroughHandle == nullptr) return -1;
-  uint8_t block[kIdentifySize];
+  uint8_t block[kIdentifyBlockBytes];
   std::memset(block, 0, sizeof block);
   AtaRequest request;
   request.Build(kAtaIdentifyDevice, 0, 0, 0, 1);
@@ -81,20 +81,20 @@ int DiskChannel::IdentifyDrive(int* cylinders, int* heads, int* sectors, char* s
   if (heads != nullptr) *heads = word(kIdentifyHeadsOffset);
   if (sectors != nullptr) *sectors = word(kIdentifySectorsOffset);
 
-  SwapBytePairs(block, kIdentifySize);
+  SwapBytePairs(block, kIdentifyBlockBytes);
   if (serialNumber != nullptr) {
-    CopyIdentifyText(block + kIdentifySerialOffset, kIdentifySerialChars, serialNumber);
+    CopyIdentifyText(block + kIdentifySerialOffset, kSerialNumberChars, serialNumber);
   }
   if (firmwareRevision != nullptr) {
-    CopyIdentifyText(block + kIdentifyFirmwareOffset, kIdentifyFirmwareChars, firmwareRevision);
+    CopyIdentifyText(block + kIdentifyFirmwareOffset, kFirmwareRevisionChars, firmwareRevision);
   }
-  if (model != nullptr) CopyIdentifyText(block + kIdentifyModelOffset, kIdentifyModelChars, model);
+  if (model != nullptr) CopyIdentifyText(block + kIdentifyModelOffset, kModelChars, model);
   return 0;
 }
 
 int DiskChannel::ReadSectors(int cylinder, int head, int sector, int count, void* buffer) {
   if (passThroughHandle == nullptr) return -1;
-  std::memset(buffer, 0, kIdentifySize);
+  std::memset(buffer, 0, kIdentifyBlockBytes);
   AtaRequest request;
   request.Build(kAtaReadSectors, cylinder, head, sector, count);
   DWORD returned = 0;

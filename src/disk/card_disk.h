@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "common/ata_commands.h"
 #include "disk/packed_chs.h"
 #include "disk/partition_list.h"
 #include "disk/raw_partition_entry.h"
@@ -31,7 +32,7 @@ struct CardDisk {
   int32_t totalLogicalSectors;
   int32_t modified;
   char driveLetters[32];
-  uint8_t sectorBuffer[512];
+  uint8_t sectorBuffer[kAtaSectorBytes];
 
   // Opening and reading the existing table.
   CardDisk* Open(const CardDeviceRecord& record, DriveLetterMap& letterMap, int fat32Allowed);

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 
+#include "common/ata_commands.h"
+
 namespace fat {
 
-const int kSectorBytes = 512;
+const int kSectorBytes = kAtaSectorBytes;
 // One transfer to the card moves at most 255 sectors: the ATA sector count
 // register is 8 bits wide, and its one way to say 256 (a count of 0) is left
 // alone so that a run never depends on how a card reads it.

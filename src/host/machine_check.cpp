@@ -10,12 +10,13 @@
 #include <cstring>
 
 #include "cards/card_registry.h"
+#include "common/ata_commands.h"
 #include "sim/ata_card.h"
 
 namespace host {
 namespace {
 
-constexpr uint64_t kSectorSize = 512;
+constexpr uint64_t kSectorSize = kAtaSectorBytes;
 
 std::string Reason() {
   return std::strerror(errno);

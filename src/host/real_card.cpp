@@ -18,7 +18,7 @@
 namespace host {
 namespace {
 
-constexpr uint32_t kSectorBytes = 512;
+constexpr uint32_t kSectorBytes = kAtaSectorBytes;
 // IDENTIFY DEVICE words are 16 bits wide.
 constexpr unsigned long kMaxGeometryValue = 0xFFFF;
 

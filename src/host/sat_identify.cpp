@@ -147,14 +147,13 @@ bool SenseReportsCompletion(const uint8_t* sense, int length) {
   return ataStatus < 0 || (ataStatus & (kAtaStatusError | kAtaStatusDeviceFault)) == 0;
 }
 
-void DecodeIdentify(const uint8_t block[512], sim::CardIdentity* identity) {
-  identity->cylinders = Word(block, sim::kWordCylinders);
-  identity->heads = Word(block, sim::kWordHeads);
-  identity->sectorsPerTrack = Word(block, sim::kWordSectorsPerTrack);
-  identity->serialNumber = AtaText(block, sim::kWordSerialNumber, sim::kSerialNumberChars);
-  identity->firmwareRevision =
-      AtaText(block, sim::kWordFirmwareRevision, sim::kFirmwareRevisionChars);
-  identity->model = AtaText(block, sim::kWordModel, sim::kModelChars);
+void DecodeIdentify(const uint8_t block[kIdentifyBlockBytes], sim::CardIdentity* identity) {
+  identity->cylinders = Word(block, kWordCylinders);
+  identity->heads = Word(block, kWordHeads);
+  identity->sectorsPerTrack = Word(block, kWordSectorsPerTrack);
+  identity->serialNumber = AtaText(block, kWordSerialNumber, kSerialNumberChars);
+  identity->firmwareRevision = AtaText(block, kWordFirmwareRevision, kFirmwareRevisionChars);
+  identity->model = AtaText(block, kWordModel, kModelChars);
 }
 
 int KernelSgIo(int fd, sg_io_hdr_t* request) {
@@ -163,7 +162,7 @@ int KernelSgIo(int fd, sg_io_hdr_t* request) {
 
 bool AskCardIdentity(int fd, sim::CardIdentity* identity, std::string* why, SgIoRequest request) {
   uint8_t command[kPassThrough16Length];
-  uint8_t block[sim::kIdentifyBlockBytes] = {};
+  uint8_t block[kIdentifyBlockBytes] = {};
   uint8_t sense[kSenseBufferBytes] = {};
   BuildIdentifyCommand(command);
 
@@ -173,7 +172,7 @@ bool AskCardIdentity(int fd, sim::CardIdentity* identity, std::string* why, SgIo
   header.dxfer_direction = SG_DXFER_FROM_DEV;
   header.cmd_len = kPassThrough16Length;
   header.mx_sb_len = kSenseBufferBytes;
-  header.dxfer_len = sim::kIdentifyBlockBytes;
+  header.dxfer_len = kIdentifyBlockBytes;
   header.dxferp = block;
   header.cmdp = command;
   header.sbp = sense;
@@ -200,7 +199,7 @@ bool AskCardIdentity(int fd, sim::CardIdentity* identity, std::string* why, SgIo
     return false;
   }
   if (header.resid != 0) {
-    *why = "the reader returned " + std::to_string(sim::kIdentifyBlockBytes - header.resid) +
+    *why = "the reader returned " + std::to_string(kIdentifyBlockBytes - header.resid) +
            " of the 512 bytes";
     return false;
   }

@@ -27,7 +27,7 @@ void BuildIdentifyCommand(uint8_t command[kPassThrough16Length]);
 bool SenseReportsCompletion(const uint8_t* sense, int length);
 
 // Reads the geometry and identity texts out of an IDENTIFY DEVICE block.
-void DecodeIdentify(const uint8_t block[512], sim::CardIdentity* identity);
+void DecodeIdentify(const uint8_t block[kIdentifyBlockBytes], sim::CardIdentity* identity);
 
 // The SG_IO request as the kernel carries it out; tests put a stand-in in
 // its place that answers as a reader would. Returns what ioctl returns.

@@ -11,7 +11,7 @@
 namespace sim {
 namespace {
 
-constexpr uint32_t kSectorSize = 512;
+constexpr uint32_t kSectorSize = kAtaSectorBytes;
 // The sector count register is one byte; the channel never asks for more
 // than 255, and 0 (which a drive reads as 256) is never sent either.
 constexpr uint32_t kMaxSectorCount = 255;
@@ -77,7 +77,7 @@ bool AtaCard::OpenMedium(std::string* error) {
   return fd_ >= 0;
 }
 
-bool AtaCard::Identify(uint8_t block[512]) {
+bool AtaCard::Identify(uint8_t block[kIdentifyBlockBytes]) {
   const CardIdentity& s = settings_.identity;
   uint32_t capacity = static_cast<uint32_t>(s.cylinders) * s.heads * s.sectorsPerTrack;
   std::memset(block, 0, kSectorSize);

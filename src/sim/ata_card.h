@@ -63,7 +63,7 @@ class AtaCard {
   // leaves no image behind.
   bool OpenMedium(std::string* error);
 
-  bool Identify(uint8_t block[512]);
+  bool Identify(uint8_t block[kIdentifyBlockBytes]);
   bool ReadSectors(uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
                    uint8_t* data);
   bool WriteSectors(uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "common/ata_commands.h"
 #include "sim/medium.h"
 
 namespace sim {
@@ -25,7 +26,7 @@ constexpr char kLockNamePrefix[] = "dunmore medium ";
 
 // The size probe of a medium without a file size reads whole sectors and
 // gives up beyond the largest card IDENTIFY DEVICE can describe.
-constexpr uint32_t kProbeSize = 512;
+constexpr uint32_t kProbeSize = kAtaSectorBytes;
 constexpr uint64_t kMaxProbeSectors = uint64_t{1} << 48;
 
 HANDLE ToHandle(int fd) {

@@ -14,7 +14,11 @@
 
 namespace sim {
 
-// Control codes of the driver.
+// Control codes of the driver. The codes and the two records below are the
+// driver's side of its contract with the utility, written here from the
+// driver's description and not taken from device/ata_request.h: were the two
+// sides to share one header, a wrong offset would be wrong on both and every
+// test would still pass. Kept apart, a slip on either side fails a request.
 constexpr uint32_t kPassThroughRead = 3;
 constexpr uint32_t kPassThroughWrite = 4;
 constexpr uint32_t kPassThroughSetPorts = 6;

@@ -13,6 +13,11 @@
 
 namespace sim {
 
+// The control code, the register record and the DOS codes below are the
+// device's side of its contract with the utility, written here from the DOS
+// IOCTL description and not taken from device/dioc_registers.h, for the same
+// reason as the pass-through driver's records: a shared header would let a
+// wrong value pass on both sides at once.
 constexpr uint32_t kVwin32DosIoctl = 1;
 
 constexpr uint32_t kRegistersSize = 28;
