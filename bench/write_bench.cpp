@@ -51,6 +51,10 @@ struct Card {
   int sectors;
 };
 
+uint64_t CardBytes(const Card& card) {
+  return static_cast<uint64_t>(card.cylinders) * card.heads * card.sectors * kSectorBytes;
+}
+
 // What the dunmore side reports back through its pipe.
 struct WriteReport {
   int result;
@@ -211,23 +215,29 @@ std::string Megabytes(uint64_t bytes) {
   return text;
 }
 
+// Runs the dunmore side once on medium: its report comes back through a
+// pipe, the cost of its process from the wait.
+bool SpawnDunmoreSide(const std::string& self, const Card& card, const std::string& medium,
+                      WriteReport* report, ProcessCost* cost) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return false;
+  *cost = RunProcess(
+      {self, "--dunmore-side", std::to_string(card.cylinders), std::to_string(card.heads),
+       std::to_string(card.sectors), medium, std::to_string(pipeFds[1])},
+      pipeFds[1]);
+  close(pipeFds[1]);
+  ssize_t got = read(pipeFds[0], report, sizeof *report);
+  close(pipeFds[0]);
+  return got == static_cast<ssize_t>(sizeof *report) && cost->status == 0 && report->result == 0;
+}
+
 // Runs the dunmore side on medium runs times; the median of its write time.
 bool TimeDunmoreSide(const std::string& self, const Card& card, const std::string& medium, int runs,
                      double* median, WriteReport* report) {
   std::vector<double> times;
   for (int run = 0; run < runs; ++run) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return false;
-    ProcessCost cost = RunProcess(
-        {self, "--dunmore-side", std::to_string(card.cylinders), std::to_string(card.heads),
-         std::to_string(card.sectors), medium, std::to_string(pipeFds[1])},
-        pipeFds[1]);
-    close(pipeFds[1]);
-    ssize_t got = read(pipeFds[0], report, sizeof *report);
-    close(pipeFds[0]);
-    if (got != static_cast<ssize_t>(sizeof *report) || cost.status != 0 || report->result != 0) {
-      return false;
-    }
+    ProcessCost cost = {};
+    if (!SpawnDunmoreSide(self, card, medium, report, &cost)) return false;
     times.push_back(report->seconds);
   }
   *median = Median(times);
@@ -239,8 +249,7 @@ bool TimeDunmoreSide(const std::string& self, const Card& card, const std::strin
 void BenchLoopDevice(const std::string& self, const std::string& folder, const Card& card, int runs,
                      double imageWrite) {
   const std::string backing = folder + "/loop.img";
-  const uint64_t cardBytes =
-      static_cast<uint64_t>(card.cylinders) * card.heads * card.sectors * kSectorBytes;
+  const uint64_t cardBytes = CardBytes(card);
   int fd = open(backing.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
   if (fd < 0 || ftruncate(fd, static_cast<off_t>(cardBytes)) != 0) return;
   close(fd);
@@ -277,8 +286,7 @@ void BenchLoopDevice(const std::string& self, const std::string& folder, const C
 bool Bench(const std::string& self, const std::string& folder, const Card& card, int runs) {
   const std::string image = folder + "/dunmore.img";
   const std::string mkfsImage = folder + "/mkfs.img";
-  const uint64_t cardBytes =
-      static_cast<uint64_t>(card.cylinders) * card.heads * card.sectors * kSectorBytes;
+  const uint64_t cardBytes = CardBytes(card);
 
   std::vector<double> dunmoreWrite;
   std::vector<double> dunmoreProcess;
@@ -286,16 +294,8 @@ bool Bench(const std::string& self, const std::string& folder, const Card& card,
   WriteReport report = {};
   for (int run = 0; run < runs; ++run) {
     unlink(image.c_str());
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return false;
-    ProcessCost cost = RunProcess(
-        {self, "--dunmore-side", std::to_string(card.cylinders), std::to_string(card.heads),
-         std::to_string(card.sectors), image, std::to_string(pipeFds[1])},
-        pipeFds[1]);
-    close(pipeFds[1]);
-    ssize_t got = read(pipeFds[0], &report, sizeof report);
-    close(pipeFds[0]);
-    if (got != static_cast<ssize_t>(sizeof report) || cost.status != 0 || report.result != 0) {
+    ProcessCost cost = {};
+    if (!SpawnDunmoreSide(self, card, image, &report, &cost)) {
       std::fprintf(stderr, "%s: the dunmore side failed\n", card.name);
       return false;
     }
