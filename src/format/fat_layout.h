@@ -40,7 +40,9 @@ const int kFat16SerialOffset = 39;  // 32 bits
 const int kFat16LabelOffset = 43;   // 11 bytes
 const int kFat16SystemOffset = 54;  // 8 bytes
 
-// FAT32 extended fields.
+// FAT32 extended fields: the FAT size and root cluster come first, and the
+// same drive number, signature, serial, label and system fields as FAT12/16
+// follow them from byte 64, each kind with offsets of its own.
 const int kFat32FatSectorsOffset = 36;    // 32 bits
 const int kFat32ExtFlagsOffset = 40;      // 16 bits
 const int kFat32VersionOffset = 42;       // 16 bits

@@ -33,6 +33,10 @@ int WriteFat32Tables(const CardDisk& disk, const uint8_t* boot, FormatBuffer* bu
 
 }  // namespace
 
+// The same steps as FormatFat16, in the same order, on purpose: plan, stamp
+// the serial, write the boot region, then the tables from one buffer. What
+// differs is the region (three sectors, written again at the backup place)
+// and the tables that follow it, so each writer keeps its own sequence.
 int CardDisk::FormatFat32(const PartitionEntry* entry) {
   if (entry == nullptr || logicalHeads <= 0 || logicalSectors <= 0) return -1;
 
