@@ -31,6 +31,8 @@
 #include "discovery/card_device_table.h"
 #include "discovery/drive_letter_map.h"
 #include "disk/card_disk.h"
+#include "disk/raw_partition_entry.h"
+#include "format/fat_layout.h"
 #include "host/device_handles.h"
 #include "host/host.h"
 #include "sim/medium_posix.h"
@@ -181,7 +183,8 @@ struct Volume {
   // FATs, the root directory, and the MBR.
   uint64_t NeededBytes() const {
     uint64_t sectors =
-        fat32 ? 3 + 3 + 2ull * fatSectors + sectorsPerCluster + 1 : 1 + 2ull * fatSectors + 32 + 1;
+        fat32 ? 2 * fat::kFat32BootRegionSectors + 2ull * fatSectors + sectorsPerCluster + 1
+              : 1 + 2ull * fatSectors + fat::kFat16RootSectors + 1;
     return sectors * kSectorBytes;
   }
 };
@@ -189,13 +192,15 @@ struct Volume {
 Volume ReadVolume(const std::string& image) {
   std::vector<uint8_t> mbr = ReadSector(image, 0);
   Volume v = {};
-  v.start = Le32(mbr, 446 + 8);
+  v.start = Le32(mbr, kMbrEntriesOffset + kEntryFirstSector);
   std::vector<uint8_t> boot = ReadSector(image, v.start);
-  v.fat32 = Le16(boot, 22) == 0;
-  v.sectorsPerCluster = boot[13];
-  v.reserved = Le16(boot, 14);
-  v.total = Le16(boot, 19) != 0 ? Le16(boot, 19) : Le32(boot, 32);
-  v.fatSectors = v.fat32 ? Le32(boot, 36) : Le16(boot, 22);
+  v.fat32 = Le16(boot, fat::kFatSectors16Offset) == 0;
+  v.sectorsPerCluster = boot[fat::kSectorsPerClusterOffset];
+  v.reserved = Le16(boot, fat::kReservedSectorsOffset);
+  const uint32_t total16 = Le16(boot, fat::kTotalSectors16Offset);
+  v.total = total16 != 0 ? total16 : Le32(boot, fat::kTotalSectors32Offset);
+  v.fatSectors =
+      v.fat32 ? Le32(boot, fat::kFat32FatSectorsOffset) : Le16(boot, fat::kFatSectors16Offset);
   return v;
 }
 
@@ -317,14 +322,14 @@ bool Bench(const std::string& self, const std::string& folder, const Card& card,
                                    "-R",
                                    std::to_string(volume.reserved),
                                    "-f",
-                                   "2",
+                                   std::to_string(fat::kFatCount),
                                    "-h",
                                    std::to_string(volume.start),
                                    "-a",
                                    "--offset=" + std::to_string(volume.start)};
   if (!volume.fat32) {
     mkfs.push_back("-r");
-    mkfs.push_back("512");
+    mkfs.push_back(std::to_string(fat::kFat16RootEntries));
   }
   mkfs.push_back(mkfsImage);
   mkfs.push_back(std::to_string(volume.total / 2));

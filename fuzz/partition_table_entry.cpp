@@ -128,7 +128,7 @@ int CheckListing(CardDisk* disk) {
 // reading succeeded.
 void CheckTableReads(const CardDisk* disk, const uint8_t* image, size_t imageSize,
                      size_t firstTransfer, bool succeeded) {
-  uint8_t mbr[512] = {};
+  uint8_t mbr[kAtaSectorBytes] = {};
   std::memcpy(mbr, image, std::min<size_t>(imageSize, sizeof mbr));
   const uint64_t pc = static_cast<uint64_t>(disk->physicalCylinders);
   const uint64_t ph = static_cast<uint64_t>(disk->physicalHeads);
@@ -138,25 +138,26 @@ void CheckTableReads(const CardDisk* disk, const uint8_t* image, size_t imageSiz
   uint64_t required[4];
   int requiredCount = 0;
   for (int i = 0; i < 4; ++i) {
-    const uint8_t* e = mbr + 446 + 16 * i;
-    const uint8_t type = e[4];
-    if (type == 0 || type == 5 || type == 15) continue;
-    const int32_t cylinder = (e[2] & 0xC0) * 4 + e[3];
-    const int32_t head = e[1];
-    const int32_t sector = e[2] & 0x3F;
+    const uint8_t* e = mbr + kMbrEntriesOffset + sizeof(RawPartitionEntry) * i;
+    const uint8_t type = e[kEntryType];
+    if (type == 0 || type == kPartitionTypeExtended || type == kPartitionTypeExtendedLba) continue;
+    const int32_t cylinder =
+        (e[kEntryStartSector] & kEntryCylinderHighMask) * 4 + e[kEntryStartCylinder];
+    const int32_t head = e[kEntryStartHead];
+    const int32_t sector = e[kEntryStartSector] & kEntrySectorMask;
     if (sector >= 1 && sector <= disk->logicalSectors && head < disk->logicalHeads &&
         cylinder < disk->logicalCylinders) {
       const uint64_t ratio = pc / static_cast<uint64_t>(disk->logicalCylinders);
       const uint64_t physicalCylinder = cylinder * ratio + head / ph;
       allowed[allowedCount++] = (physicalCylinder * ph + head % ph) * ps + sector - 1;
-    } else if (GetLe32(e + 8) < pc * ph * ps) {
-      allowed[allowedCount++] = GetLe32(e + 8);
-      required[requiredCount++] = GetLe32(e + 8);
+    } else if (GetLe32(e + kEntryFirstSector) < pc * ph * ps) {
+      allowed[allowedCount++] = GetLe32(e + kEntryFirstSector);
+      required[requiredCount++] = GetLe32(e + kEntryFirstSector);
     }
   }
   const std::vector<sim::Transfer>& transfers = host::FindOpenCard(0x170)->transfers;
   for (size_t t = firstTransfer; t < transfers.size(); ++t) {
-    FUZZ_CHECK(transfers[t].command == 0x20 && transfers[t].count == 1);
+    FUZZ_CHECK(transfers[t].command == kAtaReadSectors && transfers[t].count == 1);
     FUZZ_CHECK(std::find(allowed, allowed + allowedCount, transfers[t].firstSector) !=
                allowed + allowedCount);
   }
@@ -204,14 +205,14 @@ int FuzzPartitionTable(const uint8_t* data, size_t size) {
   CardDisk* disk = OpenCard(letter, 0);
   if (disk == nullptr) {
     // Refused: a card the conversions cannot address.
-    FUZZ_CHECK(cylinders == 0 || heads == 0 || sectors == 0 || sectors > 63 ||
-               cylinders >= 0x8000 || heads >= 0x8000 || sectors >= 0x8000 || heads > 256 ||
-               cylinders > 1024);
+    FUZZ_CHECK(cylinders == 0 || heads == 0 || sectors == 0 || sectors > kMaxEntrySectors ||
+               cylinders >= 0x8000 || heads >= 0x8000 || sectors >= 0x8000 ||
+               heads > kMaxEntryHeads || cylinders > kMaxEntryCylinders);
     Close(nullptr);
     return 0;
   }
   FUZZ_CHECK(disk->logicalCylinders >= 1 && disk->logicalCylinders <= 0xFFFF);
-  FUZZ_CHECK(disk->logicalHeads >= 1 && disk->logicalHeads <= 256);
+  FUZZ_CHECK(disk->logicalHeads >= 1 && disk->logicalHeads <= kMaxEntryHeads);
   FUZZ_CHECK(disk->logicalSectors == disk->physicalSectors);
   // Each logical cylinder is one or more whole physical ones.
   FUZZ_CHECK(disk->logicalCylinders <= disk->physicalCylinders);
@@ -246,7 +247,7 @@ int FuzzPartitionTable(const uint8_t* data, size_t size) {
   PartitionEntry* list[PartitionList::kSlots];
   disk->ListPartitions(0, list);
   const uint8_t planned = list[0]->type;
-  FUZZ_CHECK(disk->UsableSectors() <= 0xA00000);
+  FUZZ_CHECK(disk->UsableSectors() <= kPartitionSizeCap);
   if (!write || geometrySectors > kLargestWrittenCard) {
     Close(disk);
     return 0;

@@ -9,6 +9,7 @@
 #include "cards/card_drive_letters.h"
 #include "common/little_endian.h"
 #include "sim/sector_list.h"
+#include "sim/vwin32_device.h"
 #include "win32/win32.h"
 
 namespace cards {
@@ -16,8 +17,7 @@ namespace {
 
 // The BIOS numbers hard disks from 0x80; the machine's own disk has that one,
 // so the cards follow it in the order they are listed.
-constexpr uint8_t kFixedDiskUnit = 0x80;
-constexpr uint8_t kFirstCardUnit = 0x81;
+constexpr uint8_t kFirstCardUnit = sim::kFixedDiskUnit + 1;
 constexpr size_t kIoBaseDigits = 4;
 
 // The values of one open card key; every failure sets the problem text.
@@ -153,7 +153,7 @@ bool ReadCardValues(CardKey& card, uint8_t defaultUnit, sim::CardSettings* setti
   found = card.Dword("Int13Unit", &unit);
   if (found < 0) return false;
   if (unit > 0xFF) return card.Fail("\"Int13Unit\" is out of range");
-  if (unit == kFixedDiskUnit) return card.Fail("\"Int13Unit\" 0x80 is the fixed disk's unit");
+  if (unit == sim::kFixedDiskUnit) return card.Fail("\"Int13Unit\" 0x80 is the fixed disk's unit");
   settings->int13Unit = static_cast<uint8_t>(unit);
 
   // Sectors that fail every transfer, and sectors that refuse writes only.

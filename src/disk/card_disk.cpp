@@ -11,9 +11,6 @@
 
 namespace {
 
-// The largest partition the planner makes: 0xA00000 sectors (5 GB).
-const int32_t kSizeCap = 0xA00000;
-
 bool IsExtended(uint8_t type) {
   return type == kPartitionTypeExtended || type == kPartitionTypeExtendedLba;
 }
@@ -80,7 +77,7 @@ CardDisk* CardDisk::Open(const CardDeviceRecord& record, DriveLetterMap& map, in
   // would land on physical cylinder 0.
   if (translatedCylinders > physicalCylinders) return nullptr;
 
-  sizeCap = kSizeCap;
+  sizeCap = kPartitionSizeCap;
   theDiskChannel.driveLetter = driveLetters[0];
   logicalCylinders = translatedCylinders;
   logicalHeads = translatedHeads;

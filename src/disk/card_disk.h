@@ -9,6 +9,9 @@
 #include "disk/partition_list.h"
 #include "disk/raw_partition_entry.h"
 
+// The largest partition the planner makes: 0xA00000 sectors (5 GB).
+const int32_t kPartitionSizeCap = 0xA00000;
+
 struct CardDeviceRecord;
 struct DriveLetterMap;
 

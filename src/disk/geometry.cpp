@@ -44,10 +44,11 @@ void CardDisk::DecodeEntry(const RawPartitionEntry& raw, uint8_t* type, PackedCh
                            PackedChs* end) {
   const uint8_t* b = raw.bytes;
   *type = b[kEntryType];
-  *start = MakePackedChs((b[kEntryStartSector] & 0xC0) * 4 + b[kEntryStartCylinder],
-                         b[kEntryStartHead], b[kEntryStartSector] & 0x3F);
-  *end = MakePackedChs((b[kEntryEndSector] & 0xC0) * 4 + b[kEntryEndCylinder], b[kEntryEndHead],
-                       b[kEntryEndSector] & 0x3F);
+  *start =
+      MakePackedChs((b[kEntryStartSector] & kEntryCylinderHighMask) * 4 + b[kEntryStartCylinder],
+                    b[kEntryStartHead], b[kEntryStartSector] & kEntrySectorMask);
+  *end = MakePackedChs((b[kEntryEndSector] & kEntryCylinderHighMask) * 4 + b[kEntryEndCylinder],
+                       b[kEntryEndHead], b[kEntryEndSector] & kEntrySectorMask);
 }
 
 void CardDisk::EncodeEntry(RawPartitionEntry* destination, uint8_t type, PackedChs start,
@@ -65,11 +66,11 @@ void CardDisk::EncodeEntry(RawPartitionEntry* destination, uint8_t type, PackedC
   uint8_t* b = destination->bytes;
   b[kEntryBootIndicator] = 0;
   b[kEntryStartHead] = static_cast<uint8_t>(sh);
-  b[kEntryStartSector] = static_cast<uint8_t>(((sc >> 2) & 0xC0) | ss);
+  b[kEntryStartSector] = static_cast<uint8_t>(((sc >> 2) & kEntryCylinderHighMask) | ss);
   b[kEntryStartCylinder] = static_cast<uint8_t>(sc & 0xFF);
   b[kEntryType] = type;
   b[kEntryEndHead] = static_cast<uint8_t>(eh);
-  b[kEntryEndSector] = static_cast<uint8_t>(((ec >> 2) & 0xC0) | es);
+  b[kEntryEndSector] = static_cast<uint8_t>(((ec >> 2) & kEntryCylinderHighMask) | es);
   b[kEntryEndCylinder] = static_cast<uint8_t>(ec & 0xFF);
   // The count runs through the last sector of the end cylinder; the end head
   // and sector do not enter it.

@@ -11,10 +11,8 @@
 namespace fat {
 
 const int kSectorBytes = kAtaSectorBytes;
-// One transfer to the card moves at most 255 sectors: the ATA sector count
-// register is 8 bits wide, and its one way to say 256 (a count of 0) is left
-// alone so that a run never depends on how a card reads it.
-const int kMaxSectorsPerCall = 255;
+// One transfer to the card moves at most the 255 sectors of one ATA command.
+const int kMaxSectorsPerCall = kAtaMaxSectorCount;
 
 // Fields shared by both boot sector kinds.
 const int kJumpOffset = 0;             // 3 bytes: EB 00 90

@@ -12,9 +12,6 @@ namespace sim {
 namespace {
 
 constexpr uint32_t kSectorSize = kAtaSectorBytes;
-// The sector count register is one byte; the channel never asks for more
-// than 255, and 0 (which a drive reads as 256) is never sent either.
-constexpr uint32_t kMaxSectorCount = 255;
 
 // IDENTIFY DEVICE words, as a CompactFlash card fills them.
 constexpr int kWordGeneralConfig = 0;
@@ -144,10 +141,12 @@ bool AtaCard::Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t s
   Transfer record{command, static_cast<uint32_t>(first), count, false};
 
   // The medium is opened, or a new image created, on the card's first
-  // transfer that the geometry allows.
+  // transfer that the geometry allows. A count of 0, which a drive reads as
+  // 256, fails here: the utility never sends it.
   std::string unused;
-  bool addressable = count >= 1 && count <= kMaxSectorCount && sector >= 1 && sector <= perTrack &&
-                     head < heads && cylinder < settings_.identity.cylinders && OpenMedium(&unused);
+  bool addressable = count >= 1 && count <= kAtaMaxSectorCount && sector >= 1 &&
+                     sector <= perTrack && head < heads &&
+                     cylinder < settings_.identity.cylinders && OpenMedium(&unused);
   if (!addressable) {
     transfers.push_back(record);
     return false;
