@@ -15,7 +15,7 @@ const int kSectorBytes = kAtaSectorBytes;
 const int kMaxSectorsPerCall = kAtaMaxSectorCount;
 
 // Fields shared by both boot sector kinds.
-const int kJumpOffset = 0;             // 3 bytes: EB 00 90
+const int kJumpOffset = 0;             // 3 bytes: kJump
 const int kOemNameOffset = 3;          // 8 bytes
 const int kBytesPerSectorOffset = 11;  // 16 bits
 const int kSectorsPerClusterOffset = 13;
@@ -65,6 +65,9 @@ const uint32_t kFsInfoTrailSignature = 0xAA550000;   // 00 00 55 AA
 const uint32_t kFsInfoUnknown = 0xFFFFFFFF;
 
 // Field values.
+// The three bytes that open a boot sector: a short jump (EB) and a no-op
+// (90), the opening that readers look for before they trust the fields.
+const uint8_t kJump[3] = {0xEB, 0x00, 0x90};
 const char kOemName[] = "MSWIN4.1";
 const char kNoLabel[] = "NO NAME    ";
 const char kFat16System[] = "FAT16   ";

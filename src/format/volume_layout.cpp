@@ -63,7 +63,8 @@ uint32_t Fat16Clusters(uint32_t totalSectors, uint32_t sectorsPerCluster, uint32
 // and keeps its cluster size.
 uint32_t Fat16FatSectors(uint32_t totalSectors, uint32_t sectorsPerCluster) {
   const uint32_t perSector = 256 * sectorsPerCluster + fat::kFatCount;
-  uint32_t fatSectors = (totalSectors + sectorsPerCluster + perSector - 33) / perSector;
+  const uint32_t ahead = fat::kFat16ReservedSectors + fat::kFat16RootSectors;
+  uint32_t fatSectors = (totalSectors + sectorsPerCluster + perSector - ahead) / perSector;
   while (Fat16Clusters(totalSectors, sectorsPerCluster, fatSectors) > fat::kFat16MaxClusters) {
     ++fatSectors;
   }
@@ -74,16 +75,14 @@ uint32_t Fat16FatSectors(uint32_t totalSectors, uint32_t sectorsPerCluster) {
 // root directory the same reckoning gives ceil((T - 32) / (128 x spc + 1)).
 uint32_t Fat32FatSectors(uint32_t totalSectors, uint32_t sectorsPerCluster) {
   const uint32_t perSector = 128 * sectorsPerCluster;
-  return (totalSectors + perSector - 32) / (perSector + 1);
+  return (totalSectors + perSector - fat::kFat32ReservedSectors) / (perSector + 1);
 }
 
 namespace {
 
 // The fields that both boot sector kinds share, up to the hidden sectors.
 void StoreCommonFields(const VolumeParameters& volume, uint8_t* image) {
-  image[fat::kJumpOffset] = 0xEB;
-  image[fat::kJumpOffset + 1] = 0x00;
-  image[fat::kJumpOffset + 2] = 0x90;
+  std::memcpy(image + fat::kJumpOffset, fat::kJump, sizeof fat::kJump);
   std::memcpy(image + fat::kOemNameOffset, fat::kOemName, fat::kOemNameLength);
   PutLe16(image + fat::kBytesPerSectorOffset, fat::kSectorBytes);
   image[fat::kSectorsPerClusterOffset] = static_cast<uint8_t>(volume.sectorsPerCluster);
