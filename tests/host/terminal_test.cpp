@@ -62,13 +62,18 @@ ChildRun RunChild(const std::string& keys, int signalNumber) {
   if (child <= 0) return run;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   bool sent = false, ended = false;
-  while (!ended && std::chrono::steady_clock::now() < deadline) {
+  // Reads what the child wrote; after its end, the rest still in the terminal.
+  auto drain = [&run, master](int waitMs) {
     pollfd waiting{master, POLLIN, 0};
-    if (poll(&waiting, 1, 20) > 0) {
-      char chunk[4096];
-      ssize_t got = read(master, chunk, sizeof chunk);
+    char chunk[4096];
+    ssize_t got = 1;
+    while (got > 0 && poll(&waiting, 1, waitMs) > 0) {
+      got = read(master, chunk, sizeof chunk);
       if (got > 0) run.output.append(chunk, static_cast<size_t>(got));
     }
+  };
+  while (!ended && std::chrono::steady_clock::now() < deadline) {
+    drain(20);
     if (!sent && testsupport::ReadFile(dumpPath).rfind("dump 1 ", 0) == 0) {
       if (signalNumber != 0) {
         kill(child, signalNumber);
@@ -79,6 +84,7 @@ ChildRun RunChild(const std::string& keys, int signalNumber) {
     }
     ended = waitpid(child, &run.status, WNOHANG) == child;
   }
+  drain(0);
   if (!ended) {
     kill(child, SIGKILL);
     waitpid(child, &run.status, 0);
