@@ -106,6 +106,8 @@ inline std::string VersionKey(const std::string& number, const char* subVersion 
 inline std::string CardMachine(const std::vector<CardKey>& cards,
                                const std::string& versionKey = "", bool devices = true,
                                bool driverInstalled = true) {
+  // Spelled out as a machine file spells it, not built from the reader's
+  // cards::CardsKeyPath(): a wrong path there must fail to find these cards.
   const std::string driverKey =
       "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT";
   std::string text = "REGEDIT4\n\n" + versionKey;

@@ -8,6 +8,10 @@
 
 namespace testsupport {
 
+// The card as a machine file states it. Its geometry and texts are the
+// fields of sim::CardIdentity again on purpose: here they are what the test
+// writes into the file, beside what only the file says (the image, the drive
+// letters); the identity is what the card model answers from them.
 struct CardSpec {
   int cylinders = 490;
   int heads = 8;
