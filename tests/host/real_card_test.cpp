@@ -109,14 +109,8 @@ TEST(RealCard, BlockDeviceCardsAreCheckedBeforeTheRun) {
 
 TEST(RealCard, AKeyWithoutGeometryTakesTheCardsOwnIdentity) {
   LOOP_CARD(dir, loop);
-  // Filled as ata_card_test.cpp fills its card, with another identity.
   answeringCard = sim::CardSettings();
-  answeringCard.identity.cylinders = 245;
-  answeringCard.identity.heads = 16;
-  answeringCard.identity.sectorsPerTrack = 32;
-  answeringCard.identity.model = "HERON CF 64MB";
-  answeringCard.identity.serialNumber = "HR-77001";
-  answeringCard.identity.firmwareRevision = "V3.10";
+  answeringCard.identity = {245, 16, 32, "HERON CF 64MB", "HR-77001", "V3.10"};
   std::string error;
 
   // Geometry and texts from the answer.

@@ -45,8 +45,9 @@ Block CompactFlashBlock() {
   return b;
 }
 
-// An ATA disk layout: word 0 with bit 15 clear, LBA capacity in words 60-61,
-// texts padded with NULs as some cards do.
+// An ATA disk layout, written word by word as CompactFlashBlock above on
+// purpose so that the two kinds read side by side: word 0 with bit 15 clear,
+// LBA capacity in words 60-61, texts padded with NULs as some cards do.
 Block AtaBlock() {
   Block b;
   b.Word(0, 0x045A);
@@ -74,6 +75,14 @@ struct Reader {
   // What was sent.
   std::vector<uint8_t> command;
   sg_io_hdr_t seen = {};
+
+  // CHECK CONDITION with sense data: how a reader ends an ATA command that
+  // failed or that returned its registers.
+  void CheckCondition(const std::vector<uint8_t>& senseData) {
+    status = 0x02;
+    driverStatus = 0x08;
+    sense = senseData;
+  }
 };
 Reader reader;
 
@@ -185,9 +194,7 @@ TEST(SatIdentify, ReadersThatDoNotAnswerGiveNoIdentity) {
   {
     // Fixed-format sense: ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE.
     Case c{"no pass-through in the bridge", r, "sense key 05h, ASC/ASCQ 20h/00h"};
-    c.reader.status = 0x02;
-    c.reader.driverStatus = 0x08;
-    c.reader.sense = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00, 0, 0, 0, 0};
+    c.reader.CheckCondition({0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00, 0, 0, 0, 0});
     cases.push_back(c);
   }
   {
@@ -195,19 +202,15 @@ TEST(SatIdentify, ReadersThatDoNotAnswerGiveNoIdentity) {
     // returns it (a parallel kept on purpose).
     // Descriptor sense: ABORTED COMMAND with the ATA status ERR bit set.
     Case c{"the card aborted IDENTIFY", r, "sense key 0Bh"};
-    c.reader.status = 0x02;
-    c.reader.driverStatus = 0x08;
-    c.reader.sense = {0x72, 0x0B, 0x00, 0x00, 0, 0, 0, 14, 0x09, 0x0C, 0,
-                      0x04, 0,    0,    0,    0, 0, 0, 0,  0,    0,    0x51};
+    c.reader.CheckCondition({0x72, 0x0B, 0x00, 0x00, 0, 0, 0, 14, 0x09, 0x0C, 0,
+                             0x04, 0,    0,    0,    0, 0, 0, 0,  0,    0,    0x51});
     cases.push_back(c);
   }
   {
     // Recovered error with the registers returned, but ERR set in them.
     Case c{"registers returned with ERR", r, "sense key 01h, ASC/ASCQ 00h/1Dh"};
-    c.reader.status = 0x02;
-    c.reader.driverStatus = 0x08;
-    c.reader.sense = {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 14, 0x09, 0x0C, 0,
-                      0x04, 0,    0,    0,    0, 0, 0, 0,  0,    0,    0x51};
+    c.reader.CheckCondition({0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 14, 0x09, 0x0C, 0,
+                             0x04, 0,    0,    0,    0, 0, 0, 0,  0,    0,    0x51});
     cases.push_back(c);
   }
   {
@@ -250,9 +253,7 @@ TEST(SatIdentify, RegistersReturnedWithoutErrorCountAsAnAnswer) {
   for (const auto& sense : senses) {
     reader = Reader();
     reader.block = CompactFlashBlock();
-    reader.status = 0x02;
-    reader.driverStatus = 0x08;
-    reader.sense = sense;
+    reader.CheckCondition(sense);
     sim::CardIdentity identity;
     std::string why;
     ASSERT_TRUE(Ask(&identity, &why)) << why;

@@ -21,12 +21,8 @@ sim::CardSettings SmallCard(const std::string& image) {
   s.image = image;
   s.ioBase = 0x170;
   s.controlPort = 0x376;
-  s.identity.cylinders = 20;
-  s.identity.heads = 4;
-  s.identity.sectorsPerTrack = 8;
-  s.identity.model = "KESTREL CF 64MB";
-  s.identity.serialNumber = "KS10012345";
-  s.identity.firmwareRevision = "REV 2.05";
+  // Geometry, then model, serial number and firmware revision.
+  s.identity = {20, 4, 8, "KESTREL CF 64MB", "KS10012345", "REV 2.05"};
   return s;
 }
 

@@ -20,10 +20,7 @@ sim::CardSettings Card(const std::string& image, uint16_t ioBase, uint16_t contr
   s.image = image;
   s.ioBase = ioBase;
   s.controlPort = controlPort;
-  s.identity.cylinders = 10;
-  s.identity.heads = 2;
-  s.identity.sectorsPerTrack = 4;
-  s.identity.model = model;
+  s.identity = {10, 2, 4, model, "", ""};
   return s;
 }
 

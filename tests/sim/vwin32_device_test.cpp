@@ -19,9 +19,7 @@ class Vwin32DeviceTest : public ::testing::Test {
   Vwin32DeviceTest() {
     sim::CardSettings s;
     s.image = dir.File("card.img");
-    s.identity.cylinders = 4;
-    s.identity.heads = 2;
-    s.identity.sectorsPerTrack = 4;
+    s.identity = {4, 2, 4, "", "", ""};
     s.driveLetters = "eF";
     s.int13Unit = 0x83;
     card = std::make_unique<sim::AtaCard>(s);
