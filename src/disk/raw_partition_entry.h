@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "disk/packed_chs.h"
+
 struct RawPartitionEntry {
   uint8_t bytes[16];
 };
@@ -18,11 +20,11 @@ const int kEntryEndSector = 6;
 const int kEntryEndCylinder = 7;
 const int kEntryFirstSector = 8;   // 32-bit little-endian
 const int kEntrySectorCount = 12;  // 32-bit little-endian
-// The parts of a sector byte: the sector, and cylinder bits 8-9 as its two
-// high bits (a cylinder's high bits shifted right by 2, a field's shifted
-// left by 2).
-const uint8_t kEntrySectorMask = 0x3F;
-const uint8_t kEntryCylinderHighMask = 0xC0;
+// The parts of a sector byte: the 6-bit sector, and cylinder bits 8-9 as the
+// two bits above it (a cylinder's high bits shifted right by 2, a field's
+// shifted left by 2).
+const uint8_t kEntrySectorMask = kMaxEntrySectors;
+const uint8_t kEntryCylinderHighMask = 0xFF & ~kEntrySectorMask;
 
 // The master boot record: four entries from offset 446, then 55 AA.
 const int kMbrEntriesOffset = 446;

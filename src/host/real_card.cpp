@@ -18,7 +18,6 @@
 namespace host {
 namespace {
 
-constexpr uint32_t kSectorBytes = kAtaSectorBytes;
 // IDENTIFY DEVICE words are 16 bits wide.
 constexpr unsigned long kMaxGeometryValue = 0xFFFF;
 
@@ -131,7 +130,7 @@ bool PrepareBlockDevice(RegKey* key, const std::string& device, SgIoRequest requ
   bool ok = ReadBlockDeviceSize(fd, &sectorBytes, &bytes, &why);
   if (!ok) {
     *error = device + ": the size of the device is unknown (" + why + ")";
-  } else if (sectorBytes != kSectorBytes) {
+  } else if (sectorBytes != kAtaSectorBytes) {
     // Every ATA transfer the utility sends addresses 512-byte sectors.
     *error = device + ": the device has logical sectors of " + std::to_string(sectorBytes) +
              " bytes; a PC Card ATA disk has 512-byte sectors";
@@ -174,12 +173,12 @@ bool PrepareBlockDevice(RegKey* key, const std::string& device, SgIoRequest requ
   long s = Dword(key, kSectorsPerTrack);
   if (c < 0 || h < 0 || s < 0) return true;  // the card key's reader names what is wrong
   uint64_t needed = static_cast<uint64_t>(c) * static_cast<uint64_t>(h) * static_cast<uint64_t>(s);
-  uint64_t held = bytes / kSectorBytes;
+  uint64_t held = bytes / kAtaSectorBytes;
   if (held < needed) {
     *error = device + ": the device holds " + std::to_string(held) + " sectors (" +
              std::to_string(bytes) + " bytes), fewer than the geometry " + GeometryText(c, h, s) +
              " needs (" + std::to_string(needed) + " sectors, " +
-             std::to_string(needed * kSectorBytes) + " bytes)";
+             std::to_string(needed * kAtaSectorBytes) + " bytes)";
     return false;
   }
   return true;

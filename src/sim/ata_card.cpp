@@ -11,8 +11,6 @@
 namespace sim {
 namespace {
 
-constexpr uint32_t kSectorSize = kAtaSectorBytes;
-
 // IDENTIFY DEVICE words, as a CompactFlash card fills them.
 constexpr int kWordGeneralConfig = 0;
 constexpr uint16_t kCompactFlashSignature = 0x848A;
@@ -69,7 +67,7 @@ AtaCard::~AtaCard() {
 bool AtaCard::OpenMedium(std::string* error) {
   if (fd_ >= 0) return true;
   uint64_t size = static_cast<uint64_t>(settings_.identity.cylinders) * settings_.identity.heads *
-                  settings_.identity.sectorsPerTrack * kSectorSize;
+                  settings_.identity.sectorsPerTrack * kAtaSectorBytes;
   fd_ = sim::OpenMedium(settings_.image, size, error);
   return fd_ >= 0;
 }
@@ -77,7 +75,7 @@ bool AtaCard::OpenMedium(std::string* error) {
 bool AtaCard::Identify(uint8_t block[kIdentifyBlockBytes]) {
   const CardIdentity& s = settings_.identity;
   uint32_t capacity = static_cast<uint32_t>(s.cylinders) * s.heads * s.sectorsPerTrack;
-  std::memset(block, 0, kSectorSize);
+  std::memset(block, 0, kAtaSectorBytes);
   PutWord(block, kWordGeneralConfig, kCompactFlashSignature);
   PutWord(block, kWordCylinders, s.cylinders);
   PutWord(block, kWordHeads, s.heads);
@@ -155,14 +153,14 @@ bool AtaCard::Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t s
   // ends, until it meets a sector that the geometry, the medium or the bad
   // sector list does not allow; that one and the rest are not transferred.
   uint64_t usable = std::min<uint64_t>(count, geometrySectors - first);
-  uint64_t mediumSectors = MediumSize(fd_) / kSectorSize;
+  uint64_t mediumSectors = MediumSize(fd_) / kAtaSectorBytes;
   usable = mediumSectors > first ? std::min(usable, mediumSectors - first) : 0;
   usable = FirstBadSector(static_cast<uint32_t>(first), static_cast<uint32_t>(usable),
                           writeFrom != nullptr) -
            first;
 
-  uint64_t offset = first * kSectorSize;
-  uint32_t bytes = static_cast<uint32_t>(usable) * kSectorSize;
+  uint64_t offset = first * kAtaSectorBytes;
+  uint32_t bytes = static_cast<uint32_t>(usable) * kAtaSectorBytes;
   bool moved = bytes == 0 || (readInto != nullptr ? ReadMedium(fd_, offset, readInto, bytes)
                                                   : WriteMedium(fd_, offset, writeFrom, bytes));
   record.succeeded = moved && usable == count;
