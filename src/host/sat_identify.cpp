@@ -109,6 +109,13 @@ void BuildIdentifyCommand(uint8_t command[kPassThrough16Length]) {
   command[kTransferByte] = kTransferFromDevice | kLengthInBlocks | kLengthInSectorCountField;
   command[kSectorCountByte] = 1;  // one block of 512 bytes
   command[kCommandByte] = kAtaIdentifyDevice;
+#ifdef DUNMORE_BROKEN_IDENTIFY_COMMAND
+  // A build for the emulated-PC stage's check of itself alone: the
+  // protocol says no data comes back, a slip the stage's IDE card scenario
+  // must catch.
+  constexpr uint8_t kProtocolNonData = 3;
+  command[kProtocolByte] = static_cast<uint8_t>(kProtocolNonData << kProtocolShift);
+#endif
 }
 
 bool SenseReportsCompletion(const uint8_t* sense, int length) {
