@@ -12,6 +12,7 @@ unplugs devices.
 import gzip
 import os
 import re
+import shutil
 import socket
 import stat
 import subprocess
@@ -106,11 +107,38 @@ def _terminfo_entry(term):
     raise RuntimeError(f"no terminfo entry for {term}")
 
 
+def _libraries(program):
+    """The shared libraries ldd names for a program, the loader included."""
+    out = subprocess.run(["ldd", program], capture_output=True, text=True, check=True).stdout
+    return sorted(set(re.findall(r"(/\S+\.so[.\d]*) \(0x", out)))
+
+
+# The host's partitioner and formatter, which the bench times on the guest's
+# disks beside dunmore.
+GUEST_TOOLS = ["sfdisk", "mkfs.fat"]
+
+
 def build_initramfs(output, kernel_root, dunmore, busybox="/bin/busybox"):
     archive = _Cpio()
     for folder in ("bin", "dev", "proc", "sys", "tmp", "mnt", "modules", "terminfo",
                    "terminfo/x"):
         archive.folder(folder)
+    libraries = set()
+    for tool in GUEST_TOOLS:
+        path = shutil.which(tool, path="/usr/sbin:/sbin:/usr/bin:/bin")
+        if path is None:
+            raise RuntimeError(f"{tool} is not installed")
+        archive.file("bin/" + tool, open(path, "rb").read(), 0o755)
+        libraries.update(_libraries(path))
+    made = set()
+    for library in sorted(libraries):
+        folder = os.path.dirname(library).lstrip("/")
+        parts = folder.split("/")
+        for i in range(1, len(parts) + 1):
+            if "/".join(parts[:i]) not in made:
+                made.add("/".join(parts[:i]))
+                archive.folder("/".join(parts[:i]))
+        archive.file(library.lstrip("/"), open(os.path.realpath(library), "rb").read(), 0o755)
     # The kernel opens the console for /init before any file system is up.
     archive.char_device("dev/console", 5, 1)
     read = lambda path: open(path, "rb").read()
@@ -177,6 +205,7 @@ class Guest:
         self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=self.qemu_log,
                                         stderr=subprocess.STDOUT)
         self.terminal_output = bytearray()
+        self._arrivals = []  # (when, the output's length then)
         self._lock = threading.Lock()
         self._control_buffer = b""
         deadline = time.monotonic() + 10
@@ -200,6 +229,7 @@ class Guest:
                 return
             with self._lock:
                 self.terminal_output += data
+                self._arrivals.append((time.monotonic(), len(self.terminal_output)))
 
     def qemu_output(self):
         with open(os.path.join(self.work, "qemu.log"), "rb") as f:
@@ -263,6 +293,21 @@ class Guest:
     def terminal_text(self):
         with self._lock:
             return bytes(self.terminal_output)
+
+    def terminal_arrival(self, text, start, timeout):
+        """When the terminal output from offset start on first held text
+        (the host's monotonic clock), waiting up to timeout seconds."""
+        deadline = time.monotonic() + timeout
+        needle = text.encode()
+        while True:
+            with self._lock:
+                at = self.terminal_output.find(needle, start)
+                if at >= 0:
+                    end = at + len(needle)
+                    return next(when for when, length in self._arrivals if length >= end)
+            if time.monotonic() > deadline:
+                raise GuestError(f"{text!r} never reached the terminal")
+            time.sleep(0.005)
 
     def monitor(self, command):
         self.monitor_socket.sendall(command.encode() + b"\n")
