@@ -144,6 +144,11 @@ TEST(RealCardRun, ADeviceHeldByAnotherProgramIsUsedOther) {
     ASSERT_TRUE(run.WaitForKeyWait(&screen));
     EXPECT_EQ("PC Card HDD used other!", screen.At(20, 15, 23));
     EXPECT_EQ(1, run.TypeAndWaitExit(kEsc));
+    // The holder is this test's own child, named on standard error.
+    std::string output = run.TerminalOutput();
+    size_t note = output.find(loop.path() + ": the card was in use: process ");
+    EXPECT_NE(std::string::npos, note) << output;
+    EXPECT_NE(std::string::npos, output.find(" has it open", note)) << output;
   }
   EXPECT_EQ(before, ImageFingerprint(image));
 }
