@@ -6,7 +6,21 @@
 // alone.
 #pragma once
 
+#include <cstdint>
+
 constexpr int kIdentifyBlockBytes = 512;
+
+// Word 0, the general configuration: a CompactFlash device answers with its
+// own signature there, where an ATA fixed disk has bit 6 ("not removable").
+constexpr int kWordGeneralConfig = 0;
+constexpr uint16_t kCompactFlashSignature = 0x848A;
+// Word 83, command sets supported: bit 2 is the CFA feature set, which a
+// CompactFlash device in True IDE mode may report instead of the signature.
+// The word means something only when its bits 15 and 14 are 0 and 1.
+constexpr int kWordCommandSetsSupported = 83;
+constexpr uint16_t kCommandSetsValidMask = 0xC000;
+constexpr uint16_t kCommandSetsValid = 0x4000;
+constexpr uint16_t kCfaFeatureSet = 0x0004;
 
 // Words 1, 3 and 6: the default geometry, cylinders, heads and sectors per
 // track, each one word.

@@ -56,12 +56,7 @@ CardDisk* CardDisk::Open(const CardDeviceRecord& record, DriveLetterMap& map, in
   physicalHeads = heads;
   physicalSectors = sectors;
 
-  // Every conversion divides by these counts, and a card that reports none
-  // (an empty or broken IDENTIFY, words of 0x8000 and more) cannot be
-  // addressed. Sector numbers have 6 bits in a CHS address, and a translated
-  // head count above 256 does not fit the 8-bit head field of an entry.
-  if (physicalCylinders <= 0 || physicalHeads <= 0 || physicalSectors <= 0 ||
-      physicalSectors > kMaxEntrySectors) {
+  if (CheckGeometry(physicalCylinders, physicalHeads, physicalSectors) != kGeometryAddressable) {
     return nullptr;
   }
   int32_t translatedCylinders = 0;
@@ -69,13 +64,6 @@ CardDisk* CardDisk::Open(const CardDeviceRecord& record, DriveLetterMap& map, in
   int32_t translatedSectors = 0;
   TranslateGeometry(physicalCylinders, physicalHeads, physicalSectors, &translatedCylinders,
                     &translatedHeads, &translatedSectors);
-  if (translatedHeads > kMaxEntryHeads) return nullptr;
-  // More than 256 heads at the top of a translation pass double the
-  // cylinders instead of halving them; straight away, with no halving before
-  // it, the logical disk has more cylinders than the physical one, a logical
-  // cylinder is no whole number of physical ones, and every logical address
-  // would land on physical cylinder 0.
-  if (translatedCylinders > physicalCylinders) return nullptr;
 
   sizeCap = kPartitionSizeCap;
   theDiskChannel.driveLetter = driveLetters[0];

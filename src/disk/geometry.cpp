@@ -1,28 +1,7 @@
-// Geometry translation, CHS conversions and the coding of MBR partition
-// entries. None of these touches the card.
+// CHS conversions and the coding of MBR partition entries (the translation
+// itself is in card_disk.h). None of these touches the card.
 #include "common/little_endian.h"
 #include "disk/card_disk.h"
-
-void CardDisk::TranslateGeometry(int32_t cylinders, int32_t heads, int32_t sectors,
-                                 int32_t* logicalCylinders, int32_t* logicalHeads,
-                                 int32_t* logicalSectors) {
-  int32_t c = cylinders;
-  int32_t h = heads;
-  while (c > kMaxEntryCylinders) {
-    // A translation that would need more heads than an entry can name undoes
-    // its last halving.
-    if (h > kMaxEntryHeads) {
-      c *= 2;
-      h /= 2;
-      break;
-    }
-    c /= 2;
-    h *= 2;
-  }
-  *logicalCylinders = c;
-  *logicalHeads = h;
-  *logicalSectors = sectors;
-}
 
 void CardDisk::LbaToChs(uint32_t lba, int* cylinder, int* head, int* sector) const {
   uint32_t heads = static_cast<uint32_t>(physicalHeads);

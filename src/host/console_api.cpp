@@ -1,7 +1,9 @@
 // The console functions of the Win32 subset over the console buffer: on the
 // user's terminal, or headless for tests. Standard output is a stream of the
 // console's own, so that formatted text lands at the cursor.
+#include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -122,9 +124,22 @@ void DumpScreen() {
     line.erase(line.find_last_not_of(' ') + 1);
     text += line + "\n";
   }
+  // Only a regular file is emptied, written or replaced: a device node or a
+  // link put in the file's place is left alone.
+  struct stat status;
+  if (lstat(path, &status) == 0 && !S_ISREG(status.st_mode)) return;
   std::string temporary = std::string(path) + ".tmp";
-  FILE* file = fopen(temporary.c_str(), "w");
-  if (file == nullptr) return;
+  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || ftruncate(fd, 0) != 0) {
+    close(fd);
+    return;
+  }
+  FILE* file = fdopen(fd, "w");
+  if (file == nullptr) {
+    close(fd);
+    return;
+  }
   bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
   if (fclose(file) == 0 && written) rename(temporary.c_str(), path);
 }

@@ -61,6 +61,7 @@ std::unique_ptr<CardSet> LoadCards() {
   set->driverInstalled = registry.installed;
   for (sim::CardSettings& settings : registry.cards) {
     if (settings.killAtWrite != 0) settings.powerCut = CutPower;
+    settings.lockedWith = LockedWith(settings.image);
     set->cards.push_back(std::make_unique<sim::AtaCard>(settings));
   }
   return set;
@@ -89,6 +90,7 @@ void DropCardsWhenIdle() {
   if (cardSet != nullptr) {
     for (const auto& card : cardSet->cards) {
       if (CardWasWritten(*card)) rewritten.push_back(card->settings().image);
+      if (card->volumeLockRefused()) NoteHolder(card->settings());
     }
   }
   cardSet.reset();

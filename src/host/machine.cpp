@@ -83,6 +83,7 @@ void Boot() {
     // so that the checks below see what the card itself said.
     if (!PrepareBlockDeviceCards(&error)) Refuse(error);
     if (!CheckMachineCards(name, &error)) Refuse(error);
+    if (!CheckScreenDump(&error)) Refuse(error);
   } else if (!PrepareBlockDeviceCards(&error)) {
     Refuse(error);
   }

@@ -7,10 +7,13 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "cards/card_registry.h"
 #include "common/ata_commands.h"
+#include "host/real_card.h"
 #include "sim/ata_card.h"
 
 namespace host {
@@ -26,6 +29,7 @@ std::string Reason() {
 const char* Kind(mode_t mode) {
   if (S_ISDIR(mode)) return "a folder";
   if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
   if (S_ISFIFO(mode)) return "a FIFO";
   if (S_ISSOCK(mode)) return "a socket";
   return "not a regular file";
@@ -37,13 +41,53 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Whether path lies under /dev, where a card reader's device is and where no
+// image is ever created.
+bool UnderDev(const std::string& path) {
+  std::string absolute = path;
+  if (path.empty() || path[0] != '/') {
+    char folder[4096];
+    if (getcwd(folder, sizeof folder) == nullptr) return false;
+    absolute = std::string(folder) + "/" + path;
+  }
+  char resolved[4096];
+  // The folder the path is in, with its links resolved: /dev/../tmp/x is not
+  // under /dev, /dev/disk/by-id/x is.
+  std::string folder = FolderOf(absolute);
+  if (realpath(folder.c_str(), resolved) != nullptr) folder = resolved;
+  return folder == "/dev" || folder.compare(0, 5, "/dev/") == 0;
+}
+
+bool Blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
 // Checks the medium of one card; *what says what is wrong with it.
 bool CheckMedium(const sim::CardSettings& card, std::string* what) {
   const uint64_t needed = static_cast<uint64_t>(card.identity.cylinders) * card.identity.heads *
                           card.identity.sectorsPerTrack * kSectorSize;
+  // "/dev/loop2 " is a mistyped device, never a new image beside it.
+  if (!card.image.empty() && (Blank(card.image.front()) || Blank(card.image.back()))) {
+    *what = "begins or ends with a blank; no card's medium does";
+    return false;
+  }
   struct stat status;
   if (stat(card.image.c_str(), &status) != 0) {
-    if (errno != ENOENT) {
+    const int missing = errno;
+    struct stat link;
+    if (missing == ENOENT && lstat(card.image.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+      char target[4096];
+      ssize_t length = readlink(card.image.c_str(), target, sizeof target - 1);
+      target[length < 0 ? 0 : length] = '\0';
+      *what = std::string("is a link to ") + target + ", which does not exist";
+      return false;
+    }
+    if (missing == ENOENT && UnderDev(card.image)) {
+      *what = "no such device: is the card reader plugged in?";
+      return false;
+    }
+    if (missing != ENOENT) {
+      errno = missing;
       *what = "cannot be reached: " + Reason();
       return false;
     }
@@ -67,6 +111,12 @@ bool CheckMedium(const sim::CardSettings& card, std::string* what) {
   }
   if (!S_ISREG(status.st_mode) && !S_ISBLK(status.st_mode)) {
     *what = std::string("is ") + Kind(status.st_mode) + ", not an image file or a block device";
+    return false;
+  }
+  if (!S_ISBLK(status.st_mode) && UnderDev(card.image)) {
+    // A file left under /dev by an earlier mistake would hide the reader's
+    // device when it comes.
+    *what = "is a regular file under /dev, not a card reader's block device";
     return false;
   }
   // A file nobody may write is read-only, also for a user whom the system
@@ -151,10 +201,69 @@ bool CheckMachineCards(const std::string& machineName, std::string* error) {
   for (const sim::CardSettings& card : registry.cards) {
     std::string what;
     if (!CheckMedium(card, &what)) {
+      std::string named = EnvironmentCardName(card.image);
+      if (!named.empty()) {
+        *error = named + ": " + what;
+        return false;
+      }
       char key[8];
       std::snprintf(key, sizeof key, "%04X", card.ioBase);
       *error = machineName + ": " + cards::CardsKeyShown() + "\\" + key + ": \"Image\" (" +
                card.image + ") " + what;
+      return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// The path as one spelling: its folder with links resolved, and its name.
+std::string Spelled(const std::string& path) {
+  char resolved[4096];
+  std::string folder = FolderOf(path);
+  if (realpath(folder.c_str(), resolved) != nullptr) folder = resolved;
+  size_t slash = path.find_last_of('/');
+  return folder + "/" + (slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+// Whether path is, or would become, the medium of a card: the same file
+// (device and inode), or the same spelling of one not created yet.
+bool IsCardMedium(const std::string& path, const std::vector<sim::CardSettings>& cards) {
+  struct stat status;
+  bool exists = stat(path.c_str(), &status) == 0;
+  for (const sim::CardSettings& card : cards) {
+    struct stat medium;
+    if (stat(card.image.c_str(), &medium) == 0) {
+      if (exists && medium.st_dev == status.st_dev && medium.st_ino == status.st_ino) return true;
+    } else if (Spelled(card.image) == Spelled(path)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CheckScreenDump(std::string* error) {
+  const char* variable = std::getenv("DUNMORE_SCREEN_DUMP");
+  if (variable == nullptr || *variable == '\0') return true;
+  cards::DriverRegistry registry;
+  std::string problem;
+  cards::ReadDriverRegistry(&registry, &problem);  // CheckMachineCards has read it already
+  const std::string path = variable;
+  // The screen is written beside the file and renamed over it: both names
+  // are written.
+  for (const std::string& name : {path, path + ".tmp"}) {
+    struct stat status;
+    std::string what;
+    if (stat(name.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+      what = std::string("is ") + Kind(status.st_mode) + ", not a file for the screen";
+    } else if (IsCardMedium(name, registry.cards)) {
+      what = "is the medium of a card";
+    }
+    if (!what.empty()) {
+      *error = "DUNMORE_SCREEN_DUMP=" + path + ": " + (name == path ? "" : name + " ") + what;
       return false;
     }
   }

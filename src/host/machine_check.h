@@ -24,4 +24,9 @@ bool ReadMachineFile(const std::string& path, std::string* text, std::string* er
 // created, grown or written. *error starts with machineName.
 bool CheckMachineCards(const std::string& machineName, std::string* error);
 
+// Checks DUNMORE_SCREEN_DUMP, when set: a regular file or a name not taken
+// yet, and never the medium of a card (nor the file written beside it), so
+// that a test's screen can never land on a card or a device.
+bool CheckScreenDump(std::string* error);
+
 }  // namespace host

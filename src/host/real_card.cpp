@@ -1,6 +1,9 @@
 #include "host/real_card.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,9 +14,12 @@
 #include "cards/card_registry.h"
 #include "common/ata_commands.h"
 #include "common/little_endian.h"
+#include "disk/card_disk.h"
 #include "host/block_device.h"
+#include "host/card_holders.h"
 #include "host/registry.h"
 #include "host/sat_identify.h"
+#include "host/sysfs_disk.h"
 
 namespace host {
 namespace {
@@ -102,25 +108,109 @@ std::string GeometryText(unsigned long c, unsigned long h, unsigned long s) {
   return std::to_string(c) + " x " + std::to_string(h) + " x " + std::to_string(s);
 }
 
-// The card keys that DUNMORE_CARD filled: their refusals point at
-// DUNMORE_GEOMETRY rather than at the key's values.
-std::vector<const RegKey*>& EnvironmentCards() {
-  static std::vector<const RegKey*>* keys = new std::vector<const RegKey*>;
-  return *keys;
+// The card key that DUNMORE_CARD filled: what is refused about it names the
+// variable, which the user wrote, not the key, which the user never saw.
+const RegKey*& EnvironmentCard() {
+  static const RegKey* key = nullptr;
+  return key;
 }
 
 bool FromEnvironment(const RegKey* key) {
-  for (const RegKey* k : EnvironmentCards()) {
-    if (k == key) return true;
+  return key != nullptr && key == EnvironmentCard();
+}
+
+// How a refusal names the card's medium.
+std::string Subject(const RegKey* key, const std::string& device) {
+  return FromEnvironment(key) ? std::string(kCardVariable) + "=" + device : device;
+}
+
+// Whether DUNMORE_FIXED_DISK names the same device as the card.
+bool FixedDiskAllowed(dev_t device) {
+  std::string allowed = Environment(kFixedDiskVariable);
+  struct stat status;
+  return !allowed.empty() && stat(allowed.c_str(), &status) == 0 && S_ISBLK(status.st_mode) &&
+         status.st_rdev == device;
+}
+
+// The one line that refuses a fixed disk: what it is, the removable disks
+// present (the card may be one of them), and how to write it all the same.
+std::string FixedDiskRefusal(const std::string& subject, const std::string& device,
+                             const SysfsDisk& disk, bool known, const std::string& sysfs) {
+  std::string what = known ? DiskText(disk) : device;
+  std::string text = subject + ": not a card: " + what +
+                     " is a fixed disk (the kernel does not mark it removable and it does not "
+                     "answer IDENTIFY DEVICE as a CompactFlash card), and everything on it would "
+                     "be erased";
+  std::vector<SysfsDisk> removable = RemovableDisks(sysfs);
+  if (removable.empty()) {
+    text += "; no removable disk is present";
+  } else {
+    text += "; removable disks present:";
+    for (size_t i = 0; i < removable.size(); ++i) {
+      text += (i == 0 ? " " : ", ") + DiskText(removable[i]);
+    }
   }
-  return false;
+  return text + "; to write this disk anyway, set " + kFixedDiskVariable + "=" + device +
+         " as well";
+}
+
+bool IsReadOnly(int fd) {
+  int readOnly = 0;
+  return ioctl(fd, BLKROGET, &readOnly) == 0 && readOnly != 0;
+}
+
+// Why the geometry cannot be addressed, or empty when it can. The card disk
+// reads the geometry words as signed 16-bit numbers and applies its own rule
+// when it opens; the boot applies the same one.
+std::string GeometryFault(long cylinders, long heads, long sectors) {
+  int32_t c = static_cast<int16_t>(cylinders);
+  int32_t h = static_cast<int16_t>(heads);
+  int32_t s = static_cast<int16_t>(sectors);
+  switch (CardDisk::CheckGeometry(c, h, s)) {
+    case kGeometryEmpty:
+      if (c < 0 || h < 0 || s < 0) {
+        return "IDENTIFY DEVICE words of 32768 and more are read as negative numbers, so each "
+               "may be at most 32767";
+      }
+      return "a geometry needs cylinders, heads and sectors per track";
+    case kGeometryTooManySectors:
+      return "more than " + std::to_string(kMaxEntrySectors) +
+             " sectors per track, which a CHS address cannot name";
+    case kGeometryTooManyHeads:
+      return "its translation needs more than " + std::to_string(kMaxEntryHeads) +
+             " heads, which a partition entry cannot name";
+    case kGeometryCylindersOutgrow: {
+      int32_t lc = 0, lh = 0, ls = 0;
+      CardDisk::TranslateGeometry(c, h, s, &lc, &lh, &ls);
+      return "its translation, " + GeometryText(lc, lh, ls) +
+             ", has more cylinders than the card, so no logical address lands where it should";
+    }
+    default:
+      return std::string();
+  }
 }
 
 bool PrepareBlockDevice(RegKey* key, const std::string& device, SgIoRequest request,
-                        std::string* error) {
+                        const std::string& sysfs, std::string* error) {
+  const std::string subject = Subject(key, device);
+  struct stat status;
+  if (stat(device.c_str(), &status) != 0) {
+    *error = subject + ": " + std::strerror(errno);
+    return false;
+  }
+  SysfsDisk disk;
+  bool known = ReadSysfsDisk(sysfs, status.st_rdev, &disk);
+  if (known && !disk.wholeDisk.empty()) {
+    // A new table inside a partition would be read by nobody, and the
+    // card's own table would point at it.
+    *error = subject + ": a partition of /dev/" + disk.wholeDisk +
+             ", not a whole card; a card is written whole: name /dev/" + disk.wholeDisk +
+             " (every partition on it is erased)";
+    return false;
+  }
   int fd = open(device.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
-    *error = device +
+    *error = subject +
              ": the card reader cannot be opened for reading and writing: " + std::strerror(errno);
     return false;
   }
@@ -129,10 +219,15 @@ bool PrepareBlockDevice(RegKey* key, const std::string& device, SgIoRequest requ
   std::string why;
   bool ok = ReadBlockDeviceSize(fd, &sectorBytes, &bytes, &why);
   if (!ok) {
-    *error = device + ": the size of the device is unknown (" + why + ")";
+    *error = subject + ": the size of the device is unknown (" + why + ")";
+  } else if (IsReadOnly(fd)) {
+    *error = subject +
+             ": the device is read-only (a write-protected card, or a reader set "
+             "read-only); nothing could be written to it";
+    ok = false;
   } else if (sectorBytes != kAtaSectorBytes) {
     // Every ATA transfer the utility sends addresses 512-byte sectors.
-    *error = device + ": the device has logical sectors of " + std::to_string(sectorBytes) +
+    *error = subject + ": the device has logical sectors of " + std::to_string(sectorBytes) +
              " bytes; a PC Card ATA disk has 512-byte sectors";
     ok = false;
   }
@@ -141,41 +236,62 @@ bool PrepareBlockDevice(RegKey* key, const std::string& device, SgIoRequest requ
                        key->Value(kSectorsPerTrack) != nullptr;
   bool givesTexts = key->Value(kModel) != nullptr && key->Value(kSerialNumber) != nullptr &&
                     key->Value(kFirmwareRevision) != nullptr;
-  if (ok && (!givesGeometry || !givesTexts)) {
-    sim::CardIdentity identity;
-    if (AskCardIdentity(fd, &identity, &why, request)) {
-      if (!givesGeometry) {
-        SetDword(key, kCylinders, identity.cylinders);
-        SetDword(key, kHeads, identity.heads);
-        SetDword(key, kSectorsPerTrack, identity.sectorsPerTrack);
-      }
-      const std::pair<const char*, const std::string*> texts[] = {
-          {kModel, &identity.model},
-          {kSerialNumber, &identity.serialNumber},
-          {kFirmwareRevision, &identity.firmwareRevision}};
-      for (const auto& text : texts) {
-        if (key->Value(text.first) == nullptr) SetText(key, text.first, *text.second);
-      }
-    } else if (!givesGeometry) {
-      std::string give = FromEnvironment(key) ? "give the card's geometry as DUNMORE_GEOMETRY=CxHxS"
-                                              : "give the card key's \"Cylinders\", \"Heads\" and "
-                                                "\"SectorsPerTrack\"";
-      *error = device + ": the card does not answer ATA IDENTIFY DEVICE (" + why + "); " + give +
-               ": " + kGeometryHint;
-      ok = false;
-    }
+  bool card = known && (disk.loop || disk.removable);
+  sim::CardIdentity identity;
+  bool answered = false;
+  // A device the kernel does not mark as a card is asked whether it is a
+  // CompactFlash card even when its key gives all else.
+  if (ok && (!givesGeometry || !givesTexts || !card)) {
+    answered = AskCardIdentity(fd, &identity, &why, request);
   }
   close(fd);
   if (!ok) return false;
+  if (!card && !(answered && identity.compactFlash) && !FixedDiskAllowed(status.st_rdev)) {
+    *error = FixedDiskRefusal(subject, device, disk, known, sysfs);
+    return false;
+  }
+  if (answered) {
+    if (!givesGeometry) {
+      SetDword(key, kCylinders, identity.cylinders);
+      SetDword(key, kHeads, identity.heads);
+      SetDword(key, kSectorsPerTrack, identity.sectorsPerTrack);
+    }
+    const std::pair<const char*, const std::string*> texts[] = {
+        {kModel, &identity.model},
+        {kSerialNumber, &identity.serialNumber},
+        {kFirmwareRevision, &identity.firmwareRevision}};
+    for (const auto& text : texts) {
+      if (key->Value(text.first) == nullptr) SetText(key, text.first, *text.second);
+    }
+  } else if (!givesGeometry) {
+    std::string give = FromEnvironment(key) ? "give the card's geometry as DUNMORE_GEOMETRY=CxHxS"
+                                            : "give the card key's \"Cylinders\", \"Heads\" and "
+                                              "\"SectorsPerTrack\"";
+    *error = subject + ": the card does not answer ATA IDENTIFY DEVICE (" + why + "); " + give +
+             ": " + kGeometryHint;
+    return false;
+  } else if (key->Value(kModel) == nullptr && known) {
+    // A reader that passes no ATA command still names itself to the
+    // kernel: the warning before the write then names the device it erases.
+    SetText(key, kModel, disk.model.substr(0, kModelChars));
+  }
 
   long c = Dword(key, kCylinders);
   long h = Dword(key, kHeads);
   long s = Dword(key, kSectorsPerTrack);
   if (c < 0 || h < 0 || s < 0) return true;  // the card key's reader names what is wrong
+  if (givesGeometry && !FromEnvironment(key)) {
+    std::string fault = GeometryFault(c, h, s);
+    if (!fault.empty()) {
+      *error = subject + ": the card key's geometry " + GeometryText(c, h, s) +
+               " cannot be addressed: " + fault;
+      return false;
+    }
+  }
   uint64_t needed = static_cast<uint64_t>(c) * static_cast<uint64_t>(h) * static_cast<uint64_t>(s);
   uint64_t held = bytes / kAtaSectorBytes;
   if (held < needed) {
-    *error = device + ": the device holds " + std::to_string(held) + " sectors (" +
+    *error = subject + ": the device holds " + std::to_string(held) + " sectors (" +
              std::to_string(bytes) + " bytes), fewer than the geometry " + GeometryText(c, h, s) +
              " needs (" + std::to_string(needed) + " sectors, " +
              std::to_string(needed * kAtaSectorBytes) + " bytes)";
@@ -187,7 +303,7 @@ bool PrepareBlockDevice(RegKey* key, const std::string& device, SgIoRequest requ
 }  // namespace
 
 bool ApplyCardEnvironment(const std::string& machineFile, std::string* error) {
-  std::string card = Environment("DUNMORE_CARD");
+  std::string card = Environment(kCardVariable);
   std::string geometryText = Environment("DUNMORE_GEOMETRY");
   if (card.empty()) {
     if (geometryText.empty()) return true;
@@ -208,6 +324,13 @@ bool ApplyCardEnvironment(const std::string& machineFile, std::string* error) {
              ": not cylinders x heads x sectors per track, such as 490x8x32, each from 1 to 65535";
     return false;
   }
+  if (!geometryText.empty()) {
+    std::string fault = GeometryFault(geometry[0], geometry[1], geometry[2]);
+    if (!fault.empty()) {
+      *error = "DUNMORE_GEOMETRY=" + geometryText + ": the card cannot be addressed: " + fault;
+      return false;
+    }
+  }
   std::vector<std::pair<std::string, RegKey*>> keys = CardKeys();
   if (keys.size() != 1) {
     *error = "DUNMORE_CARD=" + card + ": the default machine has no single card to put it in";
@@ -215,28 +338,37 @@ bool ApplyCardEnvironment(const std::string& machineFile, std::string* error) {
   }
   RegKey* key = keys[0].second;
   SetText(key, kImage, card);
+  EnvironmentCard() = key;
   if (!geometryText.empty()) {
     SetDword(key, kCylinders, geometry[0]);
     SetDword(key, kHeads, geometry[1]);
     SetDword(key, kSectorsPerTrack, geometry[2]);
   }
-  if (IsBlockDevice(card)) {
-    // A real card tells its own identity, and its geometry unless
-    // DUNMORE_GEOMETRY gives it; the default card's texts are not its own.
+  // The default card's texts name the default card alone: a card of another
+  // geometry, or a real card, shows its own or none.
+  if (!geometryText.empty() || IsBlockDevice(card)) {
     for (const char* name : {kModel, kSerialNumber, kFirmwareRevision}) key->values.erase(name);
-    if (geometryText.empty()) {
-      for (const char* name : {kCylinders, kHeads, kSectorsPerTrack}) key->values.erase(name);
-    }
-    EnvironmentCards().push_back(key);
+  }
+  if (IsBlockDevice(card) && geometryText.empty()) {
+    // A real card tells its own geometry.
+    for (const char* name : {kCylinders, kHeads, kSectorsPerTrack}) key->values.erase(name);
   }
   return true;
 }
 
-bool PrepareBlockDeviceCards(std::string* error, SgIoRequest request) {
+std::string EnvironmentCardName(const std::string& image) {
+  if (EnvironmentCard() == nullptr) return std::string();
+  std::string named;
+  return ReadText(EnvironmentCard(), kImage, &named) && named == image
+             ? std::string(kCardVariable) + "=" + image
+             : std::string();
+}
+
+bool PrepareBlockDeviceCards(std::string* error, SgIoRequest request, const std::string& sysfs) {
   for (auto& entry : CardKeys()) {
     std::string image;
     if (!ReadText(entry.second, kImage, &image) || !IsBlockDevice(image)) continue;
-    if (!PrepareBlockDevice(entry.second, image, request, error)) return false;
+    if (!PrepareBlockDevice(entry.second, image, request, sysfs, error)) return false;
   }
   return true;
 }
@@ -246,6 +378,27 @@ bool CardWasWritten(const sim::AtaCard& card) {
     if (transfer.command == kAtaWriteSectors && transfer.succeeded) return true;
   }
   return false;
+}
+
+std::string LockedWith(const std::string& medium, const std::string& sysfs) {
+  struct stat status;
+  SysfsDisk disk;
+  if (stat(medium.c_str(), &status) != 0 || !S_ISBLK(status.st_mode) ||
+      !ReadSysfsDisk(sysfs, status.st_rdev, &disk) || !disk.loop) {
+    return std::string();
+  }
+  // The kernel marks a file deleted since it was attached; none stands
+  // there to lock.
+  struct stat file;
+  if (disk.backingFile.empty() || stat(disk.backingFile.c_str(), &file) != 0) {
+    return std::string();
+  }
+  return disk.backingFile;
+}
+
+void NoteHolder(const sim::CardSettings& card) {
+  TeardownNotes().push_back(
+      card.image + ": the card was in use: " + DescribeHolder(card.image, card.lockedWith));
 }
 
 void AfterCardsClosed(const std::vector<std::string>& rewrittenMedia) {

@@ -161,6 +161,10 @@ void DecodeIdentify(const uint8_t block[kIdentifyBlockBytes], sim::CardIdentity*
   identity->serialNumber = AtaText(block, kWordSerialNumber, kSerialNumberChars);
   identity->firmwareRevision = AtaText(block, kWordFirmwareRevision, kFirmwareRevisionChars);
   identity->model = AtaText(block, kWordModel, kModelChars);
+  uint16_t commandSets = Word(block, kWordCommandSetsSupported);
+  identity->compactFlash = Word(block, kWordGeneralConfig) == kCompactFlashSignature ||
+                           ((commandSets & kCommandSetsValidMask) == kCommandSetsValid &&
+                            (commandSets & kCfaFeatureSet) != 0);
 }
 
 int KernelSgIo(int fd, sg_io_hdr_t* request) {

@@ -12,8 +12,6 @@ namespace sim {
 namespace {
 
 // IDENTIFY DEVICE words, as a CompactFlash card fills them.
-constexpr int kWordGeneralConfig = 0;
-constexpr uint16_t kCompactFlashSignature = 0x848A;
 constexpr int kWordSectorsPerCardHigh = 7;  // the card's capacity, high word first
 constexpr int kWordSectorsPerCardLow = 8;
 constexpr int kWordBufferType = 20;
@@ -61,6 +59,7 @@ AtaCard::AtaCard(const CardSettings& settings) : settings_(settings) {}
 
 AtaCard::~AtaCard() {
   ReleaseLock(lockFd_);
+  ReleaseLock(lockWithFd_);
   CloseMedium(fd_);
 }
 
@@ -173,7 +172,17 @@ bool AtaCard::HoldVolumeLock() {
     std::string unused;
     if (!OpenMedium(&unused)) return false;
     lockFd_ = TryLockExclusive(settings_.image);
-    if (lockFd_ < 0) return false;
+    if (lockFd_ >= 0 && !settings_.lockedWith.empty()) {
+      lockWithFd_ = TryLockExclusive(settings_.lockedWith);
+      if (lockWithFd_ < 0) {
+        ReleaseLock(lockFd_);
+        lockFd_ = -1;
+      }
+    }
+    if (lockFd_ < 0) {
+      lockRefused_ = true;
+      return false;
+    }
   }
   ++lockDepth_;
   return true;
@@ -183,7 +192,9 @@ bool AtaCard::ReleaseVolumeLock() {
   if (lockDepth_ == 0) return false;
   if (--lockDepth_ == 0) {
     ReleaseLock(lockFd_);
+    ReleaseLock(lockWithFd_);
     lockFd_ = -1;
+    lockWithFd_ = -1;
   }
   return true;
 }

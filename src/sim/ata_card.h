@@ -39,6 +39,10 @@ struct CardSettings {
   // at once); the model itself depends on no operating system.
   uint32_t killAtWrite = 0;
   void (*powerCut)() = nullptr;
+  // A file locked together with the medium, when the host knows one: a loop
+  // device's backing file, so that a run on the file and a run on the loop
+  // device over it hold one lock between them.
+  std::string lockedWith;
 };
 
 // One READ SECTORS or WRITE SECTORS command as the card received it.
@@ -83,6 +87,8 @@ class AtaCard {
   bool HoldVolumeLock();
   bool ReleaseVolumeLock();
   int volumeLockDepth() const { return lockDepth_; }
+  // Whether a hold was refused because another holder had the medium.
+  bool volumeLockRefused() const { return lockRefused_; }
 
   // Every transfer command in the order it arrived; tests count calls here.
   std::vector<Transfer> transfers;
@@ -95,7 +101,9 @@ class AtaCard {
   CardSettings settings_;
   int fd_ = -1;
   int lockFd_ = -1;
+  int lockWithFd_ = -1;
   int lockDepth_ = 0;
+  bool lockRefused_ = false;
   uint32_t writeCommands_ = 0;
 };
 

@@ -18,6 +18,10 @@ struct CardIdentity {
   std::string model;
   std::string serialNumber;
   std::string firmwareRevision;
+  // Whether the block names a CompactFlash device (word 0's signature or the
+  // CFA feature set of word 83), as a card in a reader answers and a fixed
+  // disk does not. The card model always answers as one.
+  bool compactFlash = false;
 };
 
 }  // namespace sim

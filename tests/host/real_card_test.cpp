@@ -6,6 +6,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -210,6 +212,157 @@ TEST(RealCard, TheVolumeLockOnABlockDeviceIsAnExclusiveOpen) {
   EXPECT_TRUE(card.ReleaseVolumeLock());
   ExclusiveHolder after(loop.path());
   EXPECT_TRUE(after.holding()) << "the last release gives the device back";
+}
+
+// A folder shaped as sysfs, in which the loop device of a test appears as
+// whatever disk the test describes: a card reader, a fixed disk, a
+// partition. Only the attributes the boot reads are written.
+class FakeSysfs {
+ public:
+  FakeSysfs(const TempDir& dir, const std::string& device) : root_(dir.File("sys")) {
+    struct stat status;
+    EXPECT_EQ(0, stat(device.c_str(), &status));
+    number_ = std::to_string(major(status.st_rdev)) + ":" + std::to_string(minor(status.st_rdev));
+    EXPECT_EQ("0:", Shell("mkdir -p '" + root_ + "/dev/block' '" + root_ + "/block'"));
+  }
+  const std::string& root() const { return root_; }
+
+  // A whole disk; sectors as sysfs counts them, in 512-byte units.
+  void AddDisk(const std::string& name, bool removable, const std::string& vendor,
+               const std::string& model, uint64_t sectors) {
+    std::string folder = root_ + "/block/" + name;
+    EXPECT_EQ("0:", Shell("mkdir -p '" + folder + "/device'"));
+    WriteFile(folder + "/removable", removable ? "1\n" : "0\n");
+    WriteFile(folder + "/size", std::to_string(sectors) + "\n");
+    WriteFile(folder + "/device/vendor", vendor + "\n");
+    WriteFile(folder + "/device/model", model + "\n");
+  }
+  void AddLoop(const std::string& name, const std::string& backingFile) {
+    AddDisk(name, false, "", "", 125440);
+    EXPECT_EQ("0:", Shell("mkdir -p '" + root_ + "/block/" + name + "/loop'"));
+    WriteFile(root_ + "/block/" + name + "/loop/backing_file", backingFile + "\n");
+  }
+  void AddPartition(const std::string& disk, const std::string& name) {
+    std::string folder = root_ + "/block/" + disk + "/" + name;
+    EXPECT_EQ("0:", Shell("mkdir -p '" + folder + "'"));
+    WriteFile(folder + "/partition", "1\n");
+    WriteFile(folder + "/size", "125408\n");
+  }
+  // The test's device is the disk or partition at entry ("sdb", "sdb/sdb1").
+  void Point(const std::string& entry) {
+    std::string link = root_ + "/dev/block/" + number_;
+    unlink(link.c_str());
+    EXPECT_EQ(0, symlink(("../../block/" + entry).c_str(), link.c_str()));
+  }
+
+ private:
+  std::string root_;
+  std::string number_;
+};
+
+// A fixed disk's answer: an ATA disk says "not removable" in word 0.
+int FixedDiskReader(int fd, sg_io_hdr_t* request) {
+  AnsweringReader(fd, request);
+  uint8_t* block = static_cast<uint8_t*>(request->dxferp);
+  block[0] = 0x40;
+  block[1] = 0x00;
+  return 0;
+}
+
+TEST(RealCard, OnlyACardIsWritten) {
+  LOOP_CARD(dir, loop);
+  answeringCard = sim::CardSettings();
+  answeringCard.identity = {490, 8, 32, "HERON CF 64MB", "HR-77001", "V3.10"};
+  FakeSysfs sysfs(dir, loop.path());
+  sysfs.AddDisk("sda", false, "ATA", "QEMU HARDDISK", 134217728);
+  sysfs.AddDisk("sdb", false, "ATA     ", "  WDC WD640   ", 125440);
+  sysfs.AddDisk("sdc", true, "Generic", "CF Reader", 7864320);
+  sysfs.AddDisk("sdd", true, "Generic", "SD Reader", 0);  // a reader without a card
+  sysfs.AddLoop("loop7", dir.File("card.img"));
+  std::string error;
+  ASSERT_TRUE(Load(Machine(loop.path(), 490, true, true)));
+
+  // A fixed disk: its model and size, the removable disks present (a reader
+  // without a card is none), and how to go on all the same.
+  sysfs.Point("sdb");
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error, FixedDiskReader, sysfs.root()));
+  EXPECT_EQ(loop.path() +
+                ": not a card: /dev/sdb (ATA WDC WD640, 61 MiB) is a fixed disk (the "
+                "kernel does not mark it removable and it does not answer IDENTIFY "
+                "DEVICE as a CompactFlash card), and everything on it would be erased; "
+                "removable disks present: /dev/sdc (Generic CF Reader, 3.8 GiB); to "
+                "write this disk anyway, set DUNMORE_FIXED_DISK=" +
+                loop.path() + " as well",
+            error);
+  // A reader that passes no ATA command is no CompactFlash card either.
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error, host::KernelSgIo, sysfs.root()));
+  EXPECT_NE(std::string::npos, error.find(": not a card: /dev/sdb")) << error;
+
+  // The override names this very device, not another.
+  setenv("DUNMORE_FIXED_DISK", "/dev/null", 1);
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error, FixedDiskReader, sysfs.root()));
+  setenv("DUNMORE_FIXED_DISK", loop.path().c_str(), 1);
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(&error, FixedDiskReader, sysfs.root())) << error;
+  unsetenv("DUNMORE_FIXED_DISK");
+
+  // What makes a card: a removable medium, a CompactFlash answer, a loop device.
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(&error, AnsweringReader, sysfs.root())) << error;
+  sysfs.Point("sdc");
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(&error, FixedDiskReader, sysfs.root())) << error;
+  sysfs.Point("loop7");
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(&error, FixedDiskReader, sysfs.root())) << error;
+  EXPECT_EQ(dir.File("card.img"), host::LockedWith(loop.path(), sysfs.root()));
+
+  // No card is found without sysfs: IDENTIFY alone decides.
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(&error, AnsweringReader, dir.File("no-sysfs")));
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error, FixedDiskReader, dir.File("no-sysfs")));
+  EXPECT_EQ(0u, error.find(loop.path() + ": not a card: " + loop.path() + " is a fixed disk"))
+      << error;
+}
+
+TEST(RealCard, APartitionIsRefusedNamingItsCard) {
+  LOOP_CARD(dir, loop);
+  FakeSysfs sysfs(dir, loop.path());
+  sysfs.AddDisk("sdc", true, "Generic", "CF Reader", 125440);
+  sysfs.AddPartition("sdc", "sdc1");
+  sysfs.Point("sdc/sdc1");
+  ASSERT_TRUE(Load(Machine(loop.path(), 490, true, true)));
+  std::string error;
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error, AnsweringReader, sysfs.root()));
+  EXPECT_EQ(loop.path() +
+                ": a partition of /dev/sdc, not a whole card; a card is written whole: name "
+                "/dev/sdc (every partition on it is erased)",
+            error);
+}
+
+TEST(RealCard, AReaderThatPassesNoAtaCommandIsNamedByItsModel) {
+  LOOP_CARD(dir, loop);
+  FakeSysfs sysfs(dir, loop.path());
+  sysfs.AddDisk("sdc", true, "Generic ", "CF  Reader  ", 125440);
+  sysfs.Point("sdc");
+  std::string error;
+  // The geometry given, no texts, and a loop device answers no IDENTIFY.
+  ASSERT_TRUE(Load(Machine(loop.path(), 490, true, false)));
+  ASSERT_TRUE(host::PrepareBlockDeviceCards(&error, host::KernelSgIo, sysfs.root())) << error;
+  cards::DriverRegistry registry;
+  ASSERT_TRUE(cards::ReadDriverRegistry(&registry, &error)) << error;
+  EXPECT_EQ("Generic CF Reader", registry.cards[0].identity.model);
+  EXPECT_EQ("", registry.cards[0].identity.serialNumber);
+}
+
+TEST(RealCard, AKeyGeometryTheCardDiskCannotAddressIsRefused) {
+  LOOP_CARD(dir, loop);
+  CardSpec card;
+  card.image = loop.path();
+  card.cylinders = 490;
+  card.sectors = 64;
+  ASSERT_TRUE(Load(MachineText(card)));
+  std::string error;
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error));
+  EXPECT_EQ(loop.path() +
+                ": the card key's geometry 490 x 8 x 64 cannot be addressed: more than 63 "
+                "sectors per track, which a CHS address cannot name",
+            error);
 }
 
 }  // namespace

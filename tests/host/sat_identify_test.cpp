@@ -133,10 +133,25 @@ TEST(SatIdentify, CompactFlashAndAtaLayoutsGiveGeometryAndTexts) {
     Block block;
     uint16_t c, h, s;
     const char *model, *serial, *firmware;
+    bool compactFlash;
   } cases[] = {
       {"CompactFlash", CompactFlashBlock(), 980, 16, 63, "HERON COMPACTFLASH 512MB", "X2107-0042",
-       "Rev 1.3"},
-      {"ATA, NUL padded", AtaBlock(), 16383, 16, 63, "PLOVER 8GB ATA", "SN0001", "FW01"},
+       "Rev 1.3", true},
+      {"ATA, NUL padded", AtaBlock(), 16383, 16, 63, "PLOVER 8GB ATA", "SN0001", "FW01", false},
+      {"CompactFlash in True IDE mode: the CFA feature set of word 83",
+       [] {
+         Block b = AtaBlock();
+         b.Word(83, 0x4004);
+         return b;
+       }(),
+       16383, 16, 63, "PLOVER 8GB ATA", "SN0001", "FW01", true},
+      {"word 83 not valid (bits 15-14 not 01): its CFA bit means nothing",
+       [] {
+         Block b = AtaBlock();
+         b.Word(83, 0xFFFF);
+         return b;
+       }(),
+       16383, 16, 63, "PLOVER 8GB ATA", "SN0001", "FW01", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -151,6 +166,7 @@ TEST(SatIdentify, CompactFlashAndAtaLayoutsGiveGeometryAndTexts) {
     EXPECT_EQ(c.model, identity.model);
     EXPECT_EQ(c.serial, identity.serialNumber);
     EXPECT_EQ(c.firmware, identity.firmwareRevision);
+    EXPECT_EQ(c.compactFlash, identity.compactFlash);
   }
 
   // The card model's own block reads back as the card was described, all 40
@@ -174,6 +190,7 @@ TEST(SatIdentify, CompactFlashAndAtaLayoutsGiveGeometryAndTexts) {
   EXPECT_EQ(settings.identity.model, identity.model);
   EXPECT_EQ("KS10012345", identity.serialNumber);
   EXPECT_EQ("REV 2.05", identity.firmwareRevision);
+  EXPECT_TRUE(identity.compactFlash);
 }
 
 TEST(SatIdentify, ReadersThatDoNotAnswerGiveNoIdentity) {

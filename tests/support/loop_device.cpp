@@ -9,10 +9,11 @@
 
 namespace testsupport {
 
-LoopDevice::LoopDevice(const std::string& image, bool partitions) {
+LoopDevice::LoopDevice(const std::string& image, bool partitions, bool readOnly) {
   std::string output;
-  int status = RunCommand(
-      std::string("losetup -f --show ") + (partitions ? "-P " : "") + "'" + image + "'", &output);
+  int status = RunCommand(std::string("losetup -f --show ") + (partitions ? "-P " : "") +
+                              (readOnly ? "-r " : "") + "'" + image + "'",
+                          &output);
   while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
   if (status == 0 && output.compare(0, 9, "/dev/loop") == 0 &&
       output.find('\n') == std::string::npos) {

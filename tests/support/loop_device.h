@@ -11,8 +11,9 @@ namespace testsupport {
 
 class LoopDevice {
  public:
-  // partitions: the kernel reads partition tables on it (losetup -P).
-  explicit LoopDevice(const std::string& image, bool partitions = false);
+  // partitions: the kernel reads partition tables on it (losetup -P);
+  // readOnly: the device refuses writes, as a write-protected card does.
+  explicit LoopDevice(const std::string& image, bool partitions = false, bool readOnly = false);
   ~LoopDevice();  // detaches the device losetup gave, and only that one
   LoopDevice(const LoopDevice&) = delete;
   LoopDevice& operator=(const LoopDevice&) = delete;
