@@ -10,7 +10,7 @@ start_dunmore() {
   mkdir -p /work
   (
     cd /work &&
-      setsid -c env TERM=xterm TERMINFO=/terminfo DUNMORE_SCREEN_DUMP=/tmp/screen "$@" /bin/dunmore \
+      setsid -c env TERM=xterm DUNMORE_SCREEN_DUMP=/tmp/screen "$@" /bin/dunmore \
         </dev/ttyS1 >/dev/ttyS1 2>&1
     echo $? >/tmp/exit.new && mv /tmp/exit.new /tmp/exit
   ) </dev/null >/dev/null 2>&1 &

@@ -9,7 +9,6 @@ host's commands (tests/vm/guest-lib.sh) and their answers. QEMU's monitor
 unplugs devices.
 """
 
-import gzip
 import os
 import re
 import shutil
@@ -26,6 +25,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 GUEST_MODULES = [
     "virtio_pci", "virtio_console", "sd_mod", "ata_piix", "ahci", "xhci-pci",
     "usb-storage", "vfat", "nls_cp437", "nls_ascii",
+    # For the native suite's loop-device tests: loop devices, and an ext2
+    # volume mounted through ext4 with the checksum its module asks for.
+    "loop", "ext4", "crc32c_generic",
 ]
 
 
@@ -113,45 +115,61 @@ def _libraries(program):
     return sorted(set(re.findall(r"(/\S+\.so[.\d]*) \(0x", out)))
 
 
-# The host's partitioner and formatter, which the bench times on the guest's
-# disks beside dunmore.
-GUEST_TOOLS = ["sfdisk", "mkfs.fat"]
+# The host's tools that the bench (sfdisk, mkfs.fat) and the native suite's
+# loop-device tests run in the guest.
+GUEST_TOOLS = ["sfdisk", "mkfs.fat", "fsck.fat", "losetup", "mcopy", "mkfs.ext2"]
 
 
-def build_initramfs(output, kernel_root, dunmore, busybox="/bin/busybox"):
+def build_initramfs(output, kernel_root, dunmore, busybox="/bin/busybox", extra_files=()):
+    """extra_files: (path in the guest, file on the host) pairs."""
     archive = _Cpio()
-    for folder in ("bin", "dev", "proc", "sys", "tmp", "mnt", "modules", "terminfo",
-                   "terminfo/x"):
+    made = set()
+
+    def add(guest_path, host_path, mode=0o755):
+        parts = guest_path.split("/")
+        for i in range(1, len(parts)):
+            folder = "/".join(parts[:i])
+            if folder not in made:
+                made.add(folder)
+                archive.folder(folder)
+        with open(host_path, "rb") as f:
+            archive.file(guest_path, f.read(), mode)
+
+    for folder in ("dev", "proc", "sys", "tmp", "mnt"):
+        made.add(folder)
         archive.folder(folder)
+    # The kernel opens the console for /init before any file system is up.
+    archive.char_device("dev/console", 5, 1)
+    add("init", os.path.join(HERE, "guest-init"))
+    add("guest-lib.sh", os.path.join(HERE, "guest-lib.sh"), 0o644)
+    add("bin/busybox", busybox)
+    # The shell of popen() and system(): dash, which runs the host's tools
+    # named on PATH where busybox's own shell prefers its applets.
+    add("bin/sh", "/bin/dash")
+    add("bin/dunmore", dunmore)
+    # Where the static ncurses looks for its terminal descriptions.
+    add("lib/terminfo/x/xterm", _terminfo_entry("xterm"), 0o644)
     libraries = set()
-    for tool in GUEST_TOOLS:
+    for tool in GUEST_TOOLS + ["dash"]:
         path = shutil.which(tool, path="/usr/sbin:/sbin:/usr/bin:/bin")
         if path is None:
             raise RuntimeError(f"{tool} is not installed")
-        archive.file("bin/" + tool, open(path, "rb").read(), 0o755)
+        add("usr/sbin/" + tool, path)
         libraries.update(_libraries(path))
-    made = set()
     for library in sorted(libraries):
-        folder = os.path.dirname(library).lstrip("/")
-        parts = folder.split("/")
-        for i in range(1, len(parts) + 1):
-            if "/".join(parts[:i]) not in made:
-                made.add("/".join(parts[:i]))
-                archive.folder("/".join(parts[:i]))
-        archive.file(library.lstrip("/"), open(os.path.realpath(library), "rb").read(), 0o755)
-    # The kernel opens the console for /init before any file system is up.
-    archive.char_device("dev/console", 5, 1)
-    read = lambda path: open(path, "rb").read()
-    archive.file("init", read(os.path.join(HERE, "guest-init")), 0o755)
-    archive.file("guest-lib.sh", read(os.path.join(HERE, "guest-lib.sh")))
-    archive.file("bin/busybox", read(busybox), 0o755)
-    archive.file("bin/dunmore", read(dunmore), 0o755)
-    archive.file("terminfo/x/xterm", read(_terminfo_entry("xterm")))
+        add(library.lstrip("/"), os.path.realpath(library))
+    # mtools converts names through codepage 850 with the C library's iconv.
+    libc = os.path.realpath(next(l for l in libraries if "/libc.so" in l))
+    gconv = os.path.join(os.path.dirname(libc), "gconv")
+    for name in ("gconv-modules", "gconv-modules.d/gconv-modules-extra.conf", "IBM850.so"):
+        add(os.path.join(gconv, name).lstrip("/"), os.path.join(gconv, name), 0o644)
     names = []
     for path in modules_in_load_order(kernel_root):
         names.append(os.path.basename(path))
-        archive.file("modules/" + names[-1], read(path))
+        add("modules/" + names[-1], path, 0o644)
     archive.file("modules.order", ("\n".join(names) + "\n").encode())
+    for guest_path, host_path in extra_files:
+        add(guest_path.strip("/"), host_path)
     with open(output, "wb") as f:
         f.write(archive.finish())
 
@@ -178,7 +196,7 @@ def _connect(path, deadline):
 class Guest:
     """One boot of the emulated PC, with its disks as QEMU arguments."""
 
-    def __init__(self, work, kernel, initrd, accel, disk_args, memory=384, limit=240):
+    def __init__(self, work, kernel, initrd, accel, disk_args, memory=512, limit=240):
         self.work = work
         os.makedirs(work, exist_ok=True)
         self.sockets = {n: os.path.join(work, n + ".sock") for n in ("term", "control", "monitor")}
