@@ -263,8 +263,11 @@ class Guest:
     def _read_control_line(self, deadline):
         while b"\n" not in self._control_buffer:
             remaining = deadline - time.monotonic()
-            if remaining <= 0 or self.process.poll() is not None:
-                raise GuestError("the guest stopped answering; its console said:\n" +
+            if self.process.poll() is not None:
+                raise GuestError(f"QEMU ended ({self.qemu_output()[-500:]}); the guest's "
+                                 "console said:\n" + self.console()[-2000:])
+            if remaining <= 0:
+                raise GuestError("the guest did not answer in time; its console said:\n" +
                                  self.console()[-2000:])
             self.control.settimeout(min(remaining, 0.5))
             try:
