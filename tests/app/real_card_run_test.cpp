@@ -117,7 +117,8 @@ TEST(RealCardRun, TheKernelReadsTheNewTableAtTheEnd) {
   std::string partition = "/sys/block/" + loop.Name() + "/" + loop.Name() + "p1";
   if (!Exists(partition)) {
     GTEST_SKIP() << "this kernel reads no MBR partition table on a loop device (" << partition
-                 << " missing after losetup -P)";
+                 << " missing after losetup -P); the vm stage of tests/run-all runs this test "
+                    "on Debian's kernel in an emulated PC";
   }
   ASSERT_EQ("10000\n", ReadFile(partition + "/size"));
   ProgramRun run(dir.path(), "", {{"DUNMORE_CARD", loop.path()}, {"DUNMORE_GEOMETRY", "490x8x32"}});
