@@ -1,5 +1,4 @@
-"""The emulated PC the vm stage runs dunmore in, and the host's judges of
-the disks it leaves.
+"""The emulated PC the vm stage runs dunmore in: its initramfs and its boots.
 
 A Guest is one boot of Debian's kernel in QEMU with the stage's initramfs
 (tests/vm/guest-init as /init): its first serial port carries the kernel's
@@ -53,15 +52,18 @@ def _module_depends(path):
 
 
 def modules_in_load_order(kernel_root, wanted=GUEST_MODULES):
+    """The files of the wanted modules and of those they depend on, each
+    after its dependencies. Module names take "-" and "_" alike."""
     files = _module_files(kernel_root)
-    order = []
+    order, seen = [], set()
 
     def visit(name):
         key = name.replace("-", "_")
-        if key in (os.path.basename(p)[:-3].replace("-", "_") for p in order):
+        if key in seen:
             return
         if key not in files:
             raise RuntimeError(f"the kernel package has no module {name}")
+        seen.add(key)
         for dependency in _module_depends(files[key]):
             visit(dependency)
         order.append(files[key])
@@ -149,8 +151,8 @@ def build_initramfs(output, kernel_root, dunmore, busybox="/bin/busybox", extra_
     add("bin/dunmore", dunmore)
     # Where the static ncurses looks for its terminal descriptions.
     add("lib/terminfo/x/xterm", _terminfo_entry("xterm"), 0o644)
-    libraries = set()
-    for tool in GUEST_TOOLS + ["dash"]:
+    libraries = set(_libraries("/bin/dash"))
+    for tool in GUEST_TOOLS:
         path = shutil.which(tool, path="/usr/sbin:/sbin:/usr/bin:/bin")
         if path is None:
             raise RuntimeError(f"{tool} is not installed")
