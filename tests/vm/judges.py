@@ -80,9 +80,9 @@ def extract_volume(image, start, count, volume):
             dst.write(src.read(end - begin))
 
 
-def fsck_fat(image, start, count, work):
+def fsck_fat(image, start, count):
     """fsck.fat -n's verdict on the partition: (passed, its output)."""
-    volume = os.path.join(work, "volume.img")
+    volume = image + ".volume"
     extract_volume(image, start, count, volume)
     run = subprocess.run(["fsck.fat", "-n", volume], capture_output=True, text=True)
     os.unlink(volume)
@@ -96,9 +96,9 @@ def mtools_read(image, start, name):
     return run.stdout.decode(errors="replace") if run.returncode == 0 else None
 
 
-def mtools_round_trip(image, start, work):
+def mtools_round_trip(image, start):
     """A file copied onto the volume by mtools and read back: equal?"""
-    source = os.path.join(work, "host.txt")
+    source = image + ".host.txt"
     text = "written by mtools on the host\n" * 40
     with open(source, "w") as f:
         f.write(text)
