@@ -317,6 +317,12 @@ class Guest:
         with self._lock:
             return bytes(self.terminal_output)
 
+    def clear_terminal(self):
+        """Forgets what the terminal showed so far."""
+        with self._lock:
+            self.terminal_output.clear()
+            self._arrivals.clear()
+
     def terminal_arrival(self, text, start, timeout):
         """When the terminal output from offset start on first held text
         (the host's monotonic clock), waiting up to timeout seconds."""
