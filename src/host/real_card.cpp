@@ -12,6 +12,7 @@
 #include "common/ata_commands.h"
 #include "common/little_endian.h"
 #include "host/block_device.h"
+#include "host/command_line.h"
 #include "host/registry.h"
 #include "host/sat_identify.h"
 
@@ -157,7 +158,8 @@ bool PrepareBlockDevice(RegKey* key, const std::string& device, SgIoRequest requ
         if (key->Value(text.first) == nullptr) SetText(key, text.first, *text.second);
       }
     } else if (!givesGeometry) {
-      std::string give = FromEnvironment(key) ? "give the card's geometry as DUNMORE_GEOMETRY=CxHxS"
+      std::string give = FromEnvironment(key) ? "give the card's geometry as --geometry CxHxS "
+                                                "or DUNMORE_GEOMETRY=CxHxS"
                                               : "give the card key's \"Cylinders\", \"Heads\" and "
                                                 "\"SectorsPerTrack\"";
       *error = device + ": the card does not answer ATA IDENTIFY DEVICE (" + why + "); " + give +
@@ -191,26 +193,26 @@ bool ApplyCardEnvironment(const std::string& machineFile, std::string* error) {
   std::string geometryText = Environment("DUNMORE_GEOMETRY");
   if (card.empty()) {
     if (geometryText.empty()) return true;
-    *error = "DUNMORE_GEOMETRY=" + geometryText +
-             ": it gives the geometry of DUNMORE_CARD, "
-             "which is not set";
+    *error = SettingText("DUNMORE_GEOMETRY", geometryText) +
+             ": it gives the geometry of the card named by CARD or DUNMORE_CARD, which is not set";
     return false;
   }
   if (!machineFile.empty()) {
-    *error = "DUNMORE_CARD=" + card +
-             ": it names the card of the default machine; DUNMORE_MACHINE=" + machineFile +
+    *error = SettingText("DUNMORE_CARD", card) + ": it names the card of the default machine; " +
+             SettingText("DUNMORE_MACHINE", machineFile) +
              " describes its cards in its own card keys";
     return false;
   }
   uint16_t geometry[3] = {};
   if (!geometryText.empty() && !ParseGeometry(geometryText, geometry)) {
-    *error = "DUNMORE_GEOMETRY=" + geometryText +
+    *error = SettingText("DUNMORE_GEOMETRY", geometryText) +
              ": not cylinders x heads x sectors per track, such as 490x8x32, each from 1 to 65535";
     return false;
   }
   std::vector<std::pair<std::string, RegKey*>> keys = CardKeys();
   if (keys.size() != 1) {
-    *error = "DUNMORE_CARD=" + card + ": the default machine has no single card to put it in";
+    *error =
+        SettingText("DUNMORE_CARD", card) + ": the default machine has no single card to put it in";
     return false;
   }
   RegKey* key = keys[0].second;

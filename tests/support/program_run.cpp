@@ -81,7 +81,12 @@ ProgramRun::ProgramRun(const std::string& workDir, const std::string& machine,
       close(opened);
     }
     for (int fd : options.closed) close(fd);
-    execl(DUNMORE_EXE, DUNMORE_EXE, static_cast<char*>(nullptr));
+    std::vector<char*> argv{const_cast<char*>(DUNMORE_EXE)};
+    for (const std::string& argument : options.arguments) {
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(DUNMORE_EXE, argv.data());
     _exit(127);
   }
   drainer_ = std::thread([this] { Drain(); });

@@ -34,6 +34,8 @@ struct RunOptions {
   std::vector<int> closed;     // descriptors closed before the program starts
   std::string standardOutput;  // a file for standard output instead of the terminal
   std::string standardError;   // a file for standard error instead of the terminal
+  // The command line after the program's name.
+  std::vector<std::string> arguments;
 };
 
 class ProgramRun {
