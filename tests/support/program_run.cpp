@@ -81,6 +81,11 @@ ProgramRun::ProgramRun(const std::string& workDir, const std::string& machine,
       close(opened);
     }
     for (int fd : options.closed) close(fd);
+    // The program starts as from a shell, with no signal held: the test's
+    // own process may hold some while its cards are written.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     std::vector<char*> argv{const_cast<char*>(DUNMORE_EXE)};
     for (const std::string& argument : options.arguments) {
       argv.push_back(const_cast<char*>(argument.c_str()));
