@@ -171,10 +171,14 @@ bool ReadCardValues(CardKey& card, uint8_t defaultUnit, sim::CardSettings* setti
       return card.Fail(std::string("\"") + sectors.value + "\": " + error);
     }
   }
-  // The write at which the power fails; the host decides what that does.
+  // The write at which the power fails, and the one before which the process
+  // stops for a test; the host decides what each does.
   DWORD killAt = 0;
   if (card.Dword("KillAtWrite", &killAt) < 0) return false;
   settings->killAtWrite = killAt;
+  DWORD stopAt = 0;
+  if (card.Dword("StopAtWrite", &stopAt) < 0) return false;
+  settings->stopAtWrite = stopAt;
   return true;
 }
 

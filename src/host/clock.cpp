@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "host/command_line.h"
 #include "host/host.h"
 
 namespace host {
@@ -28,7 +29,7 @@ bool FixClockFromEnvironment(std::string* error) {
   errno = 0;
   unsigned long long seconds = digits ? std::strtoull(text, nullptr, 10) : 0;
   if (!digits || errno != 0 || seconds > 0xFFFFFFFFull) {
-    *error = std::string("DUNMORE_CLOCK=") + text +
+    *error = SettingText("DUNMORE_CLOCK", text) +
              ": not a count of seconds since 1970 from 0 to 4294967295";
     return false;
   }

@@ -17,6 +17,7 @@
 #include "host/host.h"
 #include "host/keyboard.h"
 #include "host/terminal.h"
+#include "host/write_signals.h"
 #include "win32/win32.h"
 
 namespace host {
@@ -359,6 +360,9 @@ void Sleep(DWORD milliseconds) {
 
 int _getch(void) {
   host::Boot();
+  // A key is asked for: no write goes on while the program waits, so a
+  // signal held during one ends the run now.
+  host::ReleaseEndingSignals();
   fflush(stdout);
   switch (TheConsole().kind) {
     case ConsoleKind::kHeadless: {

@@ -12,6 +12,7 @@
 #include "cards/card_registry.h"
 #include "host/host.h"
 #include "host/real_card.h"
+#include "host/write_signals.h"
 #include "win32/win32.h"
 
 namespace host {
@@ -47,6 +48,12 @@ void CutPower() {
   kill(getpid(), SIGKILL);
 }
 
+// The pause a card's "StopAtWrite" asks for: the process stops until it is
+// continued, so that a test can act between two commands of a write.
+void StopHere() {
+  raise(SIGSTOP);
+}
+
 // Reads the driver's key and its cards. Their media are opened on the cards'
 // first use; the boot has checked them already.
 std::unique_ptr<CardSet> LoadCards() {
@@ -61,6 +68,7 @@ std::unique_ptr<CardSet> LoadCards() {
   set->driverInstalled = registry.installed;
   for (sim::CardSettings& settings : registry.cards) {
     if (settings.killAtWrite != 0) settings.powerCut = CutPower;
+    if (settings.stopAtWrite != 0) settings.stop = StopHere;
     settings.lockedWith = LockedWith(settings.image);
     set->cards.push_back(std::make_unique<sim::AtaCard>(settings));
   }
@@ -94,6 +102,8 @@ void DropCardsWhenIdle() {
     }
   }
   cardSet.reset();
+  // Whatever was being written is over once the cards are released.
+  ReleaseEndingSignals();
   AfterCardsClosed(rewritten);
 }
 
@@ -165,6 +175,9 @@ BOOL DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID 
   host::DeviceHandle* device = host::Find(handle);
   bool done = false;
   if (device != nullptr && device->driver != nullptr) {
+    // The first WRITE SECTORS begins the write: from here until the program
+    // waits for a key again, a signal waits for the write to end.
+    if (code == sim::kPassThroughWrite) host::HoldEndingSignals();
     done = device->driver->Control(code, in, inSize, out, outSize);
   } else if (device != nullptr) {
     done = device->vwin32->Control(code, in, inSize, out, outSize);

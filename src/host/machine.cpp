@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "host/command_line.h"
 #include "host/console_state.h"
 #include "host/host.h"
 #include "host/machine_check.h"
@@ -69,6 +70,9 @@ void Boot() {
   if (booted) return;
   booted = true;
   MakeStandardDescriptorsValid();
+  // The command line first: --help and --version, and every mistake on it,
+  // end the run before the clock, the machine or the terminal is looked at.
+  ApplyCommandLine();
   std::string error;
   if (!FixClockFromEnvironment(&error)) Refuse(error);
   if (!RegistryInstalled()) {

@@ -17,6 +17,7 @@
 #include "disk/card_disk.h"
 #include "host/block_device.h"
 #include "host/card_holders.h"
+#include "host/command_line.h"
 #include "host/registry.h"
 #include "host/sat_identify.h"
 #include "host/sysfs_disk.h"
@@ -121,7 +122,7 @@ bool FromEnvironment(const RegKey* key) {
 
 // How a refusal names the card's medium.
 std::string Subject(const RegKey* key, const std::string& device) {
-  return FromEnvironment(key) ? std::string(kCardVariable) + "=" + device : device;
+  return FromEnvironment(key) ? SettingText(kCardVariable, device) : device;
 }
 
 // Whether DUNMORE_FIXED_DISK names the same device as the card.
@@ -150,8 +151,8 @@ std::string FixedDiskRefusal(const std::string& subject, const std::string& devi
       text += (i == 0 ? " " : ", ") + DiskText(removable[i]);
     }
   }
-  return text + "; to write this disk anyway, set " + kFixedDiskVariable + "=" + device +
-         " as well";
+  return text + "; to write this disk anyway, give --fixed-disk " + device + " (or " +
+         kFixedDiskVariable + "=" + device + ") as well";
 }
 
 bool IsReadOnly(int fd) {
@@ -264,7 +265,8 @@ bool PrepareBlockDevice(RegKey* key, const std::string& device, SgIoRequest requ
       if (key->Value(text.first) == nullptr) SetText(key, text.first, *text.second);
     }
   } else if (!givesGeometry) {
-    std::string give = FromEnvironment(key) ? "give the card's geometry as DUNMORE_GEOMETRY=CxHxS"
+    std::string give = FromEnvironment(key) ? "give the card's geometry as --geometry CxHxS "
+                                              "or DUNMORE_GEOMETRY=CxHxS"
                                             : "give the card key's \"Cylinders\", \"Heads\" and "
                                               "\"SectorsPerTrack\"";
     *error = subject + ": the card does not answer ATA IDENTIFY DEVICE (" + why + "); " + give +
@@ -307,33 +309,34 @@ bool ApplyCardEnvironment(const std::string& machineFile, std::string* error) {
   std::string geometryText = Environment("DUNMORE_GEOMETRY");
   if (card.empty()) {
     if (geometryText.empty()) return true;
-    *error = "DUNMORE_GEOMETRY=" + geometryText +
-             ": it gives the geometry of DUNMORE_CARD, "
-             "which is not set";
+    *error = SettingText("DUNMORE_GEOMETRY", geometryText) +
+             ": it gives the geometry of the card named by CARD or DUNMORE_CARD, which is not set";
     return false;
   }
   if (!machineFile.empty()) {
-    *error = "DUNMORE_CARD=" + card +
-             ": it names the card of the default machine; DUNMORE_MACHINE=" + machineFile +
+    *error = SettingText("DUNMORE_CARD", card) + ": it names the card of the default machine; " +
+             SettingText("DUNMORE_MACHINE", machineFile) +
              " describes its cards in its own card keys";
     return false;
   }
   uint16_t geometry[3] = {};
   if (!geometryText.empty() && !ParseGeometry(geometryText, geometry)) {
-    *error = "DUNMORE_GEOMETRY=" + geometryText +
+    *error = SettingText("DUNMORE_GEOMETRY", geometryText) +
              ": not cylinders x heads x sectors per track, such as 490x8x32, each from 1 to 65535";
     return false;
   }
   if (!geometryText.empty()) {
     std::string fault = GeometryFault(geometry[0], geometry[1], geometry[2]);
     if (!fault.empty()) {
-      *error = "DUNMORE_GEOMETRY=" + geometryText + ": the card cannot be addressed: " + fault;
+      *error = SettingText("DUNMORE_GEOMETRY", geometryText) +
+               ": the card cannot be addressed: " + fault;
       return false;
     }
   }
   std::vector<std::pair<std::string, RegKey*>> keys = CardKeys();
   if (keys.size() != 1) {
-    *error = "DUNMORE_CARD=" + card + ": the default machine has no single card to put it in";
+    *error =
+        SettingText("DUNMORE_CARD", card) + ": the default machine has no single card to put it in";
     return false;
   }
   RegKey* key = keys[0].second;
@@ -360,7 +363,7 @@ std::string EnvironmentCardName(const std::string& image) {
   if (EnvironmentCard() == nullptr) return std::string();
   std::string named;
   return ReadText(EnvironmentCard(), kImage, &named) && named == image
-             ? std::string(kCardVariable) + "=" + image
+             ? SettingText(kCardVariable, image)
              : std::string();
 }
 

@@ -106,7 +106,9 @@ bool AtaCard::ReadSectors(uint32_t cylinder, uint32_t head, uint32_t sector, uin
 
 bool AtaCard::WriteSectors(uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
                            const uint8_t* data) {
-  if (++writeCommands_ == settings_.killAtWrite && settings_.powerCut != nullptr) {
+  ++writeCommands_;
+  if (writeCommands_ == settings_.stopAtWrite && settings_.stop != nullptr) settings_.stop();
+  if (writeCommands_ == settings_.killAtWrite && settings_.powerCut != nullptr) {
     settings_.powerCut();
   }
   return Move(kAtaWriteSectors, cylinder, head, sector, count, nullptr, data);

@@ -39,6 +39,12 @@ struct CardSettings {
   // at once); the model itself depends on no operating system.
   uint32_t killAtWrite = 0;
   void (*powerCut)() = nullptr;
+  // A pause for tests that act between two commands of a write: when
+  // stopAtWrite is N (nonzero), stop runs as the N-th WRITE SECTORS command
+  // arrives, before any of its sectors is written, and the command goes on
+  // once it returns. The host supplies it too.
+  uint32_t stopAtWrite = 0;
+  void (*stop)() = nullptr;
   // A file locked together with the medium, when the host knows one: a loop
   // device's backing file, so that a run on the file and a run on the loop
   // device over it hold one lock between them.

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <string>
 
 #include "channel_fixture.h"
 #include "host/machine_check.h"
+#include "host/write_signals.h"
 #include "win32/win32.h"
 
 namespace {
@@ -154,3 +156,39 @@ TEST_F(ChannelTest, MediaAreOpenedOnFirstUseAndCheckedAtBoot) {
 }
 
 }  // namespace
+
+namespace {
+volatile sig_atomic_t terminations = 0;
+void CountTermination(int) {
+  terminations = terminations + 1;
+}
+}  // namespace
+
+// The write begins with its first WRITE SECTORS: from there a SIGTERM waits,
+// reads and all, and comes through once the cards are released.
+TEST_F(ChannelTest, EndingSignalsWaitFromTheFirstWriteUntilTheCardsAreReleased) {
+  terminations = 0;
+  struct sigaction count {
+  }, before{};
+  count.sa_handler = CountTermination;
+  sigemptyset(&count.sa_mask);
+  ASSERT_EQ(0, sigaction(SIGTERM, &count, &before));
+  theDiskChannel.Open();
+  ASSERT_EQ(0, theDiskChannel.SetPorts(0x170, 0x376));
+  uint8_t sector[512] = {};
+  ASSERT_EQ(0, theDiskChannel.ReadSectors(0, 0, 1, 1, sector));
+  raise(SIGTERM);
+  EXPECT_EQ(1, terminations) << "a read holds nothing";
+
+  ASSERT_EQ(0, theDiskChannel.WriteSectors(0, 0, 2, 1, sector));
+  EXPECT_TRUE(host::EndingSignalsHeld());
+  raise(SIGTERM);
+  ASSERT_EQ(0, theDiskChannel.ReadSectors(0, 0, 1, 1, sector));
+  ASSERT_EQ(0, theDiskChannel.WriteSectors(0, 0, 1, 1, sector));
+  EXPECT_EQ(1, terminations) << "acted on during the write";
+
+  theDiskChannel.Close();
+  EXPECT_FALSE(host::EndingSignalsHeld());
+  EXPECT_EQ(2, terminations);
+  sigaction(SIGTERM, &before, nullptr);
+}

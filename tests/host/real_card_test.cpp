@@ -291,8 +291,8 @@ TEST(RealCard, OnlyACardIsWritten) {
                 "kernel does not mark it removable and it does not answer IDENTIFY "
                 "DEVICE as a CompactFlash card), and everything on it would be erased; "
                 "removable disks present: /dev/sdc (Generic CF Reader, 3.8 GiB); to "
-                "write this disk anyway, set DUNMORE_FIXED_DISK=" +
-                loop.path() + " as well",
+                "write this disk anyway, give --fixed-disk " +
+                loop.path() + " (or DUNMORE_FIXED_DISK=" + loop.path() + ") as well",
             error);
   // A reader that passes no ATA command is no CompactFlash card either.
   EXPECT_FALSE(host::PrepareBlockDeviceCards(&error, host::KernelSgIo, sysfs.root()));

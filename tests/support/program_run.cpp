@@ -81,7 +81,17 @@ ProgramRun::ProgramRun(const std::string& workDir, const std::string& machine,
       close(opened);
     }
     for (int fd : options.closed) close(fd);
-    execl(DUNMORE_EXE, DUNMORE_EXE, static_cast<char*>(nullptr));
+    // The program starts as from a shell, with no signal held: the test's
+    // own process may hold some while its cards are written.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    std::vector<char*> argv{const_cast<char*>(DUNMORE_EXE)};
+    for (const std::string& argument : options.arguments) {
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(DUNMORE_EXE, argv.data());
     _exit(127);
   }
   drainer_ = std::thread([this] { Drain(); });
@@ -141,15 +151,17 @@ bool ProgramRun::ReadDump(Screen* screen) const {
 bool ProgramRun::Exited() {
   if (exited_) return true;
   int status;
-  pid_t done = waitpid(pid_, &status, WNOHANG);
-  if (done == pid_) {
-    exited_ = true;
-    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    // Everything the program wrote is in the terminal now: read it all.
-    stop_ = true;
-    if (drainer_.joinable()) drainer_.join();
-  }
+  if (waitpid(pid_, &status, WNOHANG) == pid_) Ended(status);
   return exited_;
+}
+
+void ProgramRun::Ended(int status) {
+  exited_ = true;
+  status_ = status;
+  exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  // Everything the program wrote is in the terminal now: read it all.
+  stop_ = true;
+  if (drainer_.joinable()) drainer_.join();
 }
 
 bool ProgramRun::WaitForKeyWait(Screen* screen, int timeoutMs) {
@@ -174,6 +186,21 @@ bool ProgramRun::Type(const std::string& bytes, Screen* screen) {
     return false;
   }
   return WaitForKeyWait(screen);
+}
+
+bool ProgramRun::WaitStopped(int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Clock::now() < deadline && !exited_) {
+    int status;
+    pid_t done = waitpid(pid_, &status, WNOHANG | WUNTRACED);
+    if (done == pid_ && WIFSTOPPED(status)) return true;
+    if (done == pid_) {
+      Ended(status);
+      return false;
+    }
+    SleepMs(5);
+  }
+  return false;
 }
 
 int ProgramRun::WaitExit(int timeoutMs) {

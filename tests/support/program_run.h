@@ -34,6 +34,8 @@ struct RunOptions {
   std::vector<int> closed;     // descriptors closed before the program starts
   std::string standardOutput;  // a file for standard output instead of the terminal
   std::string standardError;   // a file for standard error instead of the terminal
+  // The command line after the program's name.
+  std::vector<std::string> arguments;
 };
 
 class ProgramRun {
@@ -57,6 +59,11 @@ class ProgramRun {
   int TypeAndWaitExit(const std::string& bytes, int timeoutMs = 10000);
   int WaitExit(int timeoutMs = 10000);
   bool Exited();
+  // Waits until the program has stopped itself (SIGSTOP). False on time-out
+  // or when it ended first.
+  bool WaitStopped(int timeoutMs = 10000);
+  // How the program ended: its wait status, valid once Exited().
+  int status() const { return status_; }
 
   // Gives the terminal a new size, as a user resizing its window does.
   void Resize(int columns, int rows);
@@ -71,6 +78,7 @@ class ProgramRun {
 
  private:
   bool ReadDump(Screen* screen) const;
+  void Ended(int status);
   void Drain();
 
   std::string dumpPath_;
@@ -78,6 +86,7 @@ class ProgramRun {
   int master_ = -1;
   int seenDumps_ = 0;
   int exitCode_ = -1;
+  int status_ = 0;
   bool exited_ = false;
   std::thread drainer_;
   std::atomic<bool> stop_{false};

@@ -1,0 +1,185 @@
+// The command line of the native program, as a user of the other disk tools
+// types it: the card as the argument, options beside the variables, --help
+// and --version, and mistakes refused before anything is touched.
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <string>
+#include <vector>
+
+#include "support/golden.h"
+#include "support/image.h"
+#include "support/program_run.h"
+#include "support/support.h"
+
+using namespace testsupport;
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Files in the folder, hidden ones included.
+std::string Listing(const TempDir& dir) {
+  std::string output;
+  RunCommand("LC_ALL=C ls -A '" + dir.path() + "'", &output);
+  return output;
+}
+
+// Runs the program in the pseudo-terminal with the arguments and no key
+// typed; its exit code, and what reached the terminal.
+int RunArguments(const TempDir& dir, const std::vector<std::string>& arguments,
+                 std::string* terminalOutput, const std::map<std::string, std::string>& env = {}) {
+  RunOptions options;
+  options.arguments = arguments;
+  ProgramRun run(dir.path(), "", env, options);
+  int code = run.WaitExit();
+  *terminalOutput = run.TerminalOutput();
+  return code;
+}
+
+// Re-partitions and writes the card with the arguments and variables, as
+// the golden images were written; the screen of the warning.
+Screen WriteWith(const TempDir& dir, const std::vector<std::string>& arguments,
+                 const std::map<std::string, std::string>& env) {
+  RunOptions options;
+  options.arguments = arguments;
+  ProgramRun run(dir.path(), "", env, options);
+  Screen screen, warning;
+  EXPECT_TRUE(run.WaitForKeyWait(&screen));
+  for (const char* key : {"1", kEnter, "2", kEnter}) {
+    EXPECT_TRUE(run.Type(key, &warning)) << "the program ended after " << key;
+  }
+  EXPECT_TRUE(run.Type("y", &screen));
+  EXPECT_TRUE(run.Type(kEnter, &screen));
+  EXPECT_EQ(0, run.TypeAndWaitExit(kEsc, 120000));
+  return warning;
+}
+
+}  // namespace
+
+TEST(CommandLine, HelpAndVersionPrintAndEndTouchingNothing) {
+  // The version the main screen shows, "Brackenfold 1.20" on its second row.
+  std::string mainScreen = ReadFile(std::string(DUNMORE_TESTS_DIR) + "/golden/default_main.screen");
+  size_t shown = mainScreen.find("Brackenfold ");
+  ASSERT_NE(std::string::npos, shown);
+  std::string version = mainScreen.substr(shown + 12, mainScreen.find('\n', shown) - shown - 12);
+
+  for (const char* asked : {"--help", "-h", "--version", "-V"}) {
+    TempDir dir;
+    std::string output;
+    EXPECT_EQ(0, RunArguments(dir, {asked}, &output)) << asked;
+    // Plain text alone reached the terminal: no screen was drawn, no mode
+    // set, and neither a card nor a screen dump was made.
+    EXPECT_FALSE(Contains(output, "\x1b")) << asked << ": " << output;
+    EXPECT_EQ("", Listing(dir)) << asked;
+    if (asked[1] == 'V' || asked[2] == 'v') {
+      EXPECT_EQ("dunmore " + version + " (native build)\r\n", output);
+    } else {
+      EXPECT_TRUE(Contains(output, "Usage: dunmore [OPTIONS] [CARD]")) << output;
+      for (const char* named :
+           {"--geometry CxHxS", "--machine FILE", "--clock SECONDS", "DUNMORE_CARD",
+            "DUNMORE_GEOMETRY", "DUNMORE_MACHINE", "DUNMORE_CLOCK", "DUNMORE_FIXED_DISK",
+            "DUNMORE_SCREEN_DUMP", "TERM", "Esc", "  4  "}) {
+        EXPECT_TRUE(Contains(output, named)) << asked << " does not name " << named;
+      }
+    }
+  }
+
+  // Help goes to standard output, which a pipe takes as it is.
+  TempDir dir;
+  std::string output;
+  EXPECT_EQ(0,
+            RunCommand("cd '" + dir.path() + "' && '" DUNMORE_EXE "' --help 2>/dev/null | head -1",
+                       &output));
+  EXPECT_EQ("Usage: dunmore [OPTIONS] [CARD]\n", output);
+}
+
+TEST(CommandLine, TheCardAndItsGeometryAsArgumentsWriteWhatTheVariablesWrite) {
+  // A 480 MB card in an image of its own name.
+  TempDir byArguments, byVariables;
+  Screen warning =
+      WriteWith(byArguments, {"--geometry", "980x16x63", "--clock=1000000000", "card.img"}, {});
+  Screen same = WriteWith(byVariables, {},
+                          {{"DUNMORE_CARD", "card.img"},
+                           {"DUNMORE_GEOMETRY", "980x16x63"},
+                           {"DUNMORE_CLOCK", "1000000000"}});
+  EXPECT_EQ(same.Text(), warning.Text());
+  EXPECT_EQ(".screen-dump\ncard.img\n", Listing(byArguments));
+  EXPECT_EQ(ImageFingerprint(byVariables.File("card.img")),
+            ImageFingerprint(byArguments.File("card.img")));
+
+  // The 8 GB card of the golden images, FAT32 over 8192 x 16 x 63. Options
+  // may follow the card, and "--" lets a card's name begin with "-".
+  TempDir fat32;
+  WriteWith(fat32, {"--", "-card.img"},
+            {{"DUNMORE_GEOMETRY", "8192x16x63"}, {"DUNMORE_CLOCK", "1000000000"}});
+  ExpectGoldenImage(fat32.File("-card.img"), "fat32_8192x16x63");
+  TempDir after;
+  WriteWith(after, {"card.img", "--geometry", "8192x16x63", "--clock", "1000000000"}, {});
+  ExpectGoldenImage(after.File("card.img"), "fat32_8192x16x63");
+}
+
+TEST(CommandLine, MistakesAreRefusedBeforeAnythingIsTouched) {
+  const std::string machine = std::string(DUNMORE_SOURCE_DIR) + "/machines/default.reg";
+  const struct {
+    const char* what;
+    std::string arguments;  // as the shell reads them
+    std::string variables;
+    std::string said;  // on standard error
+    bool usage;        // with the usage behind it
+  } cases[] = {
+      {"an unknown option", "--force card.img", "", "unrecognized option '--force'", true},
+      {"an unknown short option", "-f card.img", "", "invalid option -- 'f'", true},
+      {"an option without its value", "card.img --geometry", "",
+       "option '--geometry' requires an argument", true},
+      {"two cards", "one.img two.img", "", "one card at a time: one.img and two.img", true},
+      {"an option given twice", "--clock 1 --clock 1 card.img", "", "--clock is given twice", true},
+      {"the card against its variable", "card.img", "DUNMORE_CARD=other.img",
+       "card card.img and DUNMORE_CARD=other.img disagree", false},
+      {"the geometry against its variable", "--geometry 980x16x63 card.img",
+       "DUNMORE_CARD=card.img DUNMORE_GEOMETRY=490x8x32",
+       "--geometry 980x16x63 and DUNMORE_GEOMETRY=490x8x32 disagree", false},
+      {"the clock against its variable", "--clock 7", "DUNMORE_CLOCK=8",
+       "--clock 7 and DUNMORE_CLOCK=8 disagree", false},
+      {"the fixed disk against its variable", "--fixed-disk /dev/sdb /dev/sdb",
+       "DUNMORE_FIXED_DISK=/dev/sda",
+       "--fixed-disk /dev/sdb and DUNMORE_FIXED_DISK=/dev/sda disagree", false},
+      // Under /dev only a block device is a card: no file is made there.
+      {"a reader that is not there", "/dev/dunmore-test-no-such-reader", "",
+       "card /dev/dunmore-test-no-such-reader: no such device: is the card reader plugged in?",
+       false},
+      {"an empty card", "''", "", "card '': empty", false},
+      // The values are checked where the variables' are, and named as given.
+      {"a geometry that is none", "--geometry 980x16 card.img", "",
+       "--geometry 980x16: not cylinders x heads x sectors per track", false},
+      {"a clock that is none", "--clock 12x", "", "--clock 12x: not a count of seconds", false},
+      {"a machine with a card", "--machine " + machine + " card.img", "",
+       "card card.img: it names the card of the default machine; --machine " + machine +
+           " describes",
+       false},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    std::string output;
+    int status = RunCommand("(cd '" + dir.path() + "' && env " + c.variables +
+                                " '" DUNMORE_EXE "' " + c.arguments + " 2>err </dev/null >out)",
+                            &output);
+    EXPECT_EQ(1, status) << c.what;
+    std::string error = ReadFile(dir.File("err"));
+    EXPECT_TRUE(Contains(error, c.said)) << c.what << ": " << error;
+    EXPECT_EQ(c.usage, Contains(error, "Usage: dunmore [OPTIONS] [CARD]")) << c.what;
+    EXPECT_EQ("", ReadFile(dir.File("out"))) << c.what;
+    EXPECT_EQ("err\nout\n", Listing(dir)) << c.what << ": a file was made";
+  }
+
+  // The same value on both sides is one setting, not two.
+  TempDir dir;
+  RunOptions options;
+  options.arguments = {"card.img"};
+  ProgramRun run(dir.path(), "", {{"DUNMORE_CARD", "card.img"}}, options);
+  EXPECT_TRUE(run.WaitForKeyWait(nullptr));
+  EXPECT_EQ(2, run.TypeAndWaitExit(kEsc));
+  EXPECT_NE("missing", ImageFingerprint(dir.File("card.img")));
+}

@@ -1,0 +1,100 @@
+// A signal while the card is written. The user presses Ctrl-C, closes the
+// terminal or is logged out while "Y" writes an 8 GB FAT32 card: the program
+// stops itself before a chosen WRITE SECTORS command ("StopAtWrite"), the
+// test sends the signal and lets it go on. The card is then written whole, as
+// the golden image, fsck.fat and sfdisk have it, and only then does the
+// signal end the run, with the terminal given back.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+
+#include <cstdio>
+#include <string>
+
+#include "fault/fault_card.h"
+#include "support/golden.h"
+#include "support/image.h"
+#include "support/machine_text.h"
+#include "support/program_run.h"
+#include "support/support.h"
+
+using namespace testsupport;
+
+namespace {
+
+// The golden image's card and clock.
+CardSpec Fat32Card() {
+  return CardSpecOf(8192, 16, 63);
+}
+constexpr char kClock[] = "1000000000";
+
+// The partition as sfdisk lists it and its volume as fsck.fat checks it.
+void ExpectCardJudgedWhole(const TempDir& dir, const std::string& image) {
+  std::vector<uint8_t> mbr = ReadSectors(image, 0, 1);
+  const uint32_t first = Le32(mbr, 446 + 8);
+  const uint32_t count = Le32(mbr, 446 + 12);
+  char line[80];
+  std::snprintf(line, sizeof line, "start=%12u, size=%12u, type=b\n", first, count);
+  std::string sfdisk = Shell("sfdisk -d '" + image + "'");
+  EXPECT_NE(std::string::npos, sfdisk.find(line)) << sfdisk;
+  std::string volume = dir.File("volume.img");
+  ExtractVolume(image, first, count, volume);
+  std::string fsck = Shell("fsck.fat -n '" + volume + "'");
+  EXPECT_EQ('0', fsck[0]) << fsck;
+  unlink(volume.c_str());
+}
+
+}  // namespace
+
+TEST(SignalDuringWrite, EachEndingSignalWaitsUntilTheCardIsWhole) {
+  size_t total = 0;
+  {
+    TempDir scratch;
+    std::string image = scratch.File("reference.img");
+    CreateImage(image, Fat32Card());
+    total = faulttest::ReferenceWrites(Fat32Card(), image).size();
+  }
+  ASSERT_GT(total, 40u) << "not the long FAT32 write";
+
+  const struct {
+    int signalNumber;
+    size_t atWrite;  // the WRITE SECTORS command it comes before
+  } points[] = {
+      {SIGINT, 1},           // the boot region's first command
+      {SIGTERM, 2},          // its second
+      {SIGHUP, total / 2},   // amid the FATs
+      {SIGQUIT, total - 1},  // the last command of the volume
+      {SIGINT, total},       // the MBR
+  };
+  for (const auto& point : points) {
+    SCOPED_TRACE(std::string(strsignal(point.signalNumber)) + " before write " +
+                 std::to_string(point.atWrite) + " of " + std::to_string(total));
+    TempDir dir;
+    CardSpec card = Fat32Card();
+    char stopAt[48];
+    std::snprintf(stopAt, sizeof stopAt, "\"StopAtWrite\"=dword:%08zx", point.atWrite);
+    card.extraValues = stopAt;
+    ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)),
+                   {{"DUNMORE_CLOCK", kClock}});
+    ASSERT_TRUE(run.WaitForKeyWait(nullptr));
+    for (const char* key : {"1", kEnter, "2", kEnter, "y"}) {
+      ASSERT_TRUE(run.Type(key)) << "the program ended after " << key;
+    }
+    ASSERT_EQ(1, write(run.terminal(), kEnter, 1));
+    ASSERT_TRUE(run.WaitStopped(30000)) << "the write never reached the command";
+    ASSERT_EQ(0, kill(run.pid(), point.signalNumber));
+    ASSERT_EQ(0, kill(run.pid(), SIGCONT));
+
+    run.WaitExit(120000);
+    ASSERT_TRUE(run.Exited());
+    EXPECT_TRUE(WIFSIGNALED(run.status()));
+    EXPECT_EQ(point.signalNumber, WTERMSIG(run.status()));
+    ExpectGoldenImage(dir.File(card.image), "fat32_8192x16x63");
+    ExpectCardJudgedWhole(dir, dir.File(card.image));
+    // The terminal reads lines and echoes again.
+    struct termios after;
+    ASSERT_EQ(0, tcgetattr(run.terminal(), &after));
+    EXPECT_EQ(static_cast<tcflag_t>(ICANON | ECHO), after.c_lflag & (ICANON | ECHO));
+  }
+}
