@@ -2,15 +2,16 @@
 # sh). The program runs on the second serial port, whose keys the host types;
 # its screen is the host's screen dump, read back here.
 
-# start_dunmore [NAME=VALUE]...: the program in /work on /dev/ttyS1, its
-# controlling terminal (it draws on /dev/tty), with the
-# environment given; its exit code lands in /tmp/exit.
+# start_dunmore [NAME=VALUE]... PROGRAM [ARGUMENT...]: the program (dunmore)
+# in /work on /dev/ttyS1, its controlling terminal (it draws on /dev/tty),
+# with the environment and the command line given; its exit code lands in
+# /tmp/exit.
 start_dunmore() {
   rm -f /tmp/screen /tmp/exit
   mkdir -p /work
   (
     cd /work &&
-      setsid -c env TERM=xterm DUNMORE_SCREEN_DUMP=/tmp/screen "$@" /bin/dunmore \
+      setsid -c env TERM=xterm DUNMORE_SCREEN_DUMP=/tmp/screen "$@" \
         </dev/ttyS1 >/dev/ttyS1 2>&1
     echo $? >/tmp/exit.new && mv /tmp/exit.new /tmp/exit
   ) </dev/null >/dev/null 2>&1 &
