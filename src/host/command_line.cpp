@@ -39,11 +39,6 @@ std::set<std::string>& GivenOnCommandLine() {
   return *given;
 }
 
-std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string() : std::string(value);
-}
-
 std::string Shown(const char* variable, const std::string& value) {
   if (variable == std::string(kCardVariable)) return "card " + value;
   for (const Setting& setting : kSettings) {
@@ -55,6 +50,11 @@ std::string Shown(const char* variable, const std::string& value) {
 }
 
 }  // namespace
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
 
 void KeepProgramArguments(int argc, char** argv) {
   kept.argc = argc;

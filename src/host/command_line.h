@@ -39,6 +39,10 @@ void ApplyCommandLine();
 // variable ("DUNMORE_CLOCK=12x").
 std::string SettingText(const char* variable, const std::string& value);
 
+// The variable's value, empty when it is not set: what the command line put
+// there, or what the environment gave.
+std::string Environment(const char* name);
+
 // "--help"'s text.
 std::string UsageText();
 

@@ -46,11 +46,6 @@ std::vector<std::string>& TeardownNotes() {
   return *notes;
 }
 
-std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string() : std::string(value);
-}
-
 void SetText(RegKey* key, const char* name, const std::string& text) {
   RegValue value;
   value.name = name;
