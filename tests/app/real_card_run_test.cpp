@@ -32,15 +32,7 @@ int WriteWholeCard(ProgramRun& run, Screen* main) {
 // mtools see it.
 void ExpectWrittenCard(const TempDir& dir, const std::string& image, uint32_t first,
                        uint32_t count) {
-  std::string sfdisk = Shell("sfdisk -d '" + image + "'");
-  char entry[80];
-  snprintf(entry, sizeof entry, "start=%12u, size=%12u, type=6", first, count);
-  EXPECT_NE(std::string::npos, sfdisk.find(entry)) << sfdisk;
-  std::string volume = dir.File("volume.img");
-  ExtractVolume(image, first, count, volume);
-  std::string fsck = Shell("fsck.fat -n '" + volume + "'");
-  EXPECT_EQ('0', fsck[0]) << fsck;
-  unlink(volume.c_str());
+  ExpectJudgedPartition(dir, image, first, count, "6");
   ExpectFileRoundTrip(dir, image, first);
 }
 

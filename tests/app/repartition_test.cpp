@@ -80,20 +80,8 @@ TEST(Repartition, DefaultMachineFromEmptyFolderToRewrittenCard) {
     if (i == 511) expected = 0xAA;
     ASSERT_EQ(expected, mbr[i]) << "MBR byte " << i;
   }
-  std::string sfdisk = Shell("sfdisk -d '" + image + "'");
-  EXPECT_NE(std::string::npos, sfdisk.find("start=          32, size=      125408, type=6"))
-      << sfdisk;
-
-  std::string volume = dir.File("volume.img");
-  ExtractVolume(image, 32, 125408, volume);
-  std::string fsck = Shell("fsck.fat -n '" + volume + "'");
-  EXPECT_EQ('0', fsck[0]) << fsck;
-
-  WriteFile(dir.File("hello.txt"), "a file on the card\n");
-  std::string mtools = "MTOOLS_SKIP_CHECK=1 mcopy -i '" + image + "@@16384' ";
-  EXPECT_EQ("0:", Shell(mtools + "'" + dir.File("hello.txt") + "' ::HELLO.TXT"));
-  EXPECT_EQ("0:", Shell(mtools + "::HELLO.TXT '" + dir.File("back.txt") + "'"));
-  EXPECT_EQ("a file on the card\n", ReadFile(dir.File("back.txt")));
+  ExpectJudgedPartition(dir, image, 32, 125408, "6");
+  ExpectFileRoundTrip(dir, image, 32);
 
   // A second run lists what the first one wrote.
   ProgramRun again(dir.path(), "");

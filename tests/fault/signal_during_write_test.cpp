@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+#include "disk/raw_partition_entry.h"
 #include "fault/fault_card.h"
 #include "support/golden.h"
 #include "support/image.h"
@@ -32,17 +33,8 @@ constexpr char kClock[] = "1000000000";
 // The partition as sfdisk lists it and its volume as fsck.fat checks it.
 void ExpectCardJudgedWhole(const TempDir& dir, const std::string& image) {
   std::vector<uint8_t> mbr = ReadSectors(image, 0, 1);
-  const uint32_t first = Le32(mbr, 446 + 8);
-  const uint32_t count = Le32(mbr, 446 + 12);
-  char line[80];
-  std::snprintf(line, sizeof line, "start=%12u, size=%12u, type=b\n", first, count);
-  std::string sfdisk = Shell("sfdisk -d '" + image + "'");
-  EXPECT_NE(std::string::npos, sfdisk.find(line)) << sfdisk;
-  std::string volume = dir.File("volume.img");
-  ExtractVolume(image, first, count, volume);
-  std::string fsck = Shell("fsck.fat -n '" + volume + "'");
-  EXPECT_EQ('0', fsck[0]) << fsck;
-  unlink(volume.c_str());
+  ExpectJudgedPartition(dir, image, Le32(mbr, kMbrEntriesOffset + kEntryFirstSector),
+                        Le32(mbr, kMbrEntriesOffset + kEntrySectorCount), "b");
 }
 
 }  // namespace

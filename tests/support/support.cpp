@@ -10,6 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/image.h"
+
 namespace testsupport {
 
 TempDir::TempDir() {
@@ -55,6 +57,19 @@ std::string Shell(const std::string& command) {
   std::string output;
   int status = RunCommand(command, &output);
   return std::to_string(status) + ":" + output;
+}
+
+void ExpectJudgedPartition(const TempDir& dir, const std::string& image, uint32_t first,
+                           uint32_t count, const std::string& type) {
+  char entry[80];
+  std::snprintf(entry, sizeof entry, "start=%12u, size=%12u, type=", first, count);
+  std::string sfdisk = Shell("sfdisk -d '" + image + "'");
+  EXPECT_NE(std::string::npos, sfdisk.find(entry + type + "\n")) << sfdisk;
+  std::string volume = dir.File("volume.img");
+  ExtractVolume(image, first, count, volume);
+  std::string fsck = Shell("fsck.fat -n '" + volume + "'");
+  EXPECT_EQ('0', fsck[0]) << fsck;
+  unlink(volume.c_str());
 }
 
 void ExpectFileRoundTrip(const TempDir& dir, const std::string& image, uint64_t firstSector) {

@@ -30,6 +30,12 @@ int RunCommand(const std::string& command, std::string* output);
 // The command's exit status, a colon and what it printed: "0:" for a quiet success.
 std::string Shell(const std::string& command);
 
+// The card's one partition, count sectors at first and of sfdisk's type
+// ("6", "b"), as sfdisk lists it, and its volume as fsck.fat checks it
+// without changing it.
+void ExpectJudgedPartition(const TempDir& dir, const std::string& image, uint32_t first,
+                           uint32_t count, const std::string& type);
+
 // Copies a file onto the FAT volume at firstSector of the image with mtools
 // and back again, expecting both copies to succeed and the text to survive.
 void ExpectFileRoundTrip(const TempDir& dir, const std::string& image, uint64_t firstSector);
