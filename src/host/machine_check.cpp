@@ -41,6 +41,15 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The path as one spelling: its folder with links resolved, and its name.
+std::string Spelled(const std::string& path) {
+  char resolved[4096];
+  std::string folder = FolderOf(path);
+  if (realpath(folder.c_str(), resolved) != nullptr) folder = resolved;
+  size_t slash = path.find_last_of('/');
+  return folder + "/" + (slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
 // Whether path lies under /dev, where a card reader's device is and where no
 // image is ever created.
 bool UnderDev(const std::string& path) {
@@ -50,12 +59,9 @@ bool UnderDev(const std::string& path) {
     if (getcwd(folder, sizeof folder) == nullptr) return false;
     absolute = std::string(folder) + "/" + path;
   }
-  char resolved[4096];
-  // The folder the path is in, with its links resolved: /dev/../tmp/x is not
-  // under /dev, /dev/disk/by-id/x is.
-  std::string folder = FolderOf(absolute);
-  if (realpath(folder.c_str(), resolved) != nullptr) folder = resolved;
-  return folder == "/dev" || folder.compare(0, 5, "/dev/") == 0;
+  // Its folder with links resolved: /dev/../tmp/x is not under /dev,
+  // /dev/disk/by-id/x is.
+  return Spelled(absolute).compare(0, 5, "/dev/") == 0;
 }
 
 bool Blank(char c) {
@@ -217,15 +223,6 @@ bool CheckMachineCards(const std::string& machineName, std::string* error) {
 }
 
 namespace {
-
-// The path as one spelling: its folder with links resolved, and its name.
-std::string Spelled(const std::string& path) {
-  char resolved[4096];
-  std::string folder = FolderOf(path);
-  if (realpath(folder.c_str(), resolved) != nullptr) folder = resolved;
-  size_t slash = path.find_last_of('/');
-  return folder + "/" + (slash == std::string::npos ? path : path.substr(slash + 1));
-}
 
 // Whether path is, or would become, the medium of a card: the same file
 // (device and inode), or the same spelling of one not created yet.
