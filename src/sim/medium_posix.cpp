@@ -27,10 +27,7 @@ uint64_t SynchronousWrites() {
 }
 
 int OpenMedium(const std::string& path, uint64_t newSize, std::string* error) {
-  // A card's WRITE SECTORS completes only once its sectors are on the card:
-  // on a real card every write goes through to the device before the next
-  // command is sent, so that the old MBR stays until the new one is there.
-  int flags = IsBlockDevice(path) ? O_RDWR | O_CLOEXEC | O_DSYNC : O_RDWR | O_CLOEXEC;
+  int flags = IsBlockDevice(path) ? kBlockDeviceCardFlags : O_RDWR | O_CLOEXEC;
   int fd = open(path.c_str(), flags);
   if (fd < 0 && errno == ENOENT) {
     fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
