@@ -33,8 +33,9 @@
 #include "disk/card_disk.h"
 #include "disk/raw_partition_entry.h"
 #include "format/fat_layout.h"
-#include "host/device_handles.h"
+#include "host/testing.h"
 #include "host/host.h"
+#include "host/testing.h"
 #include "sim/medium_posix.h"
 #include "tests/support/card_key.h"
 

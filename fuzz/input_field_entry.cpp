@@ -17,6 +17,7 @@
 #include "console/console_screen.h"
 #include "fuzz/fuzz_entries.h"
 #include "host/host.h"
+#include "host/testing.h"
 
 namespace {
 

@@ -35,8 +35,9 @@
 #include "discovery/drive_letter_map.h"
 #include "disk/card_disk.h"
 #include "fuzz/fuzz_entries.h"
-#include "host/device_handles.h"
+#include "host/testing.h"
 #include "host/host.h"
+#include "host/testing.h"
 #include "sim/ata_card.h"
 #include "tests/support/card_key.h"
 

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "fuzz/fuzz_entries.h"
-#include "host/regedit4.h"
-#include "host/registry.h"
+#include "host/registry/regedit4.h"
+#include "host/registry/registry.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "discovery/drive_letter_map.h"
 #include "fuzz/fuzz_entries.h"
 #include "host/host.h"
+#include "host/testing.h"
 
 int FuzzRegistryScan(const uint8_t* data, size_t size) {
   // No terminal is taken over while the machine boots.

@@ -58,16 +58,16 @@ void PutAtaText(uint8_t* block, int word, int chars, const std::string& text) {
 AtaCard::AtaCard(const CardSettings& settings) : settings_(settings) {}
 
 AtaCard::~AtaCard() {
-  ReleaseLock(lockFd_);
-  ReleaseLock(lockWithFd_);
-  CloseMedium(fd_);
+  ReleaseVolumeLockNow();
+  if (settings_.openMedium == nullptr) CloseMedium(fd_);
 }
 
 bool AtaCard::OpenMedium(std::string* error) {
   if (fd_ >= 0) return true;
   uint64_t size = static_cast<uint64_t>(settings_.identity.cylinders) * settings_.identity.heads *
                   settings_.identity.sectorsPerTrack * kAtaSectorBytes;
-  fd_ = sim::OpenMedium(settings_.image, size, error);
+  fd_ = settings_.openMedium != nullptr ? settings_.openMedium(settings_.image, size, error)
+                                        : sim::OpenMedium(settings_.image, size, error);
   return fd_ >= 0;
 }
 
@@ -173,15 +173,20 @@ bool AtaCard::HoldVolumeLock() {
   if (lockDepth_ == 0) {
     std::string unused;
     if (!OpenMedium(&unused)) return false;
-    lockFd_ = TryLockExclusive(settings_.image);
-    if (lockFd_ >= 0 && !settings_.lockedWith.empty()) {
-      lockWithFd_ = TryLockExclusive(settings_.lockedWith);
-      if (lockWithFd_ < 0) {
-        ReleaseLock(lockFd_);
-        lockFd_ = -1;
-      }
+    if (settings_.openMedium == nullptr) {
+      lockFd_ = TryLockExclusive(settings_.image);
+      locked_ = lockFd_ >= 0;
+    } else {
+      // A medium the host opened is locked on that one descriptor: held
+      // already when the host has it exclusively, else taken on it now.
+      locked_ = settings_.openedExclusively || LockOpenedMedium(fd_);
+      lockedOpened_ = locked_ && !settings_.openedExclusively;
     }
-    if (lockFd_ < 0) {
+    if (locked_ && !settings_.lockedWith.empty()) {
+      lockWithFd_ = TryLockExclusive(settings_.lockedWith);
+      if (lockWithFd_ < 0) ReleaseVolumeLockNow();
+    }
+    if (!locked_) {
       lockRefused_ = true;
       return false;
     }
@@ -192,13 +197,18 @@ bool AtaCard::HoldVolumeLock() {
 
 bool AtaCard::ReleaseVolumeLock() {
   if (lockDepth_ == 0) return false;
-  if (--lockDepth_ == 0) {
-    ReleaseLock(lockFd_);
-    ReleaseLock(lockWithFd_);
-    lockFd_ = -1;
-    lockWithFd_ = -1;
-  }
+  if (--lockDepth_ == 0) ReleaseVolumeLockNow();
   return true;
+}
+
+void AtaCard::ReleaseVolumeLockNow() {
+  ReleaseLock(lockFd_);
+  ReleaseLock(lockWithFd_);
+  if (lockedOpened_) UnlockOpenedMedium(fd_);
+  lockFd_ = -1;
+  lockWithFd_ = -1;
+  locked_ = false;
+  lockedOpened_ = false;
 }
 
 }  // namespace sim

@@ -49,6 +49,15 @@ struct CardSettings {
   // device's backing file, so that a run on the file and a run on the loop
   // device over it hold one lock between them.
   std::string lockedWith;
+  // Who opens the medium. Null: the card opens `image` by name on its first
+  // use. Set: the host has opened the image's path already (once, where it
+  // checked it) and answers with that descriptor, or creates a new image
+  // and keeps it; the card borrows the descriptor, never closes it, and
+  // takes its volume lock on it. -1 with *error set when there is none.
+  int (*openMedium)(const std::string& image, uint64_t newSize, std::string* error) = nullptr;
+  // With openMedium: the host holds the medium exclusively already (a block
+  // device opened for this process alone), which is the volume lock.
+  bool openedExclusively = false;
 };
 
 // One READ SECTORS or WRITE SECTORS command as the card received it.
@@ -103,11 +112,15 @@ class AtaCard {
   bool Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
             uint8_t* readInto, const uint8_t* writeFrom);
   uint32_t FirstBadSector(uint32_t first, uint32_t count, bool writing) const;
+  // Gives back whatever the volume lock holds, whatever the depth.
+  void ReleaseVolumeLockNow();
 
   CardSettings settings_;
   int fd_ = -1;
   int lockFd_ = -1;
   int lockWithFd_ = -1;
+  bool locked_ = false;
+  bool lockedOpened_ = false;  // a lock taken on the host's descriptor
   int lockDepth_ = 0;
   bool lockRefused_ = false;
   uint32_t writeCommands_ = 0;

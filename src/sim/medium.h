@@ -28,4 +28,11 @@ bool WriteMedium(int fd, uint64_t offset, const uint8_t* data, uint32_t length);
 int TryLockExclusive(const std::string& path);
 void ReleaseLock(int fd);
 
+// The same lock taken, and given back, on a descriptor opened before (the
+// host's, which it opened once for the card): false when another holder
+// has the medium, or when the medium is a device whose only lock is an
+// exclusive open, which whoever opened it either has or has not.
+bool LockOpenedMedium(int fd);
+void UnlockOpenedMedium(int fd);
+
 }  // namespace sim

@@ -22,12 +22,16 @@ bool IsBlockDevice(const std::string& path) {
 
 }  // namespace
 
+int BlockDeviceCardFlags() {
+  return O_RDWR | O_CLOEXEC | O_DSYNC;
+}
+
 uint64_t SynchronousWrites() {
   return synchronousWrites;
 }
 
 int OpenMedium(const std::string& path, uint64_t newSize, std::string* error) {
-  int flags = IsBlockDevice(path) ? kBlockDeviceCardFlags : O_RDWR | O_CLOEXEC;
+  int flags = IsBlockDevice(path) ? BlockDeviceCardFlags() : O_RDWR | O_CLOEXEC;
   int fd = open(path.c_str(), flags);
   if (fd < 0 && errno == ENOENT) {
     fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -99,6 +103,19 @@ int TryLockExclusive(const std::string& path) {
 
 void ReleaseLock(int fd) {
   if (fd >= 0) close(fd);
+}
+
+bool LockOpenedMedium(int fd) {
+  struct stat status;
+  if (fd < 0 || fstat(fd, &status) != 0 || S_ISBLK(status.st_mode)) return false;
+  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+void UnlockOpenedMedium(int fd) {
+  if (fd >= 0) flock(fd, LOCK_UN);
 }
 
 }  // namespace sim

@@ -2,8 +2,6 @@
 // tests.
 #pragma once
 
-#include <fcntl.h>
-
 #include <cstdint>
 
 namespace sim {
@@ -12,7 +10,7 @@ namespace sim {
 // SECTORS completes only once its sectors are on the card: on a real card
 // every write goes through to the device before the next command is sent, so
 // that the old MBR stays until the new one is there.
-constexpr int kBlockDeviceCardFlags = O_RDWR | O_CLOEXEC | O_DSYNC;
+int BlockDeviceCardFlags();
 
 // How many WriteMedium calls so far, in this process, went to a descriptor
 // opened for synchronous writes (a block device is opened so): each of them

@@ -174,6 +174,14 @@ int TryLockExclusive(const std::string& path) {
   return ToDescriptor(mutex);
 }
 
+bool LockOpenedMedium(int fd) {
+  return fd >= 0 && LockFile(ToHandle(fd), kLockOffsetLow, kLockOffsetHigh, kLockLength, 0);
+}
+
+void UnlockOpenedMedium(int fd) {
+  if (fd >= 0) UnlockFile(ToHandle(fd), kLockOffsetLow, kLockOffsetHigh, kLockLength, 0);
+}
+
 void ReleaseLock(int fd) {
   if (fd < 0) return;
   // A named mutex has no range to unlock: closing it is the release.

@@ -8,6 +8,7 @@
 
 #include "console/input_field.h"
 #include "host/host.h"
+#include "host/testing.h"
 
 namespace {
 

@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "device/disk_channel.h"
-#include "host/device_handles.h"
+#include "host/testing.h"
 #include "host/host.h"
+#include "host/testing.h"
 #include "support/machine_text.h"
 #include "support/support.h"
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "channel_fixture.h"
-#include "host/machine_check.h"
-#include "host/write_signals.h"
+#include "host/boot/machine_check.h"
+#include "host/devices/write_signals.h"
 #include "win32/win32.h"
 
 namespace {
@@ -132,7 +132,7 @@ TEST_F(ChannelTest, MediaAreOpenedOnFirstUseAndCheckedAtBoot) {
   noFolder.image = dir.File("missing/card.img");
   LoadMachine({noFolder});
   std::string error;
-  EXPECT_FALSE(host::CheckMachineCards("test.reg", &error));
+  EXPECT_FALSE(host::CheckMachineCards(host::Settings(), "test.reg", &error));
   EXPECT_EQ(0u, error.find("test.reg: ")) << error;
   EXPECT_NE(std::string::npos, error.find("missing/card.img")) << error;
   HANDLE mirt = Open("\\\\.\\MIRT.VXD");
@@ -144,7 +144,7 @@ TEST_F(ChannelTest, MediaAreOpenedOnFirstUseAndCheckedAtBoot) {
   // at the card's first transfer, not before.
   ASSERT_EQ(0, unlink(image.c_str()));
   LoadMachine({DefaultCard()});
-  ASSERT_TRUE(host::CheckMachineCards("test.reg", &error)) << error;
+  ASSERT_TRUE(host::CheckMachineCards(host::Settings(), "test.reg", &error)) << error;
   EXPECT_NE(0, access(image.c_str(), F_OK));
   theDiskChannel.Open();
   EXPECT_NE(0, access(image.c_str(), F_OK)) << "created when the driver opened";

@@ -2,6 +2,7 @@
 
 #include "discovery/card_device_table.h"
 #include "host/host.h"
+#include "host/testing.h"
 #include "scan_expectations.h"
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include "discovery/card_device_table.h"
 #include "host/host.h"
+#include "host/testing.h"
 
 namespace discoverytest {
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/host.h"
+#include "host/testing.h"
 #include "support/support.h"
 #include "win32/win32.h"
 
@@ -157,14 +158,14 @@ TEST_F(Console, ATestWithoutKeysFailsInsteadOfWaiting) {
 TEST_F(Console, EveryKeyWaitLeavesAScreenDump) {
   testsupport::TempDir dir;
   std::string path = dir.File("screen");
-  setenv("DUNMORE_SCREEN_DUMP", path.c_str(), 1);
+  host::SetScreenDump(path);
   MoveTo(5, 1);
   printf("%s", "Press Esc   ");
   host::QueueKeys("\x1b\x1b");
   _getch();
   std::string first = testsupport::ReadFile(path);
   _getch();
-  unsetenv("DUNMORE_SCREEN_DUMP");
+  host::SetScreenDump("");
   std::string second = testsupport::ReadFile(path);
   ASSERT_EQ(first.substr(0, first.find('\n')).substr(0, 5), "dump ");
   int n = std::atoi(first.c_str() + 5);

@@ -1,5 +1,5 @@
 // Terminal bytes to console key codes.
-#include "host/keyboard.h"
+#include "host/console/keyboard.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,8 @@
 // root; each test says it is skipped where losetup refuses): the checks at
 // boot, the identity a card gives of itself, the exclusive open that is the
 // volume lock, and writes that reach the device one command at a time.
-#include "host/real_card.h"
+#include "host/card/real_card.h"
+#include "host/card/card_medium.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,8 +15,9 @@
 #include <string>
 
 #include "cards/card_registry.h"
-#include "host/device_handles.h"
+#include "host/testing.h"
 #include "host/host.h"
+#include "host/testing.h"
 #include "sim/medium_posix.h"
 #include "support/loop_device.h"
 #include "support/machine_text.h"
@@ -81,16 +83,17 @@ bool Load(const std::string& text) {
   if (!loop.usable()) GTEST_SKIP() << loop.reason()
 
 TEST(RealCard, BlockDeviceCardsAreCheckedBeforeTheRun) {
+  host::Settings settings;
   LOOP_CARD(dir, loop);
   const std::string& device = loop.path();
   std::string error;
 
   ASSERT_TRUE(Load(Machine(device, 490, true, true)));
-  EXPECT_TRUE(host::PrepareBlockDeviceCards(&error)) << error;
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error)) << error;
 
   // One cylinder more than the device holds.
   ASSERT_TRUE(Load(Machine(device, 491, true, true)));
-  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error));
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error));
   EXPECT_EQ(device +
                 ": the device holds 125440 sectors (64225280 bytes), fewer than the geometry "
                 "491 x 8 x 32 needs (125696 sectors, 64356352 bytes)",
@@ -98,7 +101,7 @@ TEST(RealCard, BlockDeviceCardsAreCheckedBeforeTheRun) {
 
   // No geometry in the key and no IDENTIFY answer from a loop device.
   ASSERT_TRUE(Load(Machine(device, 490, false, true)));
-  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error));
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error));
   EXPECT_EQ(0u, error.find(device + ": the card does not answer ATA IDENTIFY DEVICE (SG_IO"))
       << error;
   EXPECT_NE(std::string::npos, error.find("\"Cylinders\", \"Heads\" and \"SectorsPerTrack\""));
@@ -106,10 +109,11 @@ TEST(RealCard, BlockDeviceCardsAreCheckedBeforeTheRun) {
 
   // The geometry given and only the texts missing: no answer is no refusal.
   ASSERT_TRUE(Load(Machine(device, 490, true, false)));
-  EXPECT_TRUE(host::PrepareBlockDeviceCards(&error)) << error;
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error)) << error;
 }
 
 TEST(RealCard, AKeyWithoutGeometryTakesTheCardsOwnIdentity) {
+  host::Settings settings;
   LOOP_CARD(dir, loop);
   answeringCard = sim::CardSettings();
   answeringCard.identity = {245, 16, 32, "HERON CF 64MB", "HR-77001", "V3.10"};
@@ -117,7 +121,7 @@ TEST(RealCard, AKeyWithoutGeometryTakesTheCardsOwnIdentity) {
 
   // Geometry and texts from the answer.
   ASSERT_TRUE(Load(Machine(loop.path(), 490, false, false)));
-  ASSERT_TRUE(host::PrepareBlockDeviceCards(&error, AnsweringReader)) << error;
+  ASSERT_TRUE(host::PrepareBlockDeviceCards(settings, &error, AnsweringReader)) << error;
   cards::DriverRegistry registry;
   ASSERT_TRUE(cards::ReadDriverRegistry(&registry, &error)) << error;
   ASSERT_EQ(1u, registry.cards.size());
@@ -131,7 +135,7 @@ TEST(RealCard, AKeyWithoutGeometryTakesTheCardsOwnIdentity) {
 
   // The key's own values stay; the answer fills only what it leaves out.
   ASSERT_TRUE(Load(Machine(loop.path(), 490, true, false)));
-  ASSERT_TRUE(host::PrepareBlockDeviceCards(&error, AnsweringReader)) << error;
+  ASSERT_TRUE(host::PrepareBlockDeviceCards(settings, &error, AnsweringReader)) << error;
   ASSERT_TRUE(cards::ReadDriverRegistry(&registry, &error)) << error;
   EXPECT_EQ(490, registry.cards[0].identity.cylinders);
   EXPECT_EQ(8, registry.cards[0].identity.heads);
@@ -141,7 +145,7 @@ TEST(RealCard, AKeyWithoutGeometryTakesTheCardsOwnIdentity) {
   answeringCard.identity.cylinders = 491;
   answeringCard.identity.heads = 8;
   ASSERT_TRUE(Load(Machine(loop.path(), 490, false, true)));
-  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error, AnsweringReader));
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error, AnsweringReader));
   EXPECT_NE(std::string::npos, error.find("fewer than the geometry 491 x 8 x 32")) << error;
 }
 
@@ -270,6 +274,7 @@ int FixedDiskReader(int fd, sg_io_hdr_t* request) {
 }
 
 TEST(RealCard, OnlyACardIsWritten) {
+  host::Settings settings;
   LOOP_CARD(dir, loop);
   answeringCard = sim::CardSettings();
   answeringCard.identity = {490, 8, 32, "HERON CF 64MB", "HR-77001", "V3.10"};
@@ -285,7 +290,7 @@ TEST(RealCard, OnlyACardIsWritten) {
   // A fixed disk: its model and size, the removable disks present (a reader
   // without a card is none), and how to go on all the same.
   sysfs.Point("sdb");
-  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error, FixedDiskReader, sysfs.root()));
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, sysfs.root()));
   EXPECT_EQ(loop.path() +
                 ": not a card: /dev/sdb (ATA WDC WD640, 61 MiB) is a fixed disk (the "
                 "kernel does not mark it removable and it does not answer IDENTIFY "
@@ -295,32 +300,35 @@ TEST(RealCard, OnlyACardIsWritten) {
                 loop.path() + " (or DUNMORE_FIXED_DISK=" + loop.path() + ") as well",
             error);
   // A reader that passes no ATA command is no CompactFlash card either.
-  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error, host::KernelSgIo, sysfs.root()));
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error, host::KernelSgIo, sysfs.root()));
   EXPECT_NE(std::string::npos, error.find(": not a card: /dev/sdb")) << error;
 
   // The override names this very device, not another.
-  setenv("DUNMORE_FIXED_DISK", "/dev/null", 1);
-  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error, FixedDiskReader, sysfs.root()));
-  setenv("DUNMORE_FIXED_DISK", loop.path().c_str(), 1);
-  EXPECT_TRUE(host::PrepareBlockDeviceCards(&error, FixedDiskReader, sysfs.root())) << error;
-  unsetenv("DUNMORE_FIXED_DISK");
+  settings.fixedDisk.value = "/dev/null";
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, sysfs.root()));
+  settings.fixedDisk.value = loop.path();
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, sysfs.root())) << error;
+  settings.fixedDisk.value.clear();
 
   // What makes a card: a removable medium, a CompactFlash answer, a loop device.
-  EXPECT_TRUE(host::PrepareBlockDeviceCards(&error, AnsweringReader, sysfs.root())) << error;
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error, AnsweringReader, sysfs.root())) << error;
   sysfs.Point("sdc");
-  EXPECT_TRUE(host::PrepareBlockDeviceCards(&error, FixedDiskReader, sysfs.root())) << error;
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, sysfs.root())) << error;
   sysfs.Point("loop7");
-  EXPECT_TRUE(host::PrepareBlockDeviceCards(&error, FixedDiskReader, sysfs.root())) << error;
-  EXPECT_EQ(dir.File("card.img"), host::LockedWith(loop.path(), sysfs.root()));
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, sysfs.root())) << error;
+  // The file to lock with a loop device is the one the kernel says it
+  // stands over, found from the open device's number.
+  EXPECT_EQ(dir.File("card.img"), host::CardMediumAt(loop.path()).loopBackingFile);
 
   // No card is found without sysfs: IDENTIFY alone decides.
-  EXPECT_TRUE(host::PrepareBlockDeviceCards(&error, AnsweringReader, dir.File("no-sysfs")));
-  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error, FixedDiskReader, dir.File("no-sysfs")));
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error, AnsweringReader, dir.File("no-sysfs")));
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, dir.File("no-sysfs")));
   EXPECT_EQ(0u, error.find(loop.path() + ": not a card: " + loop.path() + " is a fixed disk"))
       << error;
 }
 
 TEST(RealCard, APartitionIsRefusedNamingItsCard) {
+  host::Settings settings;
   LOOP_CARD(dir, loop);
   FakeSysfs sysfs(dir, loop.path());
   sysfs.AddDisk("sdc", true, "Generic", "CF Reader", 125440);
@@ -328,7 +336,7 @@ TEST(RealCard, APartitionIsRefusedNamingItsCard) {
   sysfs.Point("sdc/sdc1");
   ASSERT_TRUE(Load(Machine(loop.path(), 490, true, true)));
   std::string error;
-  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error, AnsweringReader, sysfs.root()));
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error, AnsweringReader, sysfs.root()));
   EXPECT_EQ(loop.path() +
                 ": a partition of /dev/sdc, not a whole card; a card is written whole: name "
                 "/dev/sdc (every partition on it is erased)",
@@ -336,6 +344,7 @@ TEST(RealCard, APartitionIsRefusedNamingItsCard) {
 }
 
 TEST(RealCard, AReaderThatPassesNoAtaCommandIsNamedByItsModel) {
+  host::Settings settings;
   LOOP_CARD(dir, loop);
   FakeSysfs sysfs(dir, loop.path());
   sysfs.AddDisk("sdc", true, "Generic ", "CF  Reader  ", 125440);
@@ -343,7 +352,7 @@ TEST(RealCard, AReaderThatPassesNoAtaCommandIsNamedByItsModel) {
   std::string error;
   // The geometry given, no texts, and a loop device answers no IDENTIFY.
   ASSERT_TRUE(Load(Machine(loop.path(), 490, true, false)));
-  ASSERT_TRUE(host::PrepareBlockDeviceCards(&error, host::KernelSgIo, sysfs.root())) << error;
+  ASSERT_TRUE(host::PrepareBlockDeviceCards(settings, &error, host::KernelSgIo, sysfs.root())) << error;
   cards::DriverRegistry registry;
   ASSERT_TRUE(cards::ReadDriverRegistry(&registry, &error)) << error;
   EXPECT_EQ("Generic CF Reader", registry.cards[0].identity.model);
@@ -351,6 +360,7 @@ TEST(RealCard, AReaderThatPassesNoAtaCommandIsNamedByItsModel) {
 }
 
 TEST(RealCard, AKeyGeometryTheCardDiskCannotAddressIsRefused) {
+  host::Settings settings;
   LOOP_CARD(dir, loop);
   CardSpec card;
   card.image = loop.path();
@@ -358,7 +368,7 @@ TEST(RealCard, AKeyGeometryTheCardDiskCannotAddressIsRefused) {
   card.sectors = 64;
   ASSERT_TRUE(Load(MachineText(card)));
   std::string error;
-  EXPECT_FALSE(host::PrepareBlockDeviceCards(&error));
+  EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error));
   EXPECT_EQ(loop.path() +
                 ": the card key's geometry 490 x 8 x 64 cannot be addressed: more than 63 "
                 "sectors per track, which a CHS address cannot name",

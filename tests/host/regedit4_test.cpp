@@ -1,13 +1,13 @@
 // The machine file grammar: what the registry editor's import takes and what
 // it skips or refuses, line by line.
-#include "host/regedit4.h"
+#include "host/registry/regedit4.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "host/registry.h"
+#include "host/registry/registry.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "host/testing.h"
 #include "support/support.h"
 #include "win32/win32.h"
 

@@ -1,7 +1,7 @@
 // IDENTIFY DEVICE through a card reader's SCSI/ATA translation: the command
 // block sent with SG_IO and what is made of the answers readers give, through
 // a stand-in for the ioctl.
-#include "host/sat_identify.h"
+#include "host/card/sat_identify.h"
 
 #include <gtest/gtest.h>
 

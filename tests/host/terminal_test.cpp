@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "host/host.h"
 #include "support/support.h"
 #include "win32/win32.h"
 
@@ -21,6 +22,7 @@ namespace {
 
 // The child: shows the code of every key until Esc.
 TEST(PtyChild, DISABLED_ShowKeyCodes) {
+  host::Boot(host::SettingsFromEnvironment());
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   ASSERT_TRUE(GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode));

@@ -1,0 +1,269 @@
+#include "host/boot/machine_check.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "cards/card_registry.h"
+#include "common/ata_commands.h"
+#include "host/card/card_medium.h"
+#include "host/card/real_card.h"
+#include "sim/ata_card.h"
+
+namespace host {
+namespace {
+
+constexpr uint64_t kSectorSize = kAtaSectorBytes;
+
+std::string Reason() {
+  return std::strerror(errno);
+}
+
+// What kind of file the mode is, for a refusal.
+const char* Kind(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The path as one spelling: its folder with links resolved, and its name.
+std::string Spelled(const std::string& path) {
+  char resolved[4096];
+  std::string folder = FolderOf(path);
+  if (realpath(folder.c_str(), resolved) != nullptr) folder = resolved;
+  size_t slash = path.find_last_of('/');
+  return folder + "/" + (slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+// Whether path lies under /dev, where a card reader's device is and where no
+// image is ever created.
+bool UnderDev(const std::string& path) {
+  std::string absolute = path;
+  if (path.empty() || path[0] != '/') {
+    char folder[4096];
+    if (getcwd(folder, sizeof folder) == nullptr) return false;
+    absolute = std::string(folder) + "/" + path;
+  }
+  // Its folder with links resolved: /dev/../tmp/x is not under /dev,
+  // /dev/disk/by-id/x is.
+  return Spelled(absolute).compare(0, 5, "/dev/") == 0;
+}
+
+bool Blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Checks the medium of one card; *what says what is wrong with it.
+bool CheckMedium(const sim::CardSettings& card, std::string* what) {
+  const uint64_t needed = static_cast<uint64_t>(card.identity.cylinders) * card.identity.heads *
+                          card.identity.sectorsPerTrack * kSectorSize;
+  // "/dev/loop2 " is a mistyped device, never a new image beside it.
+  if (!card.image.empty() && (Blank(card.image.front()) || Blank(card.image.back()))) {
+    *what = "begins or ends with a blank; no card's medium does";
+    return false;
+  }
+  const CardMedium& medium = CardMediumAt(card.image);
+  if (!medium.reached) {
+    struct stat link;
+    if (medium.missing && lstat(card.image.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+      char target[4096];
+      ssize_t length = readlink(card.image.c_str(), target, sizeof target - 1);
+      target[length < 0 ? 0 : length] = '\0';
+      *what = std::string("is a link to ") + target + ", which does not exist";
+      return false;
+    }
+    if (medium.missing && UnderDev(card.image)) {
+      *what = "no such device: is the card reader plugged in?";
+      return false;
+    }
+    if (!medium.missing) {
+      *what = std::string("cannot be reached: ") + std::strerror(medium.openError);
+      return false;
+    }
+    // A new image is created when the card is first used; its folder must
+    // take it then.
+    std::string folder = FolderOf(card.image);
+    struct stat folderStatus;
+    if (stat(folder.c_str(), &folderStatus) != 0) {
+      *what = "does not exist and cannot be created: the folder " + folder + ": " + Reason();
+      return false;
+    }
+    if (!S_ISDIR(folderStatus.st_mode)) {
+      *what = "does not exist and cannot be created: " + folder + " is not a folder";
+      return false;
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+      *what = "does not exist and cannot be created in " + folder + ": " + Reason();
+      return false;
+    }
+    return true;
+  }
+  const struct stat& status = medium.status;
+  if (!S_ISREG(status.st_mode) && !S_ISBLK(status.st_mode)) {
+    *what = std::string("is ") + Kind(status.st_mode) + ", not an image file or a block device";
+    return false;
+  }
+  if (!S_ISBLK(status.st_mode) && UnderDev(card.image)) {
+    // A file left under /dev by an earlier mistake would hide the reader's
+    // device when it comes.
+    *what = "is a regular file under /dev, not a card reader's block device";
+    return false;
+  }
+  // A file nobody may write is read-only, also for a user whom the system
+  // would let write it anyway.
+  if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    *what = "is read-only";
+    return false;
+  }
+  if (medium.fd < 0) {
+    *what =
+        std::string("cannot be opened for reading and writing: ") + std::strerror(medium.openError);
+    return false;
+  }
+  off_t end = S_ISREG(status.st_mode) ? status.st_size : lseek(medium.fd, 0, SEEK_END);
+  uint64_t size = end < 0 ? 0 : static_cast<uint64_t>(end);
+  if (size < needed) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "holds %llu bytes, fewer than the %u x %u x %u x 512 = %llu bytes of the "
+                  "card's geometry",
+                  static_cast<unsigned long long>(size), card.identity.cylinders,
+                  card.identity.heads, card.identity.sectorsPerTrack,
+                  static_cast<unsigned long long>(needed));
+    *what = text;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadMachineFile(const std::string& path, std::string* text, std::string* error) {
+  auto refuse = [&](const std::string& what) {
+    *error = path + ": " + what;
+    return false;
+  };
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) return refuse("cannot be read: " + Reason());
+  if (!S_ISREG(status.st_mode)) {
+    return refuse(std::string("is ") + Kind(status.st_mode) + ", not a machine file");
+  }
+  if (status.st_size > kMachineFileLimit) {
+    return refuse("is larger than a machine file can be (1 MiB)");
+  }
+  // Opened without waiting and looked at again: what is opened is what was
+  // looked at.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return refuse("cannot be read: " + Reason());
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(fd);
+    return refuse("is not a regular file, not a machine file");
+  }
+  text->clear();
+  char chunk[65536];
+  for (;;) {
+    ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      std::string reason = Reason();
+      close(fd);
+      return refuse("cannot be read: " + reason);
+    }
+    if (got == 0) break;
+    text->append(chunk, static_cast<size_t>(got));
+    if (text->size() > static_cast<size_t>(kMachineFileLimit)) {
+      close(fd);
+      return refuse("is larger than a machine file can be (1 MiB)");
+    }
+  }
+  close(fd);
+  return true;
+}
+
+bool CheckMachineCards(const Settings& settings, const std::string& machineName,
+                       std::string* error) {
+  cards::DriverRegistry registry;
+  std::string problem;
+  if (!cards::ReadDriverRegistry(&registry, &problem)) {
+    *error = machineName + ": " + problem;
+    return false;
+  }
+  for (const sim::CardSettings& card : registry.cards) {
+    std::string what;
+    if (!CheckMedium(card, &what)) {
+      std::string named = SettingsCardName(settings, card.image);
+      if (!named.empty()) {
+        *error = named + ": " + what;
+        return false;
+      }
+      char key[8];
+      std::snprintf(key, sizeof key, "%04X", card.ioBase);
+      *error = machineName + ": " + cards::CardsKeyShown() + "\\" + key + ": \"Image\" (" +
+               card.image + ") " + what;
+      return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// Whether path is, or would become, the medium of a card: the same file
+// (device and inode), or the same spelling of one not created yet.
+bool IsCardMedium(const std::string& path, const std::vector<sim::CardSettings>& cards) {
+  struct stat status;
+  bool exists = stat(path.c_str(), &status) == 0;
+  for (const sim::CardSettings& card : cards) {
+    struct stat medium;
+    if (stat(card.image.c_str(), &medium) == 0) {
+      if (exists && medium.st_dev == status.st_dev && medium.st_ino == status.st_ino) return true;
+    } else if (Spelled(card.image) == Spelled(path)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CheckScreenDump(const Setting& screenDump, std::string* error) {
+  if (!screenDump.given()) return true;
+  cards::DriverRegistry registry;
+  std::string problem;
+  cards::ReadDriverRegistry(&registry, &problem);  // CheckMachineCards has read it already
+  const std::string& path = screenDump.value;
+  // The screen is written beside the file and renamed over it: both names
+  // are written.
+  for (const std::string& name : {path, path + ".tmp"}) {
+    struct stat status;
+    std::string what;
+    if (stat(name.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+      what = std::string("is ") + Kind(status.st_mode) + ", not a file for the screen";
+    } else if (IsCardMedium(name, registry.cards)) {
+      what = "is the medium of a card";
+    }
+    if (!what.empty()) {
+      *error = screenDump.Shown() + ": " + (name == path ? "" : name + " ") + what;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace host

@@ -1,0 +1,33 @@
+// The native program's main: the command line and the environment read once
+// into the settings, the machine booted from them, then the system's run, the
+// same one dunmore.exe starts on Windows.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/run_utility.h"
+#include "host/boot/settings.h"
+#include "host/host.h"
+
+int main(int argc, char** argv) {
+  host::Settings settings;
+  std::string message;
+  // --help, --version and every mistake on the command line end the run
+  // before the clock, the machine or the terminal is looked at.
+  switch (host::ReadSettings(argc, argv, &settings, &message)) {
+    case host::SettingsOutcome::kRun:
+      break;
+    case host::SettingsOutcome::kHelp:
+    case host::SettingsOutcome::kVersion:
+      fputs(message.c_str(), stdout);
+      return fflush(stdout) == 0 ? 0 : 1;
+    case host::SettingsOutcome::kUsageError:
+      fputs(message.c_str(), stderr);
+      return 1;
+    case host::SettingsOutcome::kRefused:
+      fprintf(stderr, "%s\n", message.c_str());
+      return 1;
+  }
+  host::Boot(settings);
+  return RunUtility();
+}

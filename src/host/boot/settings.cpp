@@ -1,0 +1,167 @@
+#include "host/boot/settings.h"
+
+#include <getopt.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace host {
+namespace {
+
+// The settings that have an option, in the order getopt_long is told them;
+// it answers with an option's index plus kFirstSettingKey, past every
+// character a short option could use.
+constexpr Setting Settings::*kOptionSettings[] = {&Settings::geometry, &Settings::machine,
+                                                  &Settings::clock, &Settings::fixedDisk};
+constexpr int kFirstSettingKey = 0x100;
+
+// Every setting, for reading the environment.
+constexpr Setting Settings::*kAllSettings[] = {
+    &Settings::card,      &Settings::geometry,   &Settings::machine, &Settings::clock,
+    &Settings::fixedDisk, &Settings::screenDump, &Settings::terminal};
+
+std::string Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+}  // namespace
+
+std::string Setting::Shown(const std::string& text) const {
+  if (!onCommandLine) return std::string(variable) + "=" + text;
+  return std::string(option) + " " + text;
+}
+
+Settings SettingsFromEnvironment() {
+  Settings settings;
+  for (Setting Settings::*member : kAllSettings) {
+    Setting& setting = settings.*member;
+    setting.value = Variable(setting.variable);
+  }
+  return settings;
+}
+
+std::string UsageText() {
+  return "Usage: dunmore [OPTIONS] [CARD]\n"
+         "Re-partitions and quick-formats a PC Card (CompactFlash) ATA disk for Windows 95\n"
+         "and 98: one primary partition over the card with an empty FAT16 or FAT32 volume.\n"
+         "It runs on a simulated Windows 98 machine, full screen in a terminal of 80 x 25.\n"
+         "\n"
+         "  CARD                the card: a card reader's block device (the whole disk,\n"
+         "                      such as /dev/sdc) or an image file, created sparse when\n"
+         "                      missing; without it, pccard.img in the current folder\n"
+         "  --geometry CxHxS    the card's cylinders, heads and sectors per track (each\n"
+         "                      1 to 65535), as IDENTIFY DEVICE reports them; a block\n"
+         "                      device is asked for its own, an image is 490x8x32\n"
+         "  --machine FILE      the Windows 9x machine, a REGEDIT4 file whose card keys\n"
+         "                      name its cards (not with CARD)\n"
+         "  --clock SECONDS     the clock, seconds since 1970-01-01 00:00 UTC, which the\n"
+         "                      new volume's serial number is taken from\n"
+         "  --fixed-disk DEVICE write DEVICE although it is a fixed disk (not removable,\n"
+         "                      no CompactFlash card, no loop device); it must be CARD\n"
+         "  -h, --help          print this text and end\n"
+         "  -V, --version       print the version and end\n"
+         "  --                  what follows is CARD, even if it begins with '-'\n"
+         "\n"
+         "Each option sets the variable of the same meaning; both given and different\n"
+         "is refused.\n"
+         "  DUNMORE_CARD        CARD\n"
+         "  DUNMORE_GEOMETRY    --geometry\n"
+         "  DUNMORE_MACHINE     --machine\n"
+         "  DUNMORE_CLOCK       --clock\n"
+         "  DUNMORE_FIXED_DISK  --fixed-disk\n"
+         "  DUNMORE_SCREEN_DUMP a file that receives the screen at every key wait\n"
+         "  TERM                the terminal\n"
+         "\n"
+         "Keys: 1 plans the new partition, 2 goes on to the warning, Y at the warning\n"
+         "writes the card (N or Enter does not), Enter takes the choice shown, Esc at\n"
+         "the menu ends without writing.\n"
+         "\n"
+         "Exit codes:\n"
+         "  0  done, nothing to write, or declined at the warning\n"
+         "  1  the start-up refused: the machine, the card, the terminal or the command\n"
+         "     line (said on the screen or on standard error)\n"
+         "  2  Esc at the menu: nothing written\n"
+         "  3  the write failed\n"
+         "  4  the pass-through driver is missing (\"VXD not found.\")\n"
+         "A signal (INT, TERM, HUP, QUIT) ends the run with the terminal given back;\n"
+         "during the write it is held until the card's new partition table is written.\n"
+         "\n"
+         "Examples:\n"
+         "  dunmore --geometry 980x16x63 card.img\n"
+         "  sudo dunmore /dev/sdc\n";
+}
+
+SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
+                             std::string* message) {
+  Settings defaults;
+  std::vector<option> options;
+  options.push_back({"help", no_argument, nullptr, 'h'});
+  options.push_back({"version", no_argument, nullptr, 'V'});
+  for (size_t i = 0; i < sizeof kOptionSettings / sizeof kOptionSettings[0]; ++i) {
+    options.push_back({(defaults.*kOptionSettings[i]).option + 2, required_argument, nullptr,
+                       kFirstSettingKey + static_cast<int>(i)});
+  }
+  options.push_back({nullptr, 0, nullptr, 0});
+
+  // Options may stand after CARD, as with the other disk tools; "--" ends
+  // them. getopt_long says itself what it did not understand.
+  std::vector<std::pair<Setting Settings::*, std::string>> given;
+  optind = 0;  // a fresh scan, also when parsed before
+  opterr = 1;
+  for (;;) {
+    int key = getopt_long(argc, argv, "hV", options.data(), nullptr);
+    if (key == -1) break;
+    if (key == 'h') {
+      *message = UsageText();
+      return SettingsOutcome::kHelp;
+    }
+    if (key == 'V') {
+      // The build names the version, the one the main screen shows.
+      *message = "dunmore " DUNMORE_VERSION " (native build)\n";
+      return SettingsOutcome::kVersion;
+    }
+    if (key < kFirstSettingKey) {
+      *message = UsageText();
+      return SettingsOutcome::kUsageError;
+    }
+    Setting Settings::*member = kOptionSettings[key - kFirstSettingKey];
+    for (const auto& earlier : given) {
+      if (earlier.first == member) {
+        *message = std::string("dunmore: ") + (defaults.*member).option + " is given twice\n" +
+                   UsageText();
+        return SettingsOutcome::kUsageError;
+      }
+    }
+    given.emplace_back(member, optarg);
+  }
+  if (argc - optind > 1) {
+    *message = std::string("dunmore: one card at a time: ") + argv[optind] + " and " +
+               argv[optind + 1] + "\n" + UsageText();
+    return SettingsOutcome::kUsageError;
+  }
+  if (optind < argc) given.emplace_back(&Settings::card, argv[optind]);
+
+  Settings read = SettingsFromEnvironment();
+  for (const auto& [member, value] : given) {
+    Setting& setting = read.*member;
+    std::string already = setting.value;
+    setting.onCommandLine = true;
+    // An empty variable counts as not set; an empty option would do nothing
+    // while looking as if it did.
+    if (value.empty()) {
+      *message = setting.Shown("''") + ": empty";
+      return SettingsOutcome::kRefused;
+    }
+    if (!already.empty() && already != value) {
+      *message = setting.Shown(value) + " and " + setting.variable + "=" + already +
+                 " disagree: give one of them";
+      return SettingsOutcome::kRefused;
+    }
+    setting.value = value;
+  }
+  *settings = read;
+  return SettingsOutcome::kRun;
+}
+
+}  // namespace host

@@ -1,0 +1,57 @@
+// The native program's settings: its command line and its variables, read
+// once, first thing, into one plain struct, from which the machine boots.
+// Each option stands for one variable (CARD for DUNMORE_CARD, --geometry for
+// DUNMORE_GEOMETRY, ...); both given and different is refused.
+#pragma once
+
+#include <string>
+
+namespace host {
+
+// One setting: its names, spelled here alone, and its value.
+struct Setting {
+  const char* option;    // "--geometry"; "card" for the argument
+  const char* variable;  // "DUNMORE_GEOMETRY"
+  std::string value;     // empty: not set
+  bool onCommandLine = false;
+
+  bool given() const { return !value.empty(); }
+  // How a refusal names it with a value: as the user gave it, the option
+  // ("--clock 12x", "card /dev/sdc1") or the variable ("DUNMORE_CLOCK=12x").
+  std::string Shown(const std::string& text) const;
+  std::string Shown() const { return Shown(value); }
+};
+
+struct Settings {
+  Setting card{"card", "DUNMORE_CARD", {}};
+  Setting geometry{"--geometry", "DUNMORE_GEOMETRY", {}};
+  Setting machine{"--machine", "DUNMORE_MACHINE", {}};
+  Setting clock{"--clock", "DUNMORE_CLOCK", {}};
+  Setting fixedDisk{"--fixed-disk", "DUNMORE_FIXED_DISK", {}};
+  // For tests: a file that receives the console's text at every key wait.
+  Setting screenDump{nullptr, "DUNMORE_SCREEN_DUMP", {}};
+  // The terminal, for the console; no option of its own.
+  Setting terminal{nullptr, "TERM", {}};
+};
+
+enum class SettingsOutcome {
+  kRun,         // *settings filled: boot on
+  kHelp,        // -h, --help: the usage goes to standard output
+  kVersion,     // -V, --version
+  kUsageError,  // an unknown option, a missing value, a second CARD
+  kRefused,     // an option and its variable disagree, or a value is empty
+};
+
+// Reads argv (argv[0] the program) and the environment into *settings. For
+// every outcome but kRun, *message is what to print: the usage (behind what
+// was wrong, for kUsageError), the version, or one line naming the option,
+// the variable and what is wrong.
+SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings, std::string* message);
+
+// The environment alone, as a program without a command line has it.
+Settings SettingsFromEnvironment();
+
+// "--help"'s text.
+std::string UsageText();
+
+}  // namespace host

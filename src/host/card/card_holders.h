@@ -1,0 +1,19 @@
+// What held a card when its volume lock was refused: the system's screen
+// says only that another user has the card, and the user needs to know which
+// one to stop. Read from the kernel's tables after the fact.
+#pragma once
+
+#include <string>
+
+#include "host/card/sysfs_disk.h"
+
+namespace host {
+
+// What holds medium (a card's block device or image file, and lockedWith,
+// the file locked together with it, when not empty): a mounted partition
+// and its mount point, another process, or, when nothing can be found, that
+// another program holds it. One phrase, for a line on standard error.
+std::string DescribeHolder(const std::string& medium, const std::string& lockedWith,
+                           const std::string& sysfs = kSysfsRoot);
+
+}  // namespace host

@@ -1,0 +1,129 @@
+#include "host/card/card_medium.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "host/card/sysfs_disk.h"
+#include "sim/medium_posix.h"
+
+namespace host {
+namespace {
+
+std::map<std::string, std::unique_ptr<CardMedium>>& Media() {
+  static auto* media = new std::map<std::string, std::unique_ptr<CardMedium>>;
+  return *media;
+}
+
+// Opens the file that pathFd resolved, again through the process's own link
+// to it: the same inode, whatever the name points at by now.
+int Reopen(int pathFd, int flags) {
+  std::string self = "/proc/self/fd/" + std::to_string(pathFd);
+  return open(self.c_str(), flags);
+}
+
+void Open(CardMedium* medium) {
+  // The name is resolved once, into a descriptor that only designates the
+  // file: looking at it does not open a device, and nothing that happens to
+  // the name afterwards reaches it.
+  int pathFd = open(medium->path.c_str(), O_PATH | O_CLOEXEC);
+  if (pathFd < 0) {
+    medium->missing = errno == ENOENT;
+    medium->openError = errno;
+    return;
+  }
+  struct stat status;
+  if (fstat(pathFd, &status) != 0) {
+    medium->openError = errno;
+    close(pathFd);
+    return;
+  }
+  medium->status = status;
+  medium->reached = true;
+  int fd = -1;
+  if (S_ISBLK(status.st_mode)) {
+    fd = Reopen(pathFd, sim::BlockDeviceCardFlags() | O_EXCL);
+    medium->exclusive = fd >= 0;
+    // Held by a mount or another program: opened all the same, and the
+    // card's volume lock is refused, as the screen then says.
+    if (fd < 0 && errno == EBUSY) fd = Reopen(pathFd, sim::BlockDeviceCardFlags());
+  } else if (S_ISREG(status.st_mode)) {
+    fd = Reopen(pathFd, O_RDWR | O_CLOEXEC | O_NOCTTY);
+  } else {
+    // Neither an image nor a card reader: named as what it is, not opened.
+    medium->openError = EINVAL;
+    close(pathFd);
+    return;
+  }
+  if (fd < 0) medium->openError = errno;
+  close(pathFd);
+  if (fd < 0) return;
+  medium->fd = fd;
+  fstat(fd, &medium->status);
+  SysfsDisk disk;
+  if (S_ISBLK(status.st_mode) && ReadSysfsDisk(kSysfsRoot, status.st_rdev, &disk) && disk.loop) {
+    // The kernel marks a file deleted since it was attached; none stands
+    // there to lock.
+    struct stat file;
+    if (!disk.backingFile.empty() && stat(disk.backingFile.c_str(), &file) == 0) {
+      medium->loopBackingFile = disk.backingFile;
+    }
+  }
+}
+
+}  // namespace
+
+const CardMedium& CardMediumAt(const std::string& path) {
+  std::unique_ptr<CardMedium>& medium = Media()[path];
+  if (medium == nullptr) {
+    medium = std::make_unique<CardMedium>();
+    medium->path = path;
+    Open(medium.get());
+  }
+  return *medium;
+}
+
+int OpenedCardMedium(const std::string& path, uint64_t newSize, std::string* error) {
+  auto found = Media().find(path);
+  if (found == Media().end()) {
+    *error = path + ": not opened when the machine started";
+    return -1;
+  }
+  CardMedium& medium = *found->second;
+  if (medium.fd >= 0) return medium.fd;
+  if (!medium.missing) {
+    *error = path + ": " + std::strerror(medium.openError);
+    return -1;
+  }
+  // A new image only: whatever took the name since the boot, a file or a
+  // link to a device, is left alone.
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *error = path + ": " + std::strerror(errno);
+    return -1;
+  }
+  if (ftruncate(fd, static_cast<off_t>(newSize)) != 0) {
+    *error = path + ": cannot size the new image: " + std::strerror(errno);
+    close(fd);
+    unlink(path.c_str());
+    return -1;
+  }
+  medium.fd = fd;
+  medium.missing = false;
+  medium.reached = true;
+  fstat(fd, &medium.status);
+  return fd;
+}
+
+void ForgetCardMedia() {
+  for (auto& entry : Media()) {
+    if (entry.second->fd >= 0) close(entry.second->fd);
+  }
+  Media().clear();
+}
+
+}  // namespace host

@@ -1,0 +1,461 @@
+#include "host/card/real_card.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cards/card_registry.h"
+#include "common/ata_commands.h"
+#include "common/little_endian.h"
+#include "disk/card_disk.h"
+#include "host/boot/settings.h"
+#include "host/card/block_device.h"
+#include "host/card/card_holders.h"
+#include "host/card/card_medium.h"
+#include "host/card/sat_identify.h"
+#include "host/card/sysfs_disk.h"
+#include "host/registry/registry.h"
+
+namespace host {
+namespace {
+
+// IDENTIFY DEVICE words are 16 bits wide.
+constexpr unsigned long kMaxGeometryValue = 0xFFFF;
+
+// Where the card key names its values.
+constexpr char kImage[] = "Image";
+constexpr char kCylinders[] = "Cylinders";
+constexpr char kHeads[] = "Heads";
+constexpr char kSectorsPerTrack[] = "SectorsPerTrack";
+constexpr char kModel[] = "Model";
+constexpr char kSerialNumber[] = "SerialNumber";
+constexpr char kFirmwareRevision[] = "FirmwareRevision";
+constexpr char kStopAfterOpen[] = "StopAfterOpen";
+
+constexpr char kGeometryHint[] =
+    "words 1, 3 and 6 of the card's IDENTIFY DEVICE block, which hdparm -I shows as cylinders, "
+    "heads and sectors/track in a reader that passes ATA commands, or the card maker's data sheet";
+
+std::vector<std::string>& TeardownNotes() {
+  static std::vector<std::string>* notes = new std::vector<std::string>;
+  return *notes;
+}
+
+void SetText(RegKey* key, const char* name, const std::string& text) {
+  RegValue value;
+  value.name = name;
+  value.type = REG_SZ;
+  value.data.assign(text.begin(), text.end());
+  value.data.push_back(0);
+  key->values[name] = value;
+}
+
+void SetDword(RegKey* key, const char* name, uint32_t number) {
+  RegValue value;
+  value.name = name;
+  value.type = REG_DWORD;
+  value.data.assign(4, 0);
+  PutLe32(value.data.data(), number);
+  key->values[name] = value;
+}
+
+// A REG_DWORD value's number, or -1 when it is missing or not a dword.
+long Dword(const RegKey* key, const char* name) {
+  const RegValue* value = key->Value(name);
+  if (value == nullptr || value->type != REG_DWORD || value->data.size() != 4) return -1;
+  return static_cast<long>(GetLe32(value->data.data()));
+}
+
+// "CxHxS", each from 1 to 65535.
+bool ParseGeometry(const std::string& text, uint16_t values[3]) {
+  size_t at = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (i > 0) {
+      if (at >= text.size() || (text[at] != 'x' && text[at] != 'X')) return false;
+      ++at;
+    }
+    size_t start = at;
+    unsigned long number = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - start < 6) {
+      number = number * 10 + static_cast<unsigned long>(text[at] - '0');
+      ++at;
+    }
+    if (at == start || number == 0 || number > kMaxGeometryValue) return false;
+    values[i] = static_cast<uint16_t>(number);
+  }
+  return at == text.size();
+}
+
+// The cards' keys in the order the registry lists them.
+std::vector<std::pair<std::string, RegKey*>> CardKeys() {
+  std::vector<std::pair<std::string, RegKey*>> keys;
+  RegKey* cardsKey = FindKeyToChange(HKEY_LOCAL_MACHINE, cards::CardsKeyPath());
+  if (cardsKey == nullptr) return keys;
+  for (auto& entry : cardsKey->subkeys) keys.emplace_back(entry.first, entry.second.get());
+  return keys;
+}
+
+std::string GeometryText(unsigned long c, unsigned long h, unsigned long s) {
+  return std::to_string(c) + " x " + std::to_string(h) + " x " + std::to_string(s);
+}
+
+// The card key that DUNMORE_CARD filled: what is refused about it names the
+// variable, which the user wrote, not the key, which the user never saw.
+const RegKey*& EnvironmentCard() {
+  static const RegKey* key = nullptr;
+  return key;
+}
+
+bool FromEnvironment(const RegKey* key) {
+  return key != nullptr && key == EnvironmentCard();
+}
+
+// How a refusal names the card's medium.
+std::string Subject(const Settings& settings, const RegKey* key, const std::string& device) {
+  return FromEnvironment(key) ? settings.card.Shown(device) : device;
+}
+
+// Whether the fixed-disk setting names the same device as the card.
+bool FixedDiskAllowed(const Settings& settings, dev_t device) {
+  const std::string& allowed = settings.fixedDisk.value;
+  struct stat status;
+  return !allowed.empty() && stat(allowed.c_str(), &status) == 0 && S_ISBLK(status.st_mode) &&
+         status.st_rdev == device;
+}
+
+// The one line that refuses a fixed disk: what it is, the removable disks
+// present (the card may be one of them), and how to write it all the same.
+std::string FixedDiskRefusal(const std::string& subject, const std::string& device,
+                             const SysfsDisk& disk, bool known, const std::string& sysfs) {
+  std::string what = known ? DiskText(disk) : device;
+  std::string text = subject + ": not a card: " + what +
+                     " is a fixed disk (the kernel does not mark it removable and it does not "
+                     "answer IDENTIFY DEVICE as a CompactFlash card), and everything on it would "
+                     "be erased";
+  std::vector<SysfsDisk> removable = RemovableDisks(sysfs);
+  if (removable.empty()) {
+    text += "; no removable disk is present";
+  } else {
+    text += "; removable disks present:";
+    for (size_t i = 0; i < removable.size(); ++i) {
+      text += (i == 0 ? " " : ", ") + DiskText(removable[i]);
+    }
+  }
+  return text + "; to write this disk anyway, give " + Settings().fixedDisk.option + " " + device +
+         " (or " + Settings().fixedDisk.variable + "=" + device + ") as well";
+}
+
+bool IsReadOnly(int fd) {
+  int readOnly = 0;
+  return ioctl(fd, BLKROGET, &readOnly) == 0 && readOnly != 0;
+}
+
+// Why the geometry cannot be addressed, or empty when it can. The card disk
+// reads the geometry words as signed 16-bit numbers and applies its own rule
+// when it opens; the boot applies the same one.
+std::string GeometryFault(long cylinders, long heads, long sectors) {
+  int32_t c = static_cast<int16_t>(cylinders);
+  int32_t h = static_cast<int16_t>(heads);
+  int32_t s = static_cast<int16_t>(sectors);
+  switch (CardDisk::CheckGeometry(c, h, s)) {
+    case kGeometryEmpty:
+      if (c < 0 || h < 0 || s < 0) {
+        return "IDENTIFY DEVICE words of 32768 and more are read as negative numbers, so each "
+               "may be at most 32767";
+      }
+      return "a geometry needs cylinders, heads and sectors per track";
+    case kGeometryTooManySectors:
+      return "more than " + std::to_string(kMaxEntrySectors) +
+             " sectors per track, which a CHS address cannot name";
+    case kGeometryTooManyHeads:
+      return "its translation needs more than " + std::to_string(kMaxEntryHeads) +
+             " heads, which a partition entry cannot name";
+    case kGeometryCylindersOutgrow: {
+      int32_t lc = 0, lh = 0, ls = 0;
+      CardDisk::TranslateGeometry(c, h, s, &lc, &lh, &ls);
+      return "its translation, " + GeometryText(lc, lh, ls) +
+             ", has more cylinders than the card, so no logical address lands where it should";
+    }
+    default:
+      return std::string();
+  }
+}
+
+// What the boot learns of a card reader's block device, all of it on the
+// descriptor the card is written through.
+struct BlockDeviceFacts {
+  SysfsDisk disk;
+  bool known = false;  // sysfs has an entry for its device number
+  uint32_t sectorBytes = 0;
+  uint64_t bytes = 0;
+  bool answered = false;  // it answered IDENTIFY DEVICE
+  sim::CardIdentity identity;
+  std::string why;  // why it gave no answer
+};
+
+bool GivesGeometry(const RegKey* key) {
+  return key->Value(kCylinders) != nullptr || key->Value(kHeads) != nullptr ||
+         key->Value(kSectorsPerTrack) != nullptr;
+}
+
+bool GivesTexts(const RegKey* key) {
+  return key->Value(kModel) != nullptr && key->Value(kSerialNumber) != nullptr &&
+         key->Value(kFirmwareRevision) != nullptr;
+}
+
+bool IsCardByKernel(const BlockDeviceFacts& facts) {
+  return facts.known && (facts.disk.loop || facts.disk.removable);
+}
+
+// The device as sysfs knows it by its number; a partition is refused: a
+// new table inside it would be read by nobody, and the card's own table
+// would point at it.
+bool ReadKernelView(const CardMedium& medium, const std::string& subject, const std::string& sysfs,
+                    BlockDeviceFacts* facts, std::string* error) {
+  facts->known = ReadSysfsDisk(sysfs, medium.status.st_rdev, &facts->disk);
+  if (facts->known && !facts->disk.wholeDisk.empty()) {
+    *error = subject + ": a partition of /dev/" + facts->disk.wholeDisk +
+             ", not a whole card; a card is written whole: name /dev/" + facts->disk.wholeDisk +
+             " (every partition on it is erased)";
+    return false;
+  }
+  return true;
+}
+
+// Its size, sectors and write protection, read on the open device.
+bool CheckWritable(const CardMedium& medium, const std::string& subject, BlockDeviceFacts* facts,
+                   std::string* error) {
+  std::string why;
+  if (!ReadBlockDeviceSize(medium.fd, &facts->sectorBytes, &facts->bytes, &why)) {
+    *error = subject + ": the size of the device is unknown (" + why + ")";
+    return false;
+  }
+  if (IsReadOnly(medium.fd)) {
+    *error = subject +
+             ": the device is read-only (a write-protected card, or a reader set "
+             "read-only); nothing could be written to it";
+    return false;
+  }
+  if (facts->sectorBytes != kAtaSectorBytes) {
+    // Every ATA transfer the utility sends addresses 512-byte sectors.
+    *error = subject + ": the device has logical sectors of " + std::to_string(facts->sectorBytes) +
+             " bytes; a PC Card ATA disk has 512-byte sectors";
+    return false;
+  }
+  return true;
+}
+
+// Only a card is written: a disk the kernel marks removable, a loop device,
+// a CompactFlash card by its own answer, or the fixed disk the user named.
+bool CheckIsCard(const Settings& settings, const CardMedium& medium, const std::string& subject,
+                 const BlockDeviceFacts& facts, const std::string& sysfs, std::string* error) {
+  if (IsCardByKernel(facts) || (facts.answered && facts.identity.compactFlash) ||
+      FixedDiskAllowed(settings, medium.status.st_rdev)) {
+    return true;
+  }
+  *error = FixedDiskRefusal(subject, medium.path, facts.disk, facts.known, sysfs);
+  return false;
+}
+
+// What the card key leaves out comes from the card's answer; a card that
+// gives none must have its geometry in the key, and a reader that passes no
+// ATA command still names itself to the kernel, so that the warning before
+// the write names the device it erases.
+bool FillCardKey(RegKey* key, const std::string& subject, const BlockDeviceFacts& facts,
+                 std::string* error) {
+  if (facts.answered) {
+    if (!GivesGeometry(key)) {
+      SetDword(key, kCylinders, facts.identity.cylinders);
+      SetDword(key, kHeads, facts.identity.heads);
+      SetDword(key, kSectorsPerTrack, facts.identity.sectorsPerTrack);
+    }
+    const std::pair<const char*, const std::string*> texts[] = {
+        {kModel, &facts.identity.model},
+        {kSerialNumber, &facts.identity.serialNumber},
+        {kFirmwareRevision, &facts.identity.firmwareRevision}};
+    for (const auto& text : texts) {
+      if (key->Value(text.first) == nullptr) SetText(key, text.first, *text.second);
+    }
+    return true;
+  }
+  if (!GivesGeometry(key)) {
+    std::string give = FromEnvironment(key) ? "give the card's geometry as --geometry CxHxS "
+                                              "or DUNMORE_GEOMETRY=CxHxS"
+                                            : "give the card key's \"Cylinders\", \"Heads\" and "
+                                              "\"SectorsPerTrack\"";
+    *error = subject + ": the card does not answer ATA IDENTIFY DEVICE (" + facts.why + "); " +
+             give + ": " + kGeometryHint;
+    return false;
+  }
+  if (key->Value(kModel) == nullptr && facts.known) {
+    SetText(key, kModel, facts.disk.model.substr(0, kModelChars));
+  }
+  return true;
+}
+
+// The geometry the key now gives must be addressable and fit the device.
+bool CheckGeometryFits(const RegKey* key, bool keyGaveGeometry, const std::string& subject,
+                       const BlockDeviceFacts& facts, std::string* error) {
+  long c = Dword(key, kCylinders);
+  long h = Dword(key, kHeads);
+  long s = Dword(key, kSectorsPerTrack);
+  if (c < 0 || h < 0 || s < 0) return true;  // the card key's reader names what is wrong
+  if (keyGaveGeometry && !FromEnvironment(key)) {
+    std::string fault = GeometryFault(c, h, s);
+    if (!fault.empty()) {
+      *error = subject + ": the card key's geometry " + GeometryText(c, h, s) +
+               " cannot be addressed: " + fault;
+      return false;
+    }
+  }
+  uint64_t needed = static_cast<uint64_t>(c) * static_cast<uint64_t>(h) * static_cast<uint64_t>(s);
+  uint64_t held = facts.bytes / kAtaSectorBytes;
+  if (held < needed) {
+    *error = subject + ": the device holds " + std::to_string(held) + " sectors (" +
+             std::to_string(facts.bytes) + " bytes), fewer than the geometry " +
+             GeometryText(c, h, s) + " needs (" + std::to_string(needed) + " sectors, " +
+             std::to_string(needed * kAtaSectorBytes) + " bytes)";
+    return false;
+  }
+  return true;
+}
+
+bool PrepareBlockDevice(const Settings& settings, RegKey* key, const CardMedium& medium,
+                        SgIoRequest request, const std::string& sysfs, std::string* error) {
+  const std::string subject = Subject(settings, key, medium.path);
+  BlockDeviceFacts facts;
+  if (!ReadKernelView(medium, subject, sysfs, &facts, error)) return false;
+  bool writable = CheckWritable(medium, subject, &facts, error);
+  // A device the kernel does not mark as a card is asked whether it is a
+  // CompactFlash card even when its key gives all else.
+  bool keyGaveGeometry = GivesGeometry(key);
+  if (writable && (!keyGaveGeometry || !GivesTexts(key) || !IsCardByKernel(facts))) {
+    facts.answered = AskCardIdentity(medium.fd, &facts.identity, &facts.why, request);
+  }
+  return writable && CheckIsCard(settings, medium, subject, facts, sysfs, error) &&
+         FillCardKey(key, subject, facts, error) &&
+         CheckGeometryFits(key, keyGaveGeometry, subject, facts, error);
+}
+
+}  // namespace
+
+bool ApplyCardSettings(const Settings& settings, std::string* error) {
+  const std::string& card = settings.card.value;
+  const std::string& geometryText = settings.geometry.value;
+  EnvironmentCard() = nullptr;
+  if (card.empty()) {
+    if (geometryText.empty()) return true;
+    *error = settings.geometry.Shown() +
+             ": it gives the geometry of the card named by CARD or DUNMORE_CARD, which is not set";
+    return false;
+  }
+  if (settings.machine.given()) {
+    *error = settings.card.Shown() + ": it names the card of the default machine; " +
+             settings.machine.Shown() + " describes its cards in its own card keys";
+    return false;
+  }
+  uint16_t geometry[3] = {};
+  if (!geometryText.empty() && !ParseGeometry(geometryText, geometry)) {
+    *error = settings.geometry.Shown() +
+             ": not cylinders x heads x sectors per track, such as 490x8x32, each from 1 to 65535";
+    return false;
+  }
+  if (!geometryText.empty()) {
+    std::string fault = GeometryFault(geometry[0], geometry[1], geometry[2]);
+    if (!fault.empty()) {
+      *error = settings.geometry.Shown() + ": the card cannot be addressed: " + fault;
+      return false;
+    }
+  }
+  std::vector<std::pair<std::string, RegKey*>> keys = CardKeys();
+  if (keys.size() != 1) {
+    *error = settings.card.Shown() + ": the default machine has no single card to put it in";
+    return false;
+  }
+  RegKey* key = keys[0].second;
+  SetText(key, kImage, card);
+  EnvironmentCard() = key;
+  if (!geometryText.empty()) {
+    SetDword(key, kCylinders, geometry[0]);
+    SetDword(key, kHeads, geometry[1]);
+    SetDword(key, kSectorsPerTrack, geometry[2]);
+  }
+  // The default card's texts name the default card alone: a card of another
+  // geometry, or a real card, shows its own or none.
+  bool blockDevice = CardMediumAt(card).IsBlockDevice();
+  if (!geometryText.empty() || blockDevice) {
+    for (const char* name : {kModel, kSerialNumber, kFirmwareRevision}) key->values.erase(name);
+  }
+  if (blockDevice && geometryText.empty()) {
+    // A real card tells its own geometry.
+    for (const char* name : {kCylinders, kHeads, kSectorsPerTrack}) key->values.erase(name);
+  }
+  return true;
+}
+
+std::string SettingsCardName(const Settings& settings, const std::string& image) {
+  if (EnvironmentCard() == nullptr) return std::string();
+  std::string named;
+  return ReadText(EnvironmentCard(), kImage, &named) && named == image ? settings.card.Shown(image)
+                                                                       : std::string();
+}
+
+bool PrepareBlockDeviceCards(const Settings& settings, std::string* error, SgIoRequest request,
+                             const std::string& sysfs) {
+  for (auto& entry : CardKeys()) {
+    std::string image;
+    if (!ReadText(entry.second, kImage, &image)) continue;
+    const CardMedium& medium = CardMediumAt(image);
+    if (!medium.IsBlockDevice()) continue;
+    if (!PrepareBlockDevice(settings, entry.second, medium, request, sysfs, error)) return false;
+  }
+  return true;
+}
+
+void OpenCardMedia() {
+  for (auto& entry : CardKeys()) {
+    std::string image;
+    if (!ReadText(entry.second, kImage, &image)) continue;
+    CardMediumAt(image);
+    // A test's pause between the open and everything after it.
+    if (Dword(entry.second, kStopAfterOpen) > 0) raise(SIGSTOP);
+  }
+}
+
+bool CardWasWritten(const sim::AtaCard& card) {
+  for (const sim::Transfer& transfer : card.transfers) {
+    if (transfer.command == kAtaWriteSectors && transfer.succeeded) return true;
+  }
+  return false;
+}
+
+void NoteHolder(const sim::CardSettings& card) {
+  TeardownNotes().push_back(
+      card.image + ": the card was in use: " + DescribeHolder(card.image, card.lockedWith));
+}
+
+void AfterCardsClosed(const std::vector<std::string>& rewrittenMedia) {
+  for (const std::string& medium : rewrittenMedia) {
+    std::string why;
+    const CardMedium& opened = CardMediumAt(medium);
+    if (!opened.IsBlockDevice() || RereadPartitionTable(opened.fd, &why)) continue;
+    TeardownNotes().push_back(medium + ": the kernel did not read the new partition table (" + why +
+                              "); remove and re-insert the card to see its partition");
+  }
+}
+
+void PrintTeardownNotes() {
+  for (const std::string& note : TeardownNotes()) std::fprintf(stderr, "%s\n", note.c_str());
+  std::fflush(stderr);
+  TeardownNotes().clear();
+}
+
+}  // namespace host
