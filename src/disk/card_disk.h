@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "common/ata_commands.h"
+#include "disk/geometry_rule.h"
 #include "disk/packed_chs.h"
 #include "disk/partition_list.h"
 #include "disk/raw_partition_entry.h"
@@ -63,8 +64,8 @@ struct CardDisk {
   int ListPartitions(int flag, PartitionEntry** array);
   void Destroy();
 
-  // Geometry and addressing. Both are defined below, in this header, so that
-  // the Linux host's boot applies the very rules the card disk opens with.
+  // Geometry and addressing. The first two are the rules of
+  // disk/geometry_rule.h, which the Linux host's boot applies too.
   static int CheckGeometry(int32_t cylinders, int32_t heads, int32_t sectors);
   static void TranslateGeometry(int32_t cylinders, int32_t heads, int32_t sectors,
                                 int32_t* logicalCylinders, int32_t* logicalHeads,
@@ -90,54 +91,14 @@ struct CardDisk {
   int FormatFat32(const PartitionEntry* entry);
 };
 
-// What CheckGeometry finds wrong with a physical geometry, or
-// kGeometryAddressable.
-const int kGeometryAddressable = 0;
-const int kGeometryEmpty = 1;             // no cylinders, heads or sectors
-const int kGeometryTooManySectors = 2;    // more than a CHS address names
-const int kGeometryTooManyHeads = 3;      // more than 256 after the translation
-const int kGeometryCylindersOutgrow = 4;  // the translation doubles the cylinders
-
 inline void CardDisk::TranslateGeometry(int32_t cylinders, int32_t heads, int32_t sectors,
                                         int32_t* logicalCylinders, int32_t* logicalHeads,
                                         int32_t* logicalSectors) {
-  int32_t c = cylinders;
-  int32_t h = heads;
-  while (c > kMaxEntryCylinders) {
-    // A translation that would need more heads than an entry can name undoes
-    // its last halving.
-    if (h > kMaxEntryHeads) {
-      c *= 2;
-      h /= 2;
-      break;
-    }
-    c /= 2;
-    h *= 2;
-  }
-  *logicalCylinders = c;
-  *logicalHeads = h;
-  *logicalSectors = sectors;
+  TranslateCardGeometry(cylinders, heads, sectors, logicalCylinders, logicalHeads, logicalSectors);
 }
 
 inline int CardDisk::CheckGeometry(int32_t cylinders, int32_t heads, int32_t sectors) {
-  // Every conversion divides by these counts, and a card that reports none
-  // (an empty or broken IDENTIFY, words of 0x8000 and more) cannot be
-  // addressed. Sector numbers have 6 bits in a CHS address, and a translated
-  // head count above 256 does not fit the 8-bit head field of an entry.
-  if (cylinders <= 0 || heads <= 0 || sectors <= 0) return kGeometryEmpty;
-  if (sectors > kMaxEntrySectors) return kGeometryTooManySectors;
-  int32_t c = 0;
-  int32_t h = 0;
-  int32_t s = 0;
-  TranslateGeometry(cylinders, heads, sectors, &c, &h, &s);
-  if (h > kMaxEntryHeads) return kGeometryTooManyHeads;
-  // More than 256 heads at the top of a translation pass double the
-  // cylinders instead of halving them; straight away, with no halving before
-  // it, the logical disk has more cylinders than the physical one, a logical
-  // cylinder is no whole number of physical ones, and every logical address
-  // would land on physical cylinder 0.
-  if (c > cylinders) return kGeometryCylindersOutgrow;
-  return kGeometryAddressable;
+  return CheckCardGeometry(cylinders, heads, sectors);
 }
 
 // Result codes of the disk layout model.

@@ -25,8 +25,13 @@ uint16_t Low16(uint32_t value) {
 
 }  // namespace
 
-Vwin32Device::Vwin32Device(std::vector<AtaCard*> cards)
-    : cards_(std::move(cards)), holds_(cards_.size(), 0) {}
+uint8_t* FlatAddress(uint32_t address, uint32_t /*length*/) {
+  if (sizeof(uintptr_t) > sizeof(uint32_t)) return nullptr;
+  return reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(address));
+}
+
+Vwin32Device::Vwin32Device(std::vector<AtaCard*> cards, AddressMap map)
+    : cards_(std::move(cards)), map_(map), holds_(cards_.size(), 0) {}
 
 Vwin32Device::~Vwin32Device() {
   for (size_t i = 0; i < cards_.size(); ++i) {
@@ -76,8 +81,9 @@ uint16_t Vwin32Device::DosIoctl(std::array<uint32_t, 7>& regs) {
 
 uint16_t Vwin32Device::DriveMap(uint8_t drive, uint32_t bufferAddress) {
   if (drive < 1 || drive > 26) return kErrorInvalidDrive;
-  // The record's address is a flat 32-bit pointer into the caller's memory.
-  uint8_t* record = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(bufferAddress));
+  // The record's address is a 32-bit pointer into the caller's memory; one
+  // that names none of it fails the call rather than reach anything else.
+  uint8_t* record = bufferAddress == 0 ? nullptr : map_(bufferAddress, kDriveMapRecordSize);
   if (record == nullptr) return kErrorInvalidFunction;
   uint8_t length = record[kDriveMapAllocationLength];
   if (length <= kDriveMapInt13Unit) return kErrorBadLength;

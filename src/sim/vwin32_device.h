@@ -57,9 +57,18 @@ struct RegisterCall {
   bool returned;  // what DeviceIoControl returns
 };
 
+// Where a 32-bit address that the caller passed in a register lies in this
+// process, or null when it names nothing the device may fill: length bytes
+// from there must be the caller's.
+using AddressMap = uint8_t* (*)(uint32_t address, uint32_t length);
+
+// The flat 32-bit address space of a Windows 9x process: the address is the
+// pointer. In a process whose pointers are wider it maps nothing.
+uint8_t* FlatAddress(uint32_t address, uint32_t length);
+
 class Vwin32Device {
  public:
-  explicit Vwin32Device(std::vector<AtaCard*> cards);
+  explicit Vwin32Device(std::vector<AtaCard*> cards, AddressMap map = FlatAddress);
   // Closing the device gives back every volume lock taken through it.
   ~Vwin32Device();
   Vwin32Device(const Vwin32Device&) = delete;
@@ -82,6 +91,7 @@ class Vwin32Device {
   int CardOfUnit(uint8_t unit) const;
 
   std::vector<AtaCard*> cards_;
+  AddressMap map_;
   std::vector<int> holds_;  // volume locks taken through this device, per card
 };
 

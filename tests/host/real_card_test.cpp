@@ -3,7 +3,6 @@
 // boot, the identity a card gives of itself, the exclusive open that is the
 // volume lock, and writes that reach the device one command at a time.
 #include "host/card/real_card.h"
-#include "host/card/card_medium.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -15,7 +14,7 @@
 #include <string>
 
 #include "cards/card_registry.h"
-#include "host/testing.h"
+#include "host/card/card_medium.h"
 #include "host/host.h"
 #include "host/testing.h"
 #include "sim/medium_posix.h"
@@ -307,22 +306,28 @@ TEST(RealCard, OnlyACardIsWritten) {
   settings.fixedDisk.value = "/dev/null";
   EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, sysfs.root()));
   settings.fixedDisk.value = loop.path();
-  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, sysfs.root())) << error;
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, sysfs.root()))
+      << error;
   settings.fixedDisk.value.clear();
 
   // What makes a card: a removable medium, a CompactFlash answer, a loop device.
-  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error, AnsweringReader, sysfs.root())) << error;
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error, AnsweringReader, sysfs.root()))
+      << error;
   sysfs.Point("sdc");
-  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, sysfs.root())) << error;
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, sysfs.root()))
+      << error;
   sysfs.Point("loop7");
-  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, sysfs.root())) << error;
+  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, sysfs.root()))
+      << error;
   // The file to lock with a loop device is the one the kernel says it
   // stands over, found from the open device's number.
   EXPECT_EQ(dir.File("card.img"), host::CardMediumAt(loop.path()).loopBackingFile);
 
   // No card is found without sysfs: IDENTIFY alone decides.
-  EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error, AnsweringReader, dir.File("no-sysfs")));
-  EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, dir.File("no-sysfs")));
+  EXPECT_TRUE(
+      host::PrepareBlockDeviceCards(settings, &error, AnsweringReader, dir.File("no-sysfs")));
+  EXPECT_FALSE(
+      host::PrepareBlockDeviceCards(settings, &error, FixedDiskReader, dir.File("no-sysfs")));
   EXPECT_EQ(0u, error.find(loop.path() + ": not a card: " + loop.path() + " is a fixed disk"))
       << error;
 }
@@ -352,7 +357,8 @@ TEST(RealCard, AReaderThatPassesNoAtaCommandIsNamedByItsModel) {
   std::string error;
   // The geometry given, no texts, and a loop device answers no IDENTIFY.
   ASSERT_TRUE(Load(Machine(loop.path(), 490, true, false)));
-  ASSERT_TRUE(host::PrepareBlockDeviceCards(settings, &error, host::KernelSgIo, sysfs.root())) << error;
+  ASSERT_TRUE(host::PrepareBlockDeviceCards(settings, &error, host::KernelSgIo, sysfs.root()))
+      << error;
   cards::DriverRegistry registry;
   ASSERT_TRUE(cards::ReadDriverRegistry(&registry, &error)) << error;
   EXPECT_EQ("Generic CF Reader", registry.cards[0].identity.model);

@@ -10,6 +10,16 @@
 
 namespace {
 
+// The drive map record the tests pass, and the caller's memory as the device
+// is told it: this record alone.
+uint8_t driveMapRecord[32];
+
+uint8_t* RecordAddress(uint32_t address, uint32_t length) {
+  bool ours = address == static_cast<uint32_t>(reinterpret_cast<uintptr_t>(driveMapRecord)) &&
+              length <= sizeof driveMapRecord;
+  return ours ? driveMapRecord : nullptr;
+}
+
 using testsupport::TempDir;
 
 enum { kEbx, kEdx, kEcx, kEax, kEdi, kEsi, kFlags };
@@ -46,7 +56,7 @@ class Vwin32DeviceTest : public ::testing::Test {
   bool Carry(const std::array<uint32_t, 7>& regs) { return (regs[kFlags] & 1) != 0; }
 
   int UnitOf(sim::Vwin32Device& device, int drive) {
-    static uint8_t info[32];
+    uint8_t* info = driveMapRecord;
     info[0] = 0x1F;
     info[3] = 0xEE;
     auto regs = Call(device, 0x086F, static_cast<uint32_t>(drive),
@@ -59,7 +69,7 @@ class Vwin32DeviceTest : public ::testing::Test {
 };
 
 TEST_F(Vwin32DeviceTest, DriveMapGivesTheCardUnitForItsLettersOnly) {
-  sim::Vwin32Device device({card.get()});
+  sim::Vwin32Device device({card.get()}, RecordAddress);
   EXPECT_EQ(0x83, UnitOf(device, 5)) << "E, listed in lower case";
   EXPECT_EQ(0x83, UnitOf(device, 6));
   EXPECT_EQ(0x80, UnitOf(device, 1));
@@ -69,10 +79,13 @@ TEST_F(Vwin32DeviceTest, DriveMapGivesTheCardUnitForItsLettersOnly) {
   EXPECT_EQ(-1, UnitOf(device, 27));
   auto regs = Call(device, 0x086F, 5, 0);
   EXPECT_TRUE(Carry(regs)) << "no buffer";
+  // An address that names nothing of the caller's fails the call.
+  regs = Call(device, 0x086F, 5, 0x1234);
+  EXPECT_TRUE(Carry(regs)) << "an address the map does not know";
 }
 
 TEST_F(Vwin32DeviceTest, OtherUnitsAndCallsAreAnsweredLikeWindows) {
-  sim::Vwin32Device device({card.get()});
+  sim::Vwin32Device device({card.get()}, RecordAddress);
   EXPECT_FALSE(Carry(Call(device, 0x084B, 0x80, 0))) << "the fixed disk";
   EXPECT_FALSE(Carry(Call(device, 0x086B, 0x80, 0)));
   EXPECT_TRUE(Carry(Call(device, 0x084B, 0x81, 0))) << "no such unit";

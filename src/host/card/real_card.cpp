@@ -15,7 +15,7 @@
 #include "cards/card_registry.h"
 #include "common/ata_commands.h"
 #include "common/little_endian.h"
-#include "disk/card_disk.h"
+#include "disk/geometry_rule.h"
 #include "host/boot/settings.h"
 #include "host/card/block_device.h"
 #include "host/card/card_holders.h"
@@ -165,7 +165,7 @@ std::string GeometryFault(long cylinders, long heads, long sectors) {
   int32_t c = static_cast<int16_t>(cylinders);
   int32_t h = static_cast<int16_t>(heads);
   int32_t s = static_cast<int16_t>(sectors);
-  switch (CardDisk::CheckGeometry(c, h, s)) {
+  switch (CheckCardGeometry(c, h, s)) {
     case kGeometryEmpty:
       if (c < 0 || h < 0 || s < 0) {
         return "IDENTIFY DEVICE words of 32768 and more are read as negative numbers, so each "
@@ -180,7 +180,7 @@ std::string GeometryFault(long cylinders, long heads, long sectors) {
              " heads, which a partition entry cannot name";
     case kGeometryCylindersOutgrow: {
       int32_t lc = 0, lh = 0, ls = 0;
-      CardDisk::TranslateGeometry(c, h, s, &lc, &lh, &ls);
+      TranslateCardGeometry(c, h, s, &lc, &lh, &ls);
       return "its translation, " + GeometryText(lc, lh, ls) +
              ", has more cylinders than the card, so no logical address lands where it should";
     }

@@ -17,7 +17,6 @@
 #include "host/console/keyboard.h"
 #include "host/console/terminal.h"
 #include "host/devices/write_signals.h"
-#include "host/testing.h"
 #include "win32/win32.h"
 
 namespace host {

@@ -20,8 +20,11 @@
 #include "cards/card_registry.h"
 #include "host/card/card_medium.h"
 #include "host/card/real_card.h"
+#include "host/devices/program_address.h"
 #include "host/devices/write_signals.h"
-#include "host/testing.h"
+#include "sim/ata_card.h"
+#include "sim/pass_through_driver.h"
+#include "sim/vwin32_device.h"
 #include "win32/win32.h"
 
 namespace host {
@@ -122,13 +125,7 @@ void DropCardsWhenIdle() {
 
 }  // namespace
 
-sim::AtaCard* FindOpenCard(uint16_t ioBase) {
-  if (cardSet == nullptr || OpenPassThroughDriver() == nullptr) return nullptr;
-  for (const auto& card : cardSet->cards) {
-    if (card->settings().ioBase == ioBase) return card.get();
-  }
-  return nullptr;
-}
+// The test hooks (host/testing.h).
 
 sim::PassThroughDriver* OpenPassThroughDriver() {
   for (auto it = openHandles.rbegin(); it != openHandles.rend(); ++it) {
@@ -140,6 +137,14 @@ sim::PassThroughDriver* OpenPassThroughDriver() {
 sim::Vwin32Device* OpenVwin32Device() {
   for (auto it = openHandles.rbegin(); it != openHandles.rend(); ++it) {
     if ((*it)->vwin32 != nullptr) return (*it)->vwin32.get();
+  }
+  return nullptr;
+}
+
+sim::AtaCard* FindOpenCard(uint16_t ioBase) {
+  if (cardSet == nullptr || OpenPassThroughDriver() == nullptr) return nullptr;
+  for (const auto& card : cardSet->cards) {
+    if (card->settings().ioBase == ioBase) return card.get();
   }
   return nullptr;
 }
@@ -164,7 +169,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWOR
     device->driver = std::make_unique<sim::PassThroughDriver>(cardSet->Pointers());
   } else {
     // VWIN32 is part of every Windows 9x machine.
-    device->vwin32 = std::make_unique<sim::Vwin32Device>(cardSet->Pointers());
+    device->vwin32 =
+        std::make_unique<sim::Vwin32Device>(cardSet->Pointers(), host::ProgramStaticData);
   }
   return host::Adopt(std::move(device));
 }

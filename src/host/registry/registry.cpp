@@ -6,8 +6,6 @@
 #include <iterator>
 #include <utility>
 
-#include "host/testing.h"
-
 namespace host {
 
 namespace {
