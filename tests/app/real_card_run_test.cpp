@@ -7,7 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <memory>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/image.h"
 #include "support/loop_device.h"
@@ -42,6 +48,25 @@ std::string BackingImage(const TempDir& dir) {
   CreateImage(image, CardSpec());
   return image;
 }
+
+// A loop device over the default card's image, standing in for a card
+// reader, and the image's fingerprint before anything ran on it.
+struct LoopCard {
+  TempDir dir;
+  std::string image = BackingImage(dir);
+  std::string before = ImageFingerprint(image);
+  std::unique_ptr<LoopDevice> loop = std::make_unique<LoopDevice>(image);
+
+  const std::string& path() const { return loop->path(); }
+  // Detaches the device and says whether the image is as it was.
+  bool Untouched() {
+    loop.reset();
+    return ImageFingerprint(image) == before;
+  }
+};
+
+#define SKIP_WITHOUT_LOOP(card) \
+  if (!(card).loop->usable()) GTEST_SKIP() << (card).loop->reason()
 
 bool Exists(const std::string& path) {
   struct stat status;
@@ -123,27 +148,24 @@ TEST(RealCardRun, TheKernelReadsTheNewTableAtTheEnd) {
 // CardStartUp.LockHeldByAnotherProcessIsUsedOther is the same refusal for an
 // image whose lock another process holds.
 TEST(RealCardRun, ADeviceHeldByAnotherProgramIsUsedOther) {
-  TempDir dir;
-  std::string image = BackingImage(dir);
-  std::string before = ImageFingerprint(image);
+  LoopCard card;
+  SKIP_WITHOUT_LOOP(card);
   {
-    LoopDevice loop(image);
-    if (!loop.usable()) GTEST_SKIP() << loop.reason();
-    ExclusiveHolder other(loop.path());
+    ExclusiveHolder other(card.path());
     ASSERT_TRUE(other.holding());
-    ProgramRun run(dir.path(), "",
-                   {{"DUNMORE_CARD", loop.path()}, {"DUNMORE_GEOMETRY", "490x8x32"}});
+    ProgramRun run(card.dir.path(), "",
+                   {{"DUNMORE_CARD", card.path()}, {"DUNMORE_GEOMETRY", "490x8x32"}});
     Screen screen;
     ASSERT_TRUE(run.WaitForKeyWait(&screen));
     EXPECT_EQ("PC Card HDD used other!", screen.At(20, 15, 23));
     EXPECT_EQ(1, run.TypeAndWaitExit(kEsc));
     // The holder is this test's own child, named on standard error.
     std::string output = run.TerminalOutput();
-    size_t note = output.find(loop.path() + ": the card was in use: process ");
+    size_t note = output.find(card.path() + ": the card was in use: process ");
     EXPECT_NE(std::string::npos, note) << output;
     EXPECT_NE(std::string::npos, output.find(" has it open", note)) << output;
   }
-  EXPECT_EQ(before, ImageFingerprint(image));
+  EXPECT_TRUE(card.Untouched());
 }
 
 namespace {
@@ -169,26 +191,26 @@ struct RefusalCase {
 // Set up as ADeviceHeldByAnotherProgramIsUsedOther above: a loop device over
 // the backing image, which no refusal may change.
 TEST(RealCardRun, WhatTheDeviceCannotBeIsRefusedBeforeTheTerminalIsTaken) {
-  TempDir dir;
-  std::string image = BackingImage(dir);
-  std::string before = ImageFingerprint(image);
+  LoopCard card;
+  SKIP_WITHOUT_LOOP(card);
+  const TempDir& dir = card.dir;
+  const std::string& image = card.image;
+  const LoopDevice& loop = *card.loop;
   const std::string missing = "/dev/dunmore-test-no-such-reader";
   ASSERT_FALSE(Exists(missing));
   ASSERT_EQ(0, symlink(dir.File("gone.img").c_str(), dir.File("dangling").c_str()));
   CreateImage(dir.File("screen.tmp"), CardSpec());
   std::string screenCard = ImageFingerprint(dir.File("screen.tmp"));
   {
-    LoopDevice loop(image);
-    if (!loop.usable()) GTEST_SKIP() << loop.reason();
-    const std::string card = "DUNMORE_CARD=" + loop.path();
+    const std::string named = "DUNMORE_CARD=" + loop.path();
     RefusalCase cases[] = {
         {"a geometry larger than the device",
          {{"DUNMORE_CARD", loop.path()}, {"DUNMORE_GEOMETRY", "491x8x32"}},
-         card + ": the device holds 125440 sectors (64225280 bytes), fewer than the "
-                "geometry 491 x 8 x 32 needs (125696 sectors, 64356352 bytes)"},
+         named + ": the device holds 125440 sectors (64225280 bytes), fewer than the "
+                 "geometry 491 x 8 x 32 needs (125696 sectors, 64356352 bytes)"},
         {"no IDENTIFY answer and no geometry",
          {{"DUNMORE_CARD", loop.path()}},
-         card + ": the card does not answer ATA IDENTIFY DEVICE"},
+         named + ": the card does not answer ATA IDENTIFY DEVICE"},
         {"DUNMORE_GEOMETRY not CxHxS",
          {{"DUNMORE_CARD", loop.path()}, {"DUNMORE_GEOMETRY", "490x8x0"}},
          "DUNMORE_GEOMETRY=490x8x0: not cylinders x heads x sectors per track"},
@@ -213,7 +235,7 @@ TEST(RealCardRun, WhatTheDeviceCannotBeIsRefusedBeforeTheTerminalIsTaken) {
          "DUNMORE_CARD=" + missing + ": no such device: is the card reader plugged in?"},
         {"a device with a trailing blank",
          {{"DUNMORE_CARD", loop.path() + " "}},
-         card + " : begins or ends with a blank"},
+         named + " : begins or ends with a blank"},
         {"a link to nothing",
          {{"DUNMORE_CARD", dir.File("dangling")}},
          "DUNMORE_CARD=" + dir.File("dangling") + ": is a link to " + dir.File("gone.img") +
@@ -245,7 +267,7 @@ TEST(RealCardRun, WhatTheDeviceCannotBeIsRefusedBeforeTheTerminalIsTaken) {
     }
     EXPECT_TRUE(IsBlockDevice(loop.path()));
   }
-  EXPECT_EQ(before, ImageFingerprint(image));
+  EXPECT_TRUE(card.Untouched());
   EXPECT_FALSE(Exists(dir.File("pccard.img")));
   EXPECT_FALSE(Exists(missing));
   EXPECT_FALSE(Exists(dir.File("gone.img")));
@@ -287,12 +309,11 @@ TEST(RealCardRun, AFileUnderDevIsNoCard) {
 // over it exclude each other, whichever comes first, and the second says on
 // standard error who held the card.
 TEST(RealCardRun, AnImageAndALoopDeviceOverItAreOneCard) {
-  TempDir dir;
-  std::string image = BackingImage(dir);
-  std::string before = ImageFingerprint(image);
+  LoopCard card;
+  SKIP_WITHOUT_LOOP(card);
+  const std::string& image = card.image;
+  const LoopDevice& loop = *card.loop;
   {
-    LoopDevice loop(image);
-    if (!loop.usable()) GTEST_SKIP() << loop.reason();
     const std::map<std::string, std::string> onLoop = {{"DUNMORE_CARD", loop.path()},
                                                        {"DUNMORE_GEOMETRY", "490x8x32"}};
     const std::map<std::string, std::string> onImage = {{"DUNMORE_CARD", image}};
@@ -316,7 +337,7 @@ TEST(RealCardRun, AnImageAndALoopDeviceOverItAreOneCard) {
       EXPECT_EQ(2, first.TypeAndWaitExit(kEsc));
     }
   }
-  EXPECT_EQ(before, ImageFingerprint(image));
+  EXPECT_TRUE(card.Untouched());
 }
 
 // A mounted file system on the card: the kernel refuses the exclusive open,
@@ -349,4 +370,100 @@ TEST(RealCardRun, AMountedCardIsUsedOtherAndTheMountPointIsNamed) {
   }
   EXPECT_EQ("0:", Shell("umount '" + point + "'"));
   EXPECT_EQ(before, ImageFingerprint(image));
+}
+
+namespace {
+
+// The default machine with its card's medium at path, whose boot stops the
+// program (SIGSTOP) right after it opened that medium.
+std::string MachineStoppingAfterOpen(const TempDir& dir, const std::string& path) {
+  CardSpec spec;
+  spec.image = path;
+  spec.extraValues = "\"StopAfterOpen\"=dword:00000001\n";
+  return WriteMachine(dir.path(), "stop.reg", MachineText(spec));
+}
+
+}  // namespace
+
+// The card is checked, written and locked on the descriptor the boot opened:
+// a name that points elsewhere after the open reaches nothing.
+TEST(RealCardRun, ANameChangedAfterTheOpenChangesNothing) {
+  LoopCard checked, other, planted;
+  SKIP_WITHOUT_LOOP(checked);
+  SKIP_WITHOUT_LOOP(other);
+  SKIP_WITHOUT_LOOP(planted);
+  TempDir dir;
+  const std::string link = dir.File("reader");
+  ASSERT_EQ(0, symlink(checked.path().c_str(), link.c_str()));
+  {
+    ProgramRun run(dir.path(), MachineStoppingAfterOpen(dir, link));
+    ASSERT_TRUE(run.WaitStopped());
+    ASSERT_EQ(0, unlink(link.c_str()));
+    ASSERT_EQ(0, symlink(other.path().c_str(), link.c_str()));
+    ASSERT_EQ(0, kill(run.pid(), SIGCONT));
+    Screen screen;
+    ASSERT_EQ(0, WriteWholeCard(run, &screen));
+  }
+  EXPECT_TRUE(other.Untouched()) << "the reader the link was switched to";
+  checked.loop.reset();
+  ExpectWrittenCard(checked.dir, checked.image, 32, 125408);
+
+  // A missing image becomes a new file, never what was planted at its name.
+  const std::string fresh = dir.File("new.img");
+  {
+    ProgramRun run(dir.path(), MachineStoppingAfterOpen(dir, fresh));
+    ASSERT_TRUE(run.WaitStopped());
+    ASSERT_EQ(0, symlink(planted.path().c_str(), fresh.c_str()));
+    ASSERT_EQ(0, kill(run.pid(), SIGCONT));
+    Screen screen;
+    ASSERT_TRUE(run.WaitForKeyWait(&screen)) << run.status() << run.TerminalOutput();
+    // The volume lock, the card's first use, finds no medium to hold.
+    EXPECT_EQ("PC Card HDD used other!", screen.At(20, 15, 23)) << screen.Text();
+    EXPECT_EQ(1, run.TypeAndWaitExit(kEsc));
+  }
+  EXPECT_TRUE(planted.Untouched()) << "the reader a link at the new image's name pointed to";
+}
+
+// Traced by strace: the card's path is opened once, and the writes and the
+// partition table's re-read go to the descriptor that open gave.
+TEST(RealCardRun, TheCardsPathIsOpenedOnceAndEverythingGoesThroughIt) {
+  LoopCard card;
+  SKIP_WITHOUT_LOOP(card);
+  std::string strace;
+  if (RunCommand("command -v strace", &strace) != 0) GTEST_SKIP() << "needs strace";
+  strace.erase(strace.find_last_not_of('\n') + 1);
+  const std::string trace = card.dir.File("trace");
+  RunOptions options;
+  options.wrapper = {strace, "-f", "-qq", "-o", trace, "-e", "trace=open,openat,ioctl,pwrite64"};
+  {
+    ProgramRun run(card.dir.path(), "",
+                   {{"DUNMORE_CARD", card.path()}, {"DUNMORE_GEOMETRY", "490x8x32"}}, options);
+    Screen screen;
+    ASSERT_EQ(0, WriteWholeCard(run, &screen));
+  }
+  const std::string text = ReadFile(trace);
+  std::vector<std::string> opens;  // every open of the card's path
+  std::string reopened;            // the descriptor the card is written through
+  std::set<std::string> written, reread;
+  std::istringstream lines(text);
+  const std::regex call(R"re(^\d+\s+(\w+)\((\w+), ("[^"]*")?.*= (-?\d+))re");
+  std::smatch m;
+  for (std::string line; std::getline(lines, line);) {
+    if (!std::regex_search(line, m, call)) continue;
+    const std::string name = m[1], first = m[2], path = m[3], result = m[4];
+    if (path == "\"" + card.path() + "\"") opens.push_back(line);
+    if (name == "openat" && path.rfind("\"/proc/self/fd/", 0) == 0 &&
+        line.find("O_EXCL") != std::string::npos) {
+      reopened = result;
+    }
+    if (name == "pwrite64") written.insert(first);
+    if (name == "ioctl" && line.find("BLKRRPART") != std::string::npos) reread.insert(first);
+  }
+  ASSERT_EQ(1u, opens.size()) << text;
+  EXPECT_NE(std::string::npos, opens[0].find("O_PATH")) << opens[0];
+  ASSERT_FALSE(reopened.empty()) << text;
+  EXPECT_EQ(std::set<std::string>{reopened}, written) << text;
+  EXPECT_EQ(std::set<std::string>{reopened}, reread) << text;
+  card.loop.reset();
+  ExpectWrittenCard(card.dir, card.image, 32, 125408);
 }

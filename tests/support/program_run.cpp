@@ -86,12 +86,14 @@ ProgramRun::ProgramRun(const std::string& workDir, const std::string& machine,
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    std::vector<char*> argv{const_cast<char*>(DUNMORE_EXE)};
+    std::vector<char*> argv;
+    for (const std::string& word : options.wrapper) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(const_cast<char*>(DUNMORE_EXE));
     for (const std::string& argument : options.arguments) {
       argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
-    execv(DUNMORE_EXE, argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   drainer_ = std::thread([this] { Drain(); });

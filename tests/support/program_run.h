@@ -36,6 +36,8 @@ struct RunOptions {
   std::string standardError;   // a file for standard error instead of the terminal
   // The command line after the program's name.
   std::vector<std::string> arguments;
+  // A program that runs dunmore (its path first, such as a tracer), or none.
+  std::vector<std::string> wrapper;
 };
 
 class ProgramRun {

@@ -80,12 +80,8 @@ bool CheckMedium(const sim::CardSettings& card, std::string* what) {
   }
   const CardMedium& medium = CardMediumAt(card.image);
   if (!medium.reached) {
-    struct stat link;
-    if (medium.missing && lstat(card.image.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-      char target[4096];
-      ssize_t length = readlink(card.image.c_str(), target, sizeof target - 1);
-      target[length < 0 ? 0 : length] = '\0';
-      *what = std::string("is a link to ") + target + ", which does not exist";
+    if (!medium.danglingTarget.empty()) {
+      *what = "is a link to " + medium.danglingTarget + ", which does not exist";
       return false;
     }
     if (medium.missing && UnderDev(card.image)) {

@@ -34,6 +34,9 @@ void Open(CardMedium* medium) {
   if (pathFd < 0) {
     medium->missing = errno == ENOENT;
     medium->openError = errno;
+    char target[4096];
+    ssize_t length = medium->missing ? readlink(medium->path.c_str(), target, sizeof target) : -1;
+    if (length > 0) medium->danglingTarget.assign(target, static_cast<size_t>(length));
     return;
   }
   struct stat status;

@@ -27,6 +27,8 @@ struct CardMedium {
   // use, as a new file only, never through a name that appeared meanwhile.
   bool missing = false;
   int openError = 0;  // errno of the open, when fd is -1 and not missing
+  // When missing because the path is a link to nothing: where it points.
+  std::string danglingTarget;
   // For a loop device: the file it stands over, locked together with it.
   std::string loopBackingFile;
 
