@@ -106,6 +106,9 @@ TEST(CommandLine, TheCardAndItsGeometryAsArgumentsWriteWhatTheVariablesWrite) {
                            {"DUNMORE_GEOMETRY", "980x16x63"},
                            {"DUNMORE_CLOCK", "1000000000"}});
   EXPECT_EQ(same.Text(), warning.Text());
+  // The warning names what it erases: the image by its file name.
+  EXPECT_EQ("WARNING, ALL DATA ON", warning.At(20, 10, 20));
+  EXPECT_EQ("card.img", warning.At(20, 11, 8)) << warning.Text();
   EXPECT_EQ(".screen-dump\ncard.img\n", Listing(byArguments));
   EXPECT_EQ(ImageFingerprint(byVariables.File("card.img")),
             ImageFingerprint(byArguments.File("card.img")));
@@ -127,8 +130,8 @@ TEST(CommandLine, MistakesAreRefusedBeforeAnythingIsTouched) {
     const char* what;
     std::string arguments;  // as the shell reads them
     std::string variables;
-    std::string said;  // on standard error
-    bool usage;        // with the usage behind it
+    std::string said;  // on standard error, behind "dunmore: "
+    bool usage;        // a usage error: "Try 'dunmore --help'" on a second line
   } cases[] = {
       {"an unknown option", "--force card.img", "", "unrecognized option '--force'", true},
       {"an unknown short option", "-f card.img", "", "invalid option -- 'f'", true},
@@ -159,6 +162,24 @@ TEST(CommandLine, MistakesAreRefusedBeforeAnythingIsTouched) {
        "card card.img: it names the card of the default machine; --machine " + machine +
            " describes",
        false},
+      // Names that are no card: never made into a new image of the default
+      // card's size and shown as if a card were there.
+      {"a device without /dev/", "sdc", "",
+       "card sdc: no such file: name a card reader (/dev/sdX) or give --geometry CxHxS to "
+       "create a new image",
+       false},
+      {"standard input", "-", "", "card -: standard input is no card", false},
+      {"a fixed disk without a card", "--fixed-disk /dev/sdb", "",
+       "--fixed-disk /dev/sdb: it lets the card named by CARD or DUNMORE_CARD be written "
+       "although it is a fixed disk, and no card is named",
+       false},
+      {"a fixed disk that is not the card", "--fixed-disk /dev/null card.img",
+       "DUNMORE_GEOMETRY=490x8x32",
+       "--fixed-disk /dev/null: not the device of card card.img; it must name the card itself",
+       false},
+      // A name's control characters reach the terminal escaped.
+      {"a name with an escape sequence", "\"$(printf 'x\\033[31my')\"", "",
+       "card x\\x1b[31my: no such file", false},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -168,8 +189,11 @@ TEST(CommandLine, MistakesAreRefusedBeforeAnythingIsTouched) {
                             &output);
     EXPECT_EQ(1, status) << c.what;
     std::string error = ReadFile(dir.File("err"));
-    EXPECT_TRUE(Contains(error, c.said)) << c.what << ": " << error;
-    EXPECT_EQ(c.usage, Contains(error, "Usage: dunmore [OPTIONS] [CARD]")) << c.what;
+    EXPECT_EQ(0u, error.find("dunmore: " + c.said)) << c.what << ": " << error;
+    std::string lines = c.usage ? "\nTry 'dunmore --help' for more information.\n" : "\n";
+    EXPECT_EQ(error.find('\n'), error.size() - lines.size()) << c.what << ": " << error;
+    EXPECT_EQ(lines, error.substr(error.find('\n'))) << c.what << ": " << error;
+    EXPECT_FALSE(Contains(error, "\x1b")) << c.what;
     EXPECT_EQ("", ReadFile(dir.File("out"))) << c.what;
     EXPECT_EQ("err\nout\n", Listing(dir)) << c.what << ": a file was made";
   }
@@ -177,7 +201,7 @@ TEST(CommandLine, MistakesAreRefusedBeforeAnythingIsTouched) {
   // The same value on both sides is one setting, not two.
   TempDir dir;
   RunOptions options;
-  options.arguments = {"card.img"};
+  options.arguments = {"card.img", "--geometry", "490x8x32"};
   ProgramRun run(dir.path(), "", {{"DUNMORE_CARD", "card.img"}}, options);
   EXPECT_TRUE(run.WaitForKeyWait(nullptr));
   EXPECT_EQ(2, run.TypeAndWaitExit(kEsc));

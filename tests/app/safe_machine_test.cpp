@@ -41,11 +41,6 @@ std::vector<std::string> Entries(const std::string& folder) {
   return names;
 }
 
-bool Exists(const std::string& path) {
-  struct stat status;
-  return stat(path.c_str(), &status) == 0;
-}
-
 // A card image holding an MBR-like sector, so that any write shows.
 void CreateMarkedImage(const std::string& path, const CardSpec& card) {
   CreateImage(path, card);

@@ -95,7 +95,7 @@ TEST(BadInput, ImagesCutShortAreRefusedAtBootNeverGrown) {
       EXPECT_EQ("", run.TerminalOutput()) << "the terminal was taken";
     }
     std::string message = ReadFile(options.standardError);
-    EXPECT_EQ(0u, message.find(machine + ": ")) << message;
+    EXPECT_EQ(0u, message.find("dunmore: " + machine + ": ")) << message;
     EXPECT_NE(std::string::npos,
               message.find("\"Image\" (pccard.img) holds " + std::to_string(c.length) + " bytes"))
         << message;

@@ -13,7 +13,6 @@
 #include "discovery/card_device_table.h"
 #include "discovery/drive_letter_map.h"
 #include "disk/card_disk.h"
-#include "host/testing.h"
 #include "host/host.h"
 #include "host/testing.h"
 #include "support/image.h"

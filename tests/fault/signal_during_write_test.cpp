@@ -16,6 +16,7 @@
 #include "fault/fault_card.h"
 #include "support/golden.h"
 #include "support/image.h"
+#include "support/loop_device.h"
 #include "support/machine_text.h"
 #include "support/program_run.h"
 #include "support/support.h"
@@ -89,4 +90,44 @@ TEST(SignalDuringWrite, EachEndingSignalWaitsUntilTheCardIsWhole) {
     ASSERT_EQ(0, tcgetattr(run.terminal(), &after));
     EXPECT_EQ(static_cast<tcflag_t>(ICANON | ECHO), after.c_lflag & (ICANON | ECHO));
   }
+}
+
+// On a card reader the signal waits for more than the write: the card is
+// released first, as at the end of a run, so the kernel reads the new table,
+// and standard error says the card is whole once the terminal is given back.
+// A loop device stands in for the reader; the kernel is told of an old
+// partition on it, which its re-read of the table drops.
+TEST(SignalDuringWrite, AHeldSignalReleasesTheCardBeforeTheRunEnds) {
+  TempDir dir;
+  CardSpec card = Fat32Card();
+  const std::string image = dir.File("reader.img");
+  CreateImage(image, card);
+  ASSERT_EQ("0:", Shell("echo 'start=2048,size=10000,type=83' | sfdisk -q '" + image + "'"));
+  LoopDevice loop(image, true);
+  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  const std::string partition = "/sys/block/" + loop.Name() + "/" + loop.Name() + "p1";
+  std::string output;
+  RunCommand("partx -a '" + loop.path() + "'", &output);
+  if (!Exists(partition)) GTEST_SKIP() << "the kernel lists no partition of the loop device";
+
+  card.image = loop.path();
+  card.extraValues = "\"StopAtWrite\"=dword:00000002";
+  ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)),
+                 {{"DUNMORE_CLOCK", kClock}});
+  ASSERT_TRUE(run.WaitForKeyWait(nullptr));
+  for (const char* key : {"1", kEnter, "2", kEnter, "y"}) ASSERT_TRUE(run.Type(key));
+  ASSERT_EQ(1, write(run.terminal(), kEnter, 1));
+  ASSERT_TRUE(run.WaitStopped(30000));
+  ASSERT_EQ(0, kill(run.pid(), SIGTERM));
+  ASSERT_EQ(0, kill(run.pid(), SIGCONT));
+  run.WaitExit(120000);
+  ASSERT_TRUE(run.Exited());
+  EXPECT_TRUE(WIFSIGNALED(run.status()) && WTERMSIG(run.status()) == SIGTERM);
+  EXPECT_FALSE(Exists(partition)) << "the kernel kept the old partition: no re-read";
+  std::string terminal = run.TerminalOutput();
+  size_t note =
+      terminal.find("dunmore: " + loop.path() + ": the new partition and volume are written whole");
+  EXPECT_NE(std::string::npos, note) << terminal;
+  EXPECT_GT(note, terminal.rfind("\x1b[?1049l")) << "said after the terminal is given back";
+  ExpectGoldenImage(image, "fat32_8192x16x63");
 }

@@ -1,6 +1,7 @@
 #include "support/support.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,6 +52,11 @@ int RunCommand(const std::string& command, std::string* output) {
   int status = pclose(pipe);
   if (output != nullptr) *output = text;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Exists(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
 }
 
 std::string Shell(const std::string& command) {

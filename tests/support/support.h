@@ -22,6 +22,8 @@ class TempDir {
 };
 
 std::string ReadFile(const std::string& path);
+// Whether anything stands at path (a link to nothing too).
+bool Exists(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 
 // Runs a shell command, returns its exit status and what it printed (stdout and stderr).

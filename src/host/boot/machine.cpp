@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "host/boot/machine_check.h"
+#include "host/boot/message.h"
 #include "host/boot/settings.h"
 #include "host/card/card_medium.h"
 #include "host/card/real_card.h"
@@ -61,8 +62,7 @@ void MakeStandardDescriptorsValid() {
 // Nothing runs on a machine that cannot be set up, and the terminal is still
 // untouched.
 [[noreturn]] void Refuse(const std::string& error) {
-  fprintf(stderr, "%s\n", error.c_str());
-  fflush(stderr);
+  Say(error);
   _exit(1);
 }
 
@@ -89,6 +89,7 @@ void Boot(const Settings& settings) {
   // Set before the console's own exit handler, so that it runs after the
   // terminal is given back.
   atexit(PrintTeardownNotes);
+  SetAfterSignalGiveBack(PrintTeardownNotes);
   if (!BootConsole(settings.terminal.value, settings.screenDump.value, &error)) Refuse(error);
 }
 

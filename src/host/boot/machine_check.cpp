@@ -13,6 +13,7 @@
 
 #include "cards/card_registry.h"
 #include "common/ata_commands.h"
+#include "host/card/card_holders.h"
 #include "host/card/card_medium.h"
 #include "host/card/real_card.h"
 #include "sim/ata_card.h"
@@ -70,7 +71,7 @@ bool Blank(char c) {
 }
 
 // Checks the medium of one card; *what says what is wrong with it.
-bool CheckMedium(const sim::CardSettings& card, std::string* what) {
+bool CheckMedium(const sim::CardSettings& card, bool mayCreate, std::string* what) {
   const uint64_t needed = static_cast<uint64_t>(card.identity.cylinders) * card.identity.heads *
                           card.identity.sectorsPerTrack * kSectorSize;
   // "/dev/loop2 " is a mistyped device, never a new image beside it.
@@ -90,6 +91,14 @@ bool CheckMedium(const sim::CardSettings& card, std::string* what) {
     }
     if (!medium.missing) {
       *what = std::string("cannot be reached: ") + std::strerror(medium.openError);
+      return false;
+    }
+    if (!mayCreate) {
+      // A mistyped device ("sdc" for "/dev/sdc") or a file that is not
+      // there is no card: a new image needs its size said.
+      *what =
+          "no such file: name a card reader (/dev/sdX) or give --geometry CxHxS to create a "
+          "new image";
       return false;
     }
     // A new image is created when the card is first used; its folder must
@@ -131,6 +140,17 @@ bool CheckMedium(const sim::CardSettings& card, std::string* what) {
     *what =
         std::string("cannot be opened for reading and writing: ") + std::strerror(medium.openError);
     return false;
+  }
+  if (S_ISREG(status.st_mode)) {
+    // A file behind a loop device is that device's medium, perhaps mounted:
+    // written here, it would change under the kernel's feet.
+    std::vector<std::string> loops = LoopDevicesOver(status);
+    if (!loops.empty()) {
+      *what = "is attached to " + loops[0];
+      for (size_t i = 1; i < loops.size(); ++i) *what += " and " + loops[i];
+      *what += "; detach it first";
+      return false;
+    }
   }
   off_t end = S_ISREG(status.st_mode) ? status.st_size : lseek(medium.fd, 0, SEEK_END);
   uint64_t size = end < 0 ? 0 : static_cast<uint64_t>(end);
@@ -202,8 +222,11 @@ bool CheckMachineCards(const Settings& settings, const std::string& machineName,
   }
   for (const sim::CardSettings& card : registry.cards) {
     std::string what;
-    if (!CheckMedium(card, &what)) {
-      std::string named = SettingsCardName(settings, card.image);
+    std::string named = SettingsCardName(settings, card.image);
+    // The card the user named is created only when its geometry says how
+    // large; the default machine's own image as it always was.
+    bool mayCreate = named.empty() || settings.geometry.given();
+    if (!CheckMedium(card, mayCreate, &what)) {
       if (!named.empty()) {
         *error = named + ": " + what;
         return false;
@@ -221,15 +244,22 @@ bool CheckMachineCards(const Settings& settings, const std::string& machineName,
 namespace {
 
 // Whether path is, or would become, the medium of a card: the same file
-// (device and inode), or the same spelling of one not created yet.
+// (device and inode) as a card's medium or, for a loop device, as the file
+// it stands over; or the same spelling as an image not created yet.
 bool IsCardMedium(const std::string& path, const std::vector<sim::CardSettings>& cards) {
   struct stat status;
   bool exists = stat(path.c_str(), &status) == 0;
   for (const sim::CardSettings& card : cards) {
-    struct stat medium;
-    if (stat(card.image.c_str(), &medium) == 0) {
-      if (exists && medium.st_dev == status.st_dev && medium.st_ino == status.st_ino) return true;
-    } else if (Spelled(card.image) == Spelled(path)) {
+    const CardMedium& medium = CardMediumAt(card.image);
+    if (!medium.reached) {
+      if (Spelled(card.image) == Spelled(path)) return true;
+      continue;
+    }
+    if (exists && medium.status.st_dev == status.st_dev && medium.status.st_ino == status.st_ino) {
+      return true;
+    }
+    if (exists && medium.loopBacked && medium.loopFileDevice == status.st_dev &&
+        medium.loopInode == status.st_ino) {
       return true;
     }
   }
@@ -244,20 +274,18 @@ bool CheckScreenDump(const Setting& screenDump, std::string* error) {
   std::string problem;
   cards::ReadDriverRegistry(&registry, &problem);  // CheckMachineCards has read it already
   const std::string& path = screenDump.value;
-  // The screen is written beside the file and renamed over it: both names
-  // are written.
-  for (const std::string& name : {path, path + ".tmp"}) {
-    struct stat status;
-    std::string what;
-    if (stat(name.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
-      what = std::string("is ") + Kind(status.st_mode) + ", not a file for the screen";
-    } else if (IsCardMedium(name, registry.cards)) {
-      what = "is the medium of a card";
-    }
-    if (!what.empty()) {
-      *error = screenDump.Shown() + ": " + (name == path ? "" : name + " ") + what;
-      return false;
-    }
+  // The screen is written to a new file beside it and renamed over it: the
+  // file it replaces must be nobody's medium.
+  struct stat status;
+  std::string what;
+  if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    what = std::string("is ") + Kind(status.st_mode) + ", not a file for the screen";
+  } else if (IsCardMedium(path, registry.cards)) {
+    what = "is the medium of a card";
+  }
+  if (!what.empty()) {
+    *error = screenDump.Shown() + ": " + what;
+    return false;
   }
   return true;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/run_utility.h"
+#include "host/boot/message.h"
 #include "host/boot/settings.h"
 #include "host/host.h"
 
@@ -22,10 +23,13 @@ int main(int argc, char** argv) {
       fputs(message.c_str(), stdout);
       return fflush(stdout) == 0 ? 0 : 1;
     case host::SettingsOutcome::kUsageError:
-      fputs(message.c_str(), stderr);
+      // What was wrong and where to read more, not the whole usage: the
+      // mistake stays on the screen.
+      host::Say(message);
+      fputs("Try 'dunmore --help' for more information.\n", stderr);
       return 1;
     case host::SettingsOutcome::kRefused:
-      fprintf(stderr, "%s\n", message.c_str());
+      host::Say(message);
       return 1;
   }
   host::Boot(settings);

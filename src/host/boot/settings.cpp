@@ -48,8 +48,9 @@ std::string UsageText() {
          "It runs on a simulated Windows 98 machine, full screen in a terminal of 80 x 25.\n"
          "\n"
          "  CARD                the card: a card reader's block device (the whole disk,\n"
-         "                      such as /dev/sdc) or an image file, created sparse when\n"
-         "                      missing; without it, pccard.img in the current folder\n"
+         "                      such as /dev/sdc) or an image file (a new one, sparse,\n"
+         "                      only with --geometry); without it, pccard.img in the\n"
+         "                      current folder\n"
          "  --geometry CxHxS    the card's cylinders, heads and sectors per track (each\n"
          "                      1 to 65535), as IDENTIFY DEVICE reports them; a block\n"
          "                      device is asked for its own, an image is 490x8x32\n"
@@ -57,8 +58,9 @@ std::string UsageText() {
          "                      name its cards (not with CARD)\n"
          "  --clock SECONDS     the clock, seconds since 1970-01-01 00:00 UTC, which the\n"
          "                      new volume's serial number is taken from\n"
-         "  --fixed-disk DEVICE write DEVICE although it is a fixed disk (not removable,\n"
-         "                      no CompactFlash card, no loop device); it must be CARD\n"
+         "  --fixed-disk DEVICE write CARD although it is a fixed disk (not removable,\n"
+         "                      no CompactFlash card, no loop device); DEVICE must name\n"
+         "                      the same device as CARD\n"
          "  -h, --help          print this text and end\n"
          "  -V, --version       print the version and end\n"
          "  --                  what follows is CARD, even if it begins with '-'\n"
@@ -85,7 +87,7 @@ std::string UsageText() {
          "  3  the write failed\n"
          "  4  the pass-through driver is missing (\"VXD not found.\")\n"
          "A signal (INT, TERM, HUP, QUIT) ends the run with the terminal given back;\n"
-         "during the write it is held until the card's new partition table is written.\n"
+         "during the write it is held until the card is written and released.\n"
          "\n"
          "Examples:\n"
          "  dunmore --geometry 980x16x63 card.img\n"
@@ -105,13 +107,25 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
   options.push_back({nullptr, 0, nullptr, 0});
 
   // Options may stand after CARD, as with the other disk tools; "--" ends
-  // them. getopt_long says itself what it did not understand.
+  // them. What getopt_long did not understand is said here, in the
+  // program's own name whatever path it was started by.
   std::vector<std::pair<Setting Settings::*, std::string>> given;
   optind = 0;  // a fresh scan, also when parsed before
-  opterr = 1;
+  opterr = 0;
   for (;;) {
-    int key = getopt_long(argc, argv, "hV", options.data(), nullptr);
+    int key = getopt_long(argc, argv, ":hV", options.data(), nullptr);
     if (key == -1) break;
+    if (key == '?' || key == ':') {
+      const std::string typed = argv[optind - 1];
+      if (key == ':') {
+        *message = "option '" + typed.substr(0, typed.find('=')) + "' requires an argument";
+      } else if (optopt != 0) {
+        *message = std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
+      } else {
+        *message = "unrecognized option '" + typed + "'";
+      }
+      return SettingsOutcome::kUsageError;
+    }
     if (key == 'h') {
       *message = UsageText();
       return SettingsOutcome::kHelp;
@@ -121,23 +135,17 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
       *message = "dunmore " DUNMORE_VERSION " (native build)\n";
       return SettingsOutcome::kVersion;
     }
-    if (key < kFirstSettingKey) {
-      *message = UsageText();
-      return SettingsOutcome::kUsageError;
-    }
     Setting Settings::*member = kOptionSettings[key - kFirstSettingKey];
     for (const auto& earlier : given) {
       if (earlier.first == member) {
-        *message = std::string("dunmore: ") + (defaults.*member).option + " is given twice\n" +
-                   UsageText();
+        *message = std::string((defaults.*member).option) + " is given twice";
         return SettingsOutcome::kUsageError;
       }
     }
     given.emplace_back(member, optarg);
   }
   if (argc - optind > 1) {
-    *message = std::string("dunmore: one card at a time: ") + argv[optind] + " and " +
-               argv[optind + 1] + "\n" + UsageText();
+    *message = std::string("one card at a time: ") + argv[optind] + " and " + argv[optind + 1];
     return SettingsOutcome::kUsageError;
   }
   if (optind < argc) given.emplace_back(&Settings::card, argv[optind]);

@@ -43,9 +43,9 @@ enum class SettingsOutcome {
 };
 
 // Reads argv (argv[0] the program) and the environment into *settings. For
-// every outcome but kRun, *message is what to print: the usage (behind what
-// was wrong, for kUsageError), the version, or one line naming the option,
-// the variable and what is wrong.
+// every outcome but kRun, *message is what to print: the usage, the version,
+// or, for a usage error or a refusal, what is wrong, naming the option or the
+// variable as the user gave it (one line, without the program's name).
 SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings, std::string* message);
 
 // The environment alone, as a program without a command line has it.

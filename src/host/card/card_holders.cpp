@@ -5,6 +5,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -44,23 +45,33 @@ bool OnDisk(const std::string& sysfs, dev_t device, const std::string& disk) {
   return ReadSysfsDisk(sysfs, device, &entry) && (entry.name == disk || entry.wholeDisk == disk);
 }
 
-// A mounted file system on the disk or one of its partitions.
-std::string MountOn(const std::string& sysfs, const std::string& disk) {
+// A file system mounted from the disk or one of its partitions: the device
+// and the mount point, or false.
+bool FindMount(const std::string& sysfs, const std::string& disk, std::string* device,
+               std::string* point) {
   std::ifstream mounts("/proc/self/mountinfo");
   std::string line;
   while (std::getline(mounts, line)) {
     std::istringstream fields(line);
-    std::string id, parent, numbers, root, point;
-    fields >> id >> parent >> numbers >> root >> point;
+    std::string id, parent, numbers, root, mounted;
+    fields >> id >> parent >> numbers >> root >> mounted;
     unsigned major_ = 0, minor_ = 0;
     if (std::sscanf(numbers.c_str(), "%u:%u", &major_, &minor_) != 2) continue;
-    dev_t device = makedev(major_, minor_);
     SysfsDisk entry;
-    if (!ReadSysfsDisk(sysfs, device, &entry)) continue;
+    if (!ReadSysfsDisk(sysfs, makedev(major_, minor_), &entry)) continue;
     if (entry.name != disk && entry.wholeDisk != disk) continue;
-    return "/dev/" + entry.name + " is mounted on " + Unescape(point) + "; unmount it first";
+    *device = "/dev/" + entry.name;
+    *point = Unescape(mounted);
+    return true;
   }
-  return std::string();
+  return false;
+}
+
+// A mounted file system on the disk or one of its partitions.
+std::string MountOn(const std::string& sysfs, const std::string& disk) {
+  std::string device, point;
+  if (!FindMount(sysfs, disk, &device, &point)) return std::string();
+  return device + " is mounted on " + point + "; unmount it first";
 }
 
 std::string ProcessName(const std::string& pid) {
@@ -127,6 +138,32 @@ std::string LockHolder(const std::string& path) {
 }
 
 }  // namespace
+
+std::vector<std::string> LoopDevicesOver(const struct stat& file, const std::string& sysfs) {
+  std::vector<std::string> found;
+  DIR* block = opendir((sysfs + "/block").c_str());
+  if (block == nullptr) return found;
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(block)) {
+    if (std::string(entry->d_name).rfind("loop", 0) == 0) names.push_back(entry->d_name);
+  }
+  closedir(block);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    std::ifstream attribute(sysfs + "/block/" + name + "/loop/backing_file");
+    std::string backing;
+    std::getline(attribute, backing);
+    struct stat status;
+    if (backing.empty() || stat(backing.c_str(), &status) != 0 || status.st_dev != file.st_dev ||
+        status.st_ino != file.st_ino) {
+      continue;
+    }
+    std::string device, point;
+    found.push_back("/dev/" + name +
+                    (FindMount(sysfs, name, &device, &point) ? " (mounted on " + point + ")" : ""));
+  }
+  return found;
+}
 
 std::string DescribeHolder(const std::string& medium, const std::string& lockedWith,
                            const std::string& sysfs) {

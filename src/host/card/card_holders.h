@@ -3,7 +3,10 @@
 // one to stop. Read from the kernel's tables after the fact.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
+#include <vector>
 
 #include "host/card/sysfs_disk.h"
 
@@ -15,5 +18,11 @@ namespace host {
 // another program holds it. One phrase, for a line on standard error.
 std::string DescribeHolder(const std::string& medium, const std::string& lockedWith,
                            const std::string& sysfs = kSysfsRoot);
+
+// The loop devices that stand over the file (the same device and inode as
+// the kernel's backing file), each as "/dev/loop3" or "/dev/loop3 (mounted on
+// /mnt)", in name order: an image behind one is in use, whatever a lock says.
+std::vector<std::string> LoopDevicesOver(const struct stat& file,
+                                         const std::string& sysfs = kSysfsRoot);
 
 }  // namespace host

@@ -1,6 +1,10 @@
 #include "host/card/card_medium.h"
 
 #include <fcntl.h>
+#include <linux/loop.h>
+#include <linux/major.h>
+#include <sys/ioctl.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -67,6 +71,21 @@ void Open(CardMedium* medium) {
   if (fd < 0) return;
   medium->fd = fd;
   fstat(fd, &medium->status);
+  if (S_ISBLK(status.st_mode) && major(status.st_rdev) == LOOP_MAJOR) {
+    medium->loopDevice = true;
+    loop_info64 info = {};
+    // A loop device with nothing attached answers ENXIO.
+    if (ioctl(fd, LOOP_GET_STATUS64, &info) == 0) {
+      medium->loopBacked = true;
+      medium->loopScansPartitions = (info.lo_flags & LO_FLAGS_PARTSCAN) != 0;
+      // The kernel's encoding of a device number: the minor's low byte, the
+      // major's twelve bits, the rest of the minor above them.
+      uint64_t encoded = info.lo_device;
+      medium->loopFileDevice =
+          makedev((encoded & 0xFFF00) >> 8, (encoded & 0xFF) | ((encoded >> 12) & 0xFFF00));
+      medium->loopInode = static_cast<ino_t>(info.lo_inode);
+    }
+  }
   SysfsDisk disk;
   if (S_ISBLK(status.st_mode) && ReadSysfsDisk(kSysfsRoot, status.st_rdev, &disk) && disk.loop) {
     // The kernel marks a file deleted since it was attached; none stands

@@ -29,8 +29,14 @@ struct CardMedium {
   int openError = 0;  // errno of the open, when fd is -1 and not missing
   // When missing because the path is a link to nothing: where it points.
   std::string danglingTarget;
-  // For a loop device: the file it stands over, locked together with it.
+  // For a loop device: the file it stands over, locked together with it,
+  // and what the device itself says of it.
   std::string loopBackingFile;
+  bool loopDevice = false;           // a loop device, attached or not
+  bool loopBacked = false;           // it has a file attached
+  bool loopScansPartitions = false;  // the kernel reads its partition table
+  dev_t loopFileDevice = 0;          // the attached file's device and inode
+  ino_t loopInode = 0;
 
   bool IsBlockDevice() const { return fd >= 0 && S_ISBLK(status.st_mode); }
   bool IsRegularFile() const { return fd >= 0 && S_ISREG(status.st_mode); }

@@ -16,6 +16,7 @@
 #include "common/ata_commands.h"
 #include "common/little_endian.h"
 #include "disk/geometry_rule.h"
+#include "host/boot/message.h"
 #include "host/boot/settings.h"
 #include "host/card/block_device.h"
 #include "host/card/card_holders.h"
@@ -331,6 +332,10 @@ bool CheckGeometryFits(const RegKey* key, bool keyGaveGeometry, const std::strin
 bool PrepareBlockDevice(const Settings& settings, RegKey* key, const CardMedium& medium,
                         SgIoRequest request, const std::string& sysfs, std::string* error) {
   const std::string subject = Subject(settings, key, medium.path);
+  if (medium.loopDevice && !medium.loopBacked) {
+    *error = subject + ": no medium: " + medium.path + " has no file attached";
+    return false;
+  }
   BlockDeviceFacts facts;
   if (!ReadKernelView(medium, subject, sysfs, &facts, error)) return false;
   bool writable = CheckWritable(medium, subject, &facts, error);
@@ -345,6 +350,20 @@ bool PrepareBlockDevice(const Settings& settings, RegKey* key, const CardMedium&
          CheckGeometryFits(key, keyGaveGeometry, subject, facts, error);
 }
 
+// The fixed-disk setting, when given, names the card's own device: it lets
+// that fixed disk be written and nothing else.
+bool CheckFixedDiskSetting(const Settings& settings, const CardMedium& medium, std::string* error) {
+  if (!settings.fixedDisk.given()) return true;
+  struct stat named;
+  if (medium.IsBlockDevice() && stat(settings.fixedDisk.value.c_str(), &named) == 0 &&
+      S_ISBLK(named.st_mode) && named.st_rdev == medium.status.st_rdev) {
+    return true;
+  }
+  *error = settings.fixedDisk.Shown() + ": not the device of " + settings.card.Shown() +
+           "; it must name the card itself";
+  return false;
+}
+
 }  // namespace
 
 bool ApplyCardSettings(const Settings& settings, std::string* error) {
@@ -352,6 +371,12 @@ bool ApplyCardSettings(const Settings& settings, std::string* error) {
   const std::string& geometryText = settings.geometry.value;
   EnvironmentCard() = nullptr;
   if (card.empty()) {
+    if (settings.fixedDisk.given()) {
+      *error = settings.fixedDisk.Shown() +
+               ": it lets the card named by CARD or DUNMORE_CARD be written although it is a "
+               "fixed disk, and no card is named";
+      return false;
+    }
     if (geometryText.empty()) return true;
     *error = settings.geometry.Shown() +
              ": it gives the geometry of the card named by CARD or DUNMORE_CARD, which is not set";
@@ -360,6 +385,11 @@ bool ApplyCardSettings(const Settings& settings, std::string* error) {
   if (settings.machine.given()) {
     *error = settings.card.Shown() + ": it names the card of the default machine; " +
              settings.machine.Shown() + " describes its cards in its own card keys";
+    return false;
+  }
+  if (card == "-") {
+    *error = settings.card.Shown() +
+             ": standard input is no card; name a card reader (/dev/sdX) or an image file";
     return false;
   }
   uint16_t geometry[3] = {};
@@ -388,17 +418,20 @@ bool ApplyCardSettings(const Settings& settings, std::string* error) {
     SetDword(key, kHeads, geometry[1]);
     SetDword(key, kSectorsPerTrack, geometry[2]);
   }
-  // The default card's texts name the default card alone: a card of another
-  // geometry, or a real card, shows its own or none.
-  bool blockDevice = CardMediumAt(card).IsBlockDevice();
-  if (!geometryText.empty() || blockDevice) {
-    for (const char* name : {kModel, kSerialNumber, kFirmwareRevision}) key->values.erase(name);
+  // The default card's texts name the default card alone: a real card shows
+  // its own, and an image the user named is named by its file, so that the
+  // warning before the write says what it erases.
+  const CardMedium& medium = CardMediumAt(card);
+  for (const char* name : {kModel, kSerialNumber, kFirmwareRevision}) key->values.erase(name);
+  if (!medium.IsBlockDevice()) {
+    size_t slash = card.find_last_of('/');
+    SetText(key, kModel, card.substr(slash == std::string::npos ? 0 : slash + 1, kModelChars));
   }
-  if (blockDevice && geometryText.empty()) {
+  if (medium.IsBlockDevice() && geometryText.empty()) {
     // A real card tells its own geometry.
     for (const char* name : {kCylinders, kHeads, kSectorsPerTrack}) key->values.erase(name);
   }
-  return true;
+  return CheckFixedDiskSetting(settings, medium, error);
 }
 
 std::string SettingsCardName(const Settings& settings, const std::string& image) {
@@ -446,15 +479,25 @@ void AfterCardsClosed(const std::vector<std::string>& rewrittenMedia) {
   for (const std::string& medium : rewrittenMedia) {
     std::string why;
     const CardMedium& opened = CardMediumAt(medium);
-    if (!opened.IsBlockDevice() || RereadPartitionTable(opened.fd, &why)) continue;
+    // A loop device attached without partition scanning has no partitions
+    // for the kernel to read.
+    if (!opened.IsBlockDevice() || (opened.loopDevice && !opened.loopScansPartitions) ||
+        RereadPartitionTable(opened.fd, &why)) {
+      continue;
+    }
     TeardownNotes().push_back(medium + ": the kernel did not read the new partition table (" + why +
                               "); remove and re-insert the card to see its partition");
   }
 }
 
+void NoteEndedAfterWrite(const std::string& medium) {
+  TeardownNotes().push_back(medium +
+                            ": the new partition and volume are written whole; the run was "
+                            "ended by a signal that waited for the write to finish");
+}
+
 void PrintTeardownNotes() {
-  for (const std::string& note : TeardownNotes()) std::fprintf(stderr, "%s\n", note.c_str());
-  std::fflush(stderr);
+  for (const std::string& note : TeardownNotes()) Say(note);
   TeardownNotes().clear();
 }
 

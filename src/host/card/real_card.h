@@ -54,6 +54,10 @@ void NoteHolder(const sim::CardSettings& card);
 // run; it is kept for standard error once the terminal is given back.
 void AfterCardsClosed(const std::vector<std::string>& rewrittenMedia);
 
+// When a signal held during the write ends the run: the card's volume and
+// table are whole, which the note says after the terminal is given back.
+void NoteEndedAfterWrite(const std::string& medium);
+
 // Prints the notes of the teardown on standard error; run at exit after the
 // terminal is given back, or by a test.
 void PrintTeardownNotes();

@@ -128,20 +128,25 @@ void DumpScreen() {
   // link put in the file's place is left alone.
   struct stat status;
   if (lstat(path, &status) == 0 && !S_ISREG(status.st_mode)) return;
-  std::string temporary = std::string(path) + ".tmp";
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  // A new file of its own beside the dump (no name that exists is ever
+  // opened for writing, a link planted beside it included), renamed over it.
+  std::string dump = path;
+  size_t slash = dump.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "." : dump.substr(0, slash + 1);
+  std::string temporary = folder + (slash == std::string::npos ? "/" : "") + ".screen-XXXXXX";
+  int fd = mkstemp(&temporary[0]);
   if (fd < 0) return;
-  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || ftruncate(fd, 0) != 0) {
-    close(fd);
-    return;
-  }
+  fchmod(fd, 0644);
   FILE* file = fdopen(fd, "w");
   if (file == nullptr) {
     close(fd);
+    unlink(temporary.c_str());
     return;
   }
   bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (fclose(file) == 0 && written) rename(temporary.c_str(), path);
+  if (fclose(file) != 0 || !written || rename(temporary.c_str(), path) != 0) {
+    unlink(temporary.c_str());
+  }
 }
 
 void AtExit() {

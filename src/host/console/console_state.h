@@ -14,4 +14,7 @@ namespace host {
 // wait, for tests.
 bool BootConsole(const std::string& termName, const std::string& screenDump, std::string* refusal);
 
+// What runs after the terminal is given back to a signal that ends the run.
+void SetAfterSignalGiveBack(void (*then)());
+
 }  // namespace host

@@ -17,6 +17,9 @@ namespace host {
 
 namespace {
 
+// What runs once the terminal is given back to a signal that ends the run.
+void (*afterGiveBack)() = nullptr;
+
 struct TerminalState {
   SCREEN* screen = nullptr;
   FILE* file = nullptr;
@@ -127,11 +130,16 @@ void DrawTooSmallNotice() {
 
 void GiveBackOnSignal(int signalNumber) {
   TerminalStop();
+  if (afterGiveBack != nullptr) afterGiveBack();
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);
 }
 
 }  // namespace
+
+void SetAfterSignalGiveBack(void (*then)()) {
+  afterGiveBack = then;
+}
 
 bool TerminalStart(const std::string& termName, std::string* refusal) {
   if (terminal.screen != nullptr) return true;

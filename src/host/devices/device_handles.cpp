@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cards/card_registry.h"
+#include "host/boot/message.h"
 #include "host/card/card_medium.h"
 #include "host/card/real_card.h"
 #include "host/devices/program_address.h"
@@ -73,7 +74,7 @@ std::unique_ptr<CardSet> LoadCards() {
   cards::DriverRegistry registry;
   std::string problem;
   if (!cards::ReadDriverRegistry(&registry, &problem)) {
-    std::fprintf(stderr, "%s\n", problem.c_str());
+    Say(problem);
     set->usable = false;
     return set;
   }
@@ -108,17 +109,36 @@ HANDLE Adopt(std::unique_ptr<DeviceHandle> device) {
   return handle;
 }
 
+// The media of the cards written so far.
+std::vector<std::string> RewrittenMedia() {
+  std::vector<std::string> rewritten;
+  if (cardSet == nullptr) return rewritten;
+  for (const auto& card : cardSet->cards) {
+    if (CardWasWritten(*card)) rewritten.push_back(card->settings().image);
+  }
+  return rewritten;
+}
+
+// A signal held during the write ends the run at the next key wait, while
+// the system still holds its handles: the cards are released first, as the
+// end of a run releases them.
+void ReleaseCardsBeforeEnding() {
+  std::vector<std::string> rewritten = RewrittenMedia();
+  AfterCardsClosed(rewritten);
+  for (const std::string& medium : rewritten) NoteEndedAfterWrite(medium);
+}
+
 void DropCardsWhenIdle() {
   if (!openHandles.empty()) return;
-  std::vector<std::string> rewritten;
+  std::vector<std::string> rewritten = RewrittenMedia();
   if (cardSet != nullptr) {
     for (const auto& card : cardSet->cards) {
-      if (CardWasWritten(*card)) rewritten.push_back(card->settings().image);
       if (card->volumeLockRefused()) NoteHolder(card->settings());
     }
   }
   cardSet.reset();
   // Whatever was being written is over once the cards are released.
+  SetBeforeHeldSignalEnds(nullptr);
   ReleaseEndingSignals();
   AfterCardsClosed(rewritten);
 }
@@ -158,7 +178,10 @@ HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWOR
   bool passThrough = host::SameName(name, host::kPassThroughName);
   bool vwin32 = host::SameName(name, host::kVwin32Name);
   if (!passThrough && !vwin32) return INVALID_HANDLE_VALUE;
-  if (cardSet == nullptr) cardSet = host::LoadCards();
+  if (cardSet == nullptr) {
+    cardSet = host::LoadCards();
+    host::SetBeforeHeldSignalEnds(host::ReleaseCardsBeforeEnding);
+  }
 
   auto device = std::make_unique<host::DeviceHandle>();
   if (passThrough) {

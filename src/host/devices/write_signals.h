@@ -13,8 +13,13 @@ namespace host {
 void HoldEndingSignals();
 
 // The write is over: the program waits for a key again, or the cards are
-// released. A signal held meanwhile is acted on now.
+// released. A signal held meanwhile is acted on now, once beforeEnding (see
+// below) has released the cards.
 void ReleaseEndingSignals();
+
+// What must happen before a held signal ends the run: the cards released
+// as at the end of a run (the new partition table read by the kernel).
+void SetBeforeHeldSignalEnds(void (*beforeEnding)());
 
 bool EndingSignalsHeld();
 
