@@ -123,7 +123,14 @@ TEST(SignalDuringWrite, AHeldSignalReleasesTheCardBeforeTheRunEnds) {
   run.WaitExit(120000);
   ASSERT_TRUE(run.Exited());
   EXPECT_TRUE(WIFSIGNALED(run.status()) && WTERMSIG(run.status()) == SIGTERM);
-  EXPECT_FALSE(Exists(partition)) << "the kernel kept the old partition: no re-read";
+  // A kernel that reads DOS tables on loop devices lists the new partition,
+  // one without that parser none: the old one is gone either way.
+  std::vector<uint8_t> mbr = ReadSectors(image, 0, 1);
+  uint32_t count = Le32(mbr, kMbrEntriesOffset + kEntrySectorCount);
+  if (Exists(partition)) {
+    EXPECT_EQ(std::to_string(count) + "\n", ReadFile(partition + "/size"))
+        << "the kernel kept the old partition: no re-read";
+  }
   std::string terminal = run.TerminalOutput();
   size_t note =
       terminal.find("dunmore: " + loop.path() + ": the new partition and volume are written whole");

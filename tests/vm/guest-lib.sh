@@ -5,16 +5,24 @@
 # start_dunmore [NAME=VALUE]... PROGRAM [ARGUMENT...]: the program (dunmore)
 # in /work on /dev/ttyS1, its controlling terminal (it draws on /dev/tty),
 # with the environment and the command line given; its exit code lands in
-# /tmp/exit.
+# /tmp/exit, and its pid in /tmp/pid (the shell that writes it becomes the
+# program: setsid, env and dunmore each replace the one before).
 start_dunmore() {
-  rm -f /tmp/screen /tmp/exit
+  rm -f /tmp/screen /tmp/exit /tmp/pid
   mkdir -p /work
   (
     cd /work &&
-      setsid -c env TERM=xterm DUNMORE_SCREEN_DUMP=/tmp/screen "$@" \
+      sh -c 'echo $$ >/tmp/pid && exec "$@"' sh \
+        setsid -c env TERM=xterm DUNMORE_SCREEN_DUMP=/tmp/screen "$@" \
         </dev/ttyS1 >/dev/ttyS1 2>&1
     echo $? >/tmp/exit.new && mv /tmp/exit.new /tmp/exit
   ) </dev/null >/dev/null 2>&1 &
+}
+
+# signal_dunmore SIGNAL: sends the signal to the program start_dunmore
+# started, by its pid.
+signal_dunmore() {
+  kill -"$1" "$(cat /tmp/pid)"
 }
 
 # wait_screen SEEN SECONDS: the first screen dump numbered above SEEN,
