@@ -168,7 +168,7 @@ TEST(RealCard, EachWriteSectorsIsOneDirectWriteAndOnlyTheMbrIsFlushed) {
   sim::AtaCard* card = host::FindOpenCard(0x170);
   ASSERT_NE(nullptr, card);
   const bool writeCache =
-      ReadFile("/sys/block/" + loop.Name() + "/queue/write_cache").find("back") == 0;
+      ReadFile("/sys/block/" + loop.Name() + "/queue/write_cache").find("write back") == 0;
 
   // Runs at odd sectors, none of them on a 4 KB page boundary: 1 sector at
   // 1, 255 at 833 and 7 at 2621, both of the last across track ends.

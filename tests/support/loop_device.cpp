@@ -39,7 +39,8 @@ std::string LoopDevice::Name() const {
 }
 
 BlockCounts LoopDevice::Counts() const {
-  // Fields 1 and 5: reads and writes completed; field 12: flushes completed.
+  // Fields 1 and 5: reads and writes completed; field 16: flushes completed
+  // (fields 12 to 15 count discards).
   std::istringstream fields(ReadFile("/sys/block/" + Name() + "/stat"));
   std::vector<uint64_t> values;
   uint64_t value = 0;
@@ -49,8 +50,8 @@ BlockCounts LoopDevice::Counts() const {
     counts.reads = values[0];
     counts.writes = values[4];
   }
-  if (values.size() >= 12) {
-    counts.flushes = values[11];
+  if (values.size() >= 16) {
+    counts.flushes = values[15];
     counts.flushesCounted = true;
   }
   return counts;

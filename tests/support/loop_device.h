@@ -18,7 +18,7 @@ struct BlockCounts {
   uint64_t reads = 0;
   uint64_t writes = 0;
   uint64_t flushes = 0;
-  bool flushesCounted = false;  // kernels before 5.5 have no flush fields
+  bool flushesCounted = false;  // kernels before 5.5 have no flush field
 };
 
 class LoopDevice {
