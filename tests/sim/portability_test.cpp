@@ -7,8 +7,10 @@
 
 namespace {
 
-// Of the rest of the tree the models take only the neutral headers of common/.
-TEST(SimPortability, StandsAloneWithItsSystemCallsInOneFile) {
+// Of the rest of the tree the models take only the neutral headers of common/;
+// the system's own headers only the POSIX medium does (its header for the
+// open flags of a card's block device).
+TEST(SimPortability, StandsAloneWithItsSystemCallsInThePosixMedium) {
   const std::string sim = std::string(DUNMORE_SOURCE_DIR) + "/src/sim/";
   std::string output;
   int status =
@@ -21,7 +23,7 @@ TEST(SimPortability, StandsAloneWithItsSystemCallsInOneFile) {
       "grep -lE '#include *<(unistd|fcntl|sys/[a-z]+)\\.h>' " + sim + "*.h " + sim + "*.cpp",
       &output);
   EXPECT_EQ(0, status);
-  EXPECT_EQ(sim + "medium_posix.cpp\n", output);
+  EXPECT_EQ(sim + "medium_posix.h\n" + sim + "medium_posix.cpp\n", output);
 }
 
 }  // namespace
