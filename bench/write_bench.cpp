@@ -64,7 +64,8 @@ struct WriteReport {
   double seconds;
   uint64_t bytesWritten;
   uint32_t writeCommands;
-  uint64_t synchronousWrites;  // writes that reached the device before returning
+  uint64_t directWrites;   // write calls that went straight to the device (O_DIRECT)
+  uint64_t durablePoints;  // times the device's writes were made durable (fdatasync)
 };
 
 // What either side's process cost.
@@ -113,7 +114,8 @@ int RunDunmoreSide(const Card& card, const std::string& image, int reportFd) {
     report.bytesWritten += t.count * kSectorBytes;
     ++report.writeCommands;
   }
-  report.synchronousWrites = sim::SynchronousWrites();
+  report.directWrites = sim::DirectWrites();
+  report.durablePoints = sim::DurablePoints();
   CloseCard();
   if (write(reportFd, &report, sizeof report) != static_cast<ssize_t>(sizeof report)) return 1;
   return report.result == 0 ? 0 : 1;
@@ -237,23 +239,59 @@ bool SpawnDunmoreSide(const std::string& self, const Card& card, const std::stri
   return got == static_cast<ssize_t>(sizeof *report) && cost->status == 0 && report->result == 0;
 }
 
-// Runs the dunmore side on medium runs times; the median of its write time.
-bool TimeDunmoreSide(const std::string& self, const Card& card, const std::string& medium, int runs,
-                     double* median, WriteReport* report) {
-  std::vector<double> times;
-  for (int run = 0; run < runs; ++run) {
-    ProcessCost cost = {};
-    if (!SpawnDunmoreSide(self, card, medium, report, &cost)) return false;
-    times.push_back(report->seconds);
+// What the kernel has counted for a block device: write requests and flush
+// requests completed (fields 5 and 16 of /sys/block/NAME/stat; 12 to 15
+// count discards).
+struct DeviceCounts {
+  uint64_t writes = 0;
+  uint64_t flushes = 0;
+};
+
+DeviceCounts CountsOf(const std::string& device) {
+  DeviceCounts counts;
+  FILE* stat =
+      std::fopen(("/sys/block/" + device.substr(device.rfind('/') + 1) + "/stat").c_str(), "r");
+  if (stat == nullptr) return counts;
+  unsigned long long fields[16] = {};
+  int got = 0;
+  while (got < 16 && std::fscanf(stat, "%llu", &fields[got]) == 1) ++got;
+  std::fclose(stat);
+  counts.writes = fields[4];
+  counts.flushes = fields[15];
+  return counts;
+}
+
+DeviceCounts Since(const DeviceCounts& before, const DeviceCounts& after) {
+  return {after.writes - before.writes, after.flushes - before.flushes};
+}
+
+// The least a write of bytes can cost on device: one O_DIRECT write of them
+// at offset from an aligned buffer, then one fsync. Seconds, or -1.
+double OneDirectWrite(const std::string& device, uint64_t offset, uint64_t bytes) {
+  void* buffer = nullptr;
+  if (posix_memalign(&buffer, 4096, bytes) != 0) return -1;
+  std::memset(buffer, 0xF6, bytes);
+  double seconds = -1;
+  int fd = open(device.c_str(), O_RDWR | O_DIRECT | O_CLOEXEC);
+  if (fd >= 0) {
+    auto start = Clock::now();
+    if (pwrite(fd, buffer, bytes, static_cast<off_t>(offset)) == static_cast<ssize_t>(bytes) &&
+        fsync(fd) == 0) {
+      seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    close(fd);
   }
-  *median = Median(times);
-  return true;
+  std::free(buffer);
+  return seconds;
 }
 
 // The same write through a loop device over an image, as through a card
-// reader: every WRITE SECTORS command synchronous. Needs root and losetup.
+// reader: each WRITE SECTORS command one O_DIRECT write, the device's cache
+// flushed around the MBR. Against it: one O_DIRECT write of the same bytes
+// and an fsync, and sfdisk, mkfs.fat and sync making the same layout on the
+// same device. Needs root and losetup.
 void BenchLoopDevice(const std::string& self, const std::string& folder, const Card& card, int runs,
-                     double imageWrite) {
+                     double imageWrite, const Volume& volume, std::vector<std::string> mkfs) {
   const std::string backing = folder + "/loop.img";
   const uint64_t cardBytes = CardBytes(card);
   int fd = open(backing.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
@@ -272,16 +310,64 @@ void BenchLoopDevice(const std::string& self, const std::string& folder, const C
     }
   }
   if (!device.empty()) {
-    double loopWrite = 0;
+    std::vector<double> loopWrites, directWrites, toolRuns;
     WriteReport report = {};
-    if (TimeDunmoreSide(self, card, device, runs, &loopWrite, &report)) {
+    DeviceCounts dunmoreCounts, directCounts, toolCounts;
+    bool ok = true;
+    // mkfs.fat on the whole device, at the volume's offset past the table
+    // sfdisk wrote (-I: a device with a table is no mistake here).
+    mkfs[mkfs.size() - 2] = device;
+    mkfs.insert(mkfs.begin() + 1, "-I");
+    const std::string table = "echo 'start=" + std::to_string(volume.start) +
+                              ",size=" + std::to_string(volume.total) +
+                              ",type=" + (volume.fat32 ? "c" : "6") +
+                              "' | sfdisk -q --no-tell-kernel " + device + " >/dev/null";
+    for (int run = 0; run < runs && ok; ++run) {
+      DeviceCounts before = CountsOf(device);
+      ProcessCost cost = {};
+      ok = SpawnDunmoreSide(self, card, device, &report, &cost);
+      dunmoreCounts = Since(before, CountsOf(device));
+      loopWrites.push_back(report.seconds);
+
+      before = CountsOf(device);
+      double direct = OneDirectWrite(device, volume.start * kSectorBytes, report.bytesWritten);
+      directCounts = Since(before, CountsOf(device));
+      ok = ok && direct >= 0;
+      directWrites.push_back(direct);
+
+      before = CountsOf(device);
+      auto start = Clock::now();
+      ok = ok && std::system(table.c_str()) == 0;
+      ProcessCost tool = RunProcess(mkfs);
+      ok =
+          ok && WIFEXITED(tool.status) && WEXITSTATUS(tool.status) == 0 && std::system("sync") == 0;
+      toolRuns.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+      toolCounts = Since(before, CountsOf(device));
+    }
+    if (ok) {
+      const double loopWrite = Median(loopWrites);
+      const double direct = Median(directWrites);
+      const double tools = Median(toolRuns);
       std::printf(
-          "  loop device          dunmore write %.4f s (%.1fx the image), %llu synchronous "
-          "writes for %u WRITE SECTORS commands\n",
-          loopWrite, loopWrite / imageWrite,
-          static_cast<unsigned long long>(report.synchronousWrites), report.writeCommands);
+          "  loop device          dunmore write %.4f s (%.1fx the image): %llu direct writes for "
+          "%u WRITE SECTORS commands, %llu durable points; the kernel counted %llu writes, "
+          "%llu flushes\n",
+          loopWrite, loopWrite / imageWrite, static_cast<unsigned long long>(report.directWrites),
+          report.writeCommands, static_cast<unsigned long long>(report.durablePoints),
+          static_cast<unsigned long long>(dunmoreCounts.writes),
+          static_cast<unsigned long long>(dunmoreCounts.flushes));
+      std::printf(
+          "                       one O_DIRECT write of the same bytes + fsync %.4f s (%llu "
+          "writes, %llu flushes): dunmore %.2fx\n",
+          direct, static_cast<unsigned long long>(directCounts.writes),
+          static_cast<unsigned long long>(directCounts.flushes), loopWrite / direct);
+      std::printf(
+          "                       sfdisk + mkfs.fat + sync %.4f s (%llu writes, %llu flushes): "
+          "dunmore %.2fx\n",
+          tools, static_cast<unsigned long long>(toolCounts.writes),
+          static_cast<unsigned long long>(toolCounts.flushes), loopWrite / tools);
     } else {
-      std::printf("  loop device          the dunmore side failed on %s\n", device.c_str());
+      std::printf("  loop device          a side failed on %s\n", device.c_str());
     }
     std::string detach = "losetup -d '" + device + "'";
     if (std::system(detach.c_str()) != 0) std::fprintf(stderr, "%s failed\n", detach.c_str());
@@ -381,7 +467,7 @@ bool Bench(const std::string& self, const std::string& folder, const Card& card,
               dunmoreAllocated < FileSize(image) ? "yes" : "NO",
               Megabytes(dunmoreAllocated).c_str(), Megabytes(FileSize(image)).c_str(),
               mkfsAllocated < FileSize(mkfsImage) ? "yes" : "NO");
-  BenchLoopDevice(self, folder, card, runs, write);
+  BenchLoopDevice(self, folder, card, runs, write, volume, mkfs);
   unlink(image.c_str());
   unlink(mkfsImage.c_str());
   return true;

@@ -1,11 +1,15 @@
 #include "sim/medium_posix.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "sim/medium.h"
@@ -13,7 +17,84 @@
 namespace sim {
 namespace {
 
-uint64_t synchronousWrites = 0;
+uint64_t directWrites = 0;
+uint64_t durablePoints = 0;
+
+// The one buffer the transfers of O_DIRECT descriptors go through, kept for
+// the process: the system's sector buffers lie wherever its code put them,
+// and the kernel moves O_DIRECT data only from and to memory aligned to the
+// device's logical block size. Transfers are one at a time, so one buffer
+// serves every card.
+struct BounceBuffer {
+  uint8_t* data = nullptr;
+  size_t bytes = 0;
+  size_t alignment = 0;
+  ~BounceBuffer() { std::free(data); }
+};
+BounceBuffer bounce;
+
+bool IsDirect(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && (flags & O_DIRECT) != 0;
+}
+
+// The bounce buffer, grown to length bytes at an alignment that suits fd's
+// device: its logical block size, and at least a page, so that no transfer
+// crosses more pages than it must. Null when no memory is left.
+uint8_t* Bounce(int fd, uint32_t length) {
+  int logical = 0;
+  if (ioctl(fd, BLKSSZGET, &logical) != 0 || logical <= 0) logical = 512;
+  long page = sysconf(_SC_PAGESIZE);
+  // Both are powers of two: the larger is a multiple of the smaller.
+  size_t alignment = std::max<size_t>(static_cast<size_t>(logical), page > 0 ? page : 4096);
+  if (bounce.data != nullptr && bounce.bytes >= length && bounce.alignment >= alignment) {
+    return bounce.data;
+  }
+  size_t bytes = std::max<size_t>(bounce.bytes, length);
+  void* grown = nullptr;
+  if (posix_memalign(&grown, alignment, bytes) != 0) return nullptr;
+  std::free(bounce.data);
+  bounce.data = static_cast<uint8_t*>(grown);
+  bounce.bytes = bytes;
+  bounce.alignment = alignment;
+  return bounce.data;
+}
+
+// The kernel's flush of the device's write cache, where it has one.
+bool MakeDurable(int fd) {
+  while (fdatasync(fd) != 0) {
+    if (errno != EINTR) return false;
+  }
+  ++durablePoints;
+  return true;
+}
+
+// ReadAll and WriteAll are the same loop on purpose, one over pread and one
+// over pwrite: a transfer may come back short or be interrupted, and is taken
+// up again where it stopped.
+bool ReadAll(int fd, uint64_t offset, uint8_t* data, uint32_t length) {
+  uint32_t done = 0;
+  while (done < length) {
+    ssize_t n = pread(fd, data + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+// calls, when given, counts the write calls made.
+bool WriteAll(int fd, uint64_t offset, const uint8_t* data, uint32_t length, uint64_t* calls) {
+  uint32_t done = 0;
+  while (done < length) {
+    ssize_t n = pwrite(fd, data + done, length - done, static_cast<off_t>(offset + done));
+    if (calls != nullptr) ++*calls;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<uint32_t>(n);
+  }
+  return true;
+}
 
 bool IsBlockDevice(const std::string& path) {
   struct stat st = {};
@@ -23,11 +104,15 @@ bool IsBlockDevice(const std::string& path) {
 }  // namespace
 
 int BlockDeviceCardFlags() {
-  return O_RDWR | O_CLOEXEC | O_DSYNC;
+  return O_RDWR | O_CLOEXEC | O_DIRECT;
 }
 
-uint64_t SynchronousWrites() {
-  return synchronousWrites;
+uint64_t DirectWrites() {
+  return directWrites;
+}
+
+uint64_t DurablePoints() {
+  return durablePoints;
 }
 
 int OpenMedium(const std::string& path, uint64_t newSize, std::string* error) {
@@ -59,31 +144,28 @@ uint64_t MediumSize(int fd) {
   return end < 0 ? 0 : static_cast<uint64_t>(end);
 }
 
-// ReadMedium and WriteMedium are the same loop on purpose, one over pread and
-// one over pwrite: a transfer may come back short or be interrupted, and is
-// taken up again where it stopped.
+// An image file is read and written in place. An O_DIRECT descriptor (a
+// card's block device) moves its data through the aligned bounce buffer, one
+// call for the whole run.
 bool ReadMedium(int fd, uint64_t offset, uint8_t* data, uint32_t length) {
-  uint32_t done = 0;
-  while (done < length) {
-    ssize_t n = pread(fd, data + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<uint32_t>(n);
-  }
+  if (!IsDirect(fd)) return ReadAll(fd, offset, data, length);
+  uint8_t* buffer = Bounce(fd, length);
+  if (buffer == nullptr || !ReadAll(fd, offset, buffer, length)) return false;
+  std::memcpy(data, buffer, length);
   return true;
 }
 
 bool WriteMedium(int fd, uint64_t offset, const uint8_t* data, uint32_t length) {
-  uint32_t done = 0;
-  while (done < length) {
-    ssize_t n = pwrite(fd, data + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<uint32_t>(n);
-  }
-  int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0 && (flags & O_DSYNC) == O_DSYNC) ++synchronousWrites;
-  return true;
+  if (!IsDirect(fd)) return WriteAll(fd, offset, data, length, nullptr);
+  uint8_t* buffer = Bounce(fd, length);
+  if (buffer == nullptr) return false;
+  std::memcpy(buffer, data, length);
+  // The MBR goes to the card only once the volume it points to is there,
+  // and its write completes only once it is there itself.
+  const bool carriesMbr = offset == 0 && length > 0;
+  if (carriesMbr && !MakeDurable(fd)) return false;
+  if (!WriteAll(fd, offset, buffer, length, &directWrites)) return false;
+  return !carriesMbr || MakeDurable(fd);
 }
 
 int TryLockExclusive(const std::string& path) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "support/golden.h"
 #include "support/image.h"
 #include "support/loop_device.h"
 #include "support/machine_text.h"
@@ -118,6 +119,27 @@ TEST(RealCardRun, ALoopDeviceIsWrittenThroughToItsBackingFile) {
   }
   EXPECT_FALSE(Exists(dir.File("pccard.img")));
   ExpectWrittenCard(dir, image, 32, 125408);
+}
+
+// The card written straight to the device from the aligned buffer, every
+// run at an odd sector (the volume starts at 63): byte for byte the card
+// written to an image under the same clock.
+TEST(RealCardRun, AnOddSectorVolumeLandsOnA512ByteSectorDeviceAsOnAnImage) {
+  TempDir dir;
+  std::string image = dir.File("backing.img");
+  CreateImage(image, CardSpecOf(1016, 16, 63));
+  {
+    LoopDevice loop(image, false, false, 512);
+    if (!loop.usable()) GTEST_SKIP() << loop.reason();
+    ProgramRun run(dir.path(), "",
+                   {{"DUNMORE_CARD", loop.path()},
+                    {"DUNMORE_GEOMETRY", "1016x16x63"},
+                    {"DUNMORE_CLOCK", "1000000000"}});
+    Screen screen;
+    ASSERT_EQ(0, WriteWholeCard(run, &screen));
+  }
+  ExpectGoldenImage(image, "fat16_1016x16x63");
+  ExpectJudgedPartition(dir, image, 63, 1024065, "6");
 }
 
 TEST(RealCardRun, TheKernelReadsTheNewTableAtTheEnd) {

@@ -1,7 +1,8 @@
 // Cards on block devices, with loop devices standing in for card readers (as
 // root; each test says it is skipped where losetup refuses): the checks at
 // boot, the identity a card gives of itself, the exclusive open that is the
-// volume lock, and writes that reach the device one command at a time.
+// volume lock, and writes that go straight to the device, one a command, with
+// the device's cache flushed around the MBR alone.
 #include "host/card/real_card.h"
 
 #include <fcntl.h>
@@ -12,12 +13,14 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cards/card_registry.h"
 #include "host/card/card_medium.h"
 #include "host/host.h"
 #include "host/testing.h"
 #include "sim/medium_posix.h"
+#include "support/image.h"
 #include "support/loop_device.h"
 #include "support/machine_text.h"
 #include "support/support.h"
@@ -148,45 +151,106 @@ TEST(RealCard, AKeyWithoutGeometryTakesTheCardsOwnIdentity) {
   EXPECT_NE(std::string::npos, error.find("fewer than the geometry 491 x 8 x 32")) << error;
 }
 
-TEST(RealCard, EachWriteSectorsReachesTheDeviceBeforeTheNext) {
+// 512-byte sectors that each differ from the others, in a buffer one byte
+// off any alignment, as the system's buffers may lie.
+struct Pattern {
+  std::vector<uint8_t> storage = std::vector<uint8_t>(255 * 512 + 1);
+  uint8_t* sectors = storage.data() + 1;
+  explicit Pattern(uint8_t seed) {
+    for (size_t i = 0; i + 1 < storage.size(); ++i) {
+      sectors[i] = static_cast<uint8_t>(seed + i / 512 * 31 + i);
+    }
+  }
+};
+
+TEST(RealCard, EachWriteSectorsIsOneDirectWriteAndOnlyTheMbrIsFlushed) {
   LOOP_CARD(dir, loop);
   ASSERT_TRUE(Load(Machine(loop.path(), 490, true, true)));
   HANDLE mirt = CreateFileA("\\\\.\\MIRT.VXD", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, mirt);
   sim::AtaCard* card = host::FindOpenCard(0x170);
   ASSERT_NE(nullptr, card);
+  const bool writeCache =
+      ReadFile("/sys/block/" + loop.Name() + "/queue/write_cache").find("write back") == 0;
+
+  // Runs at odd sectors, none of them on a 4 KB page boundary: 1 sector at
+  // 1, 255 at 833 and 7 at 2621, both of the last across track ends.
+  const struct {
+    int cylinder, head, sector, count;
+    uint32_t lba;
+  } runs[] = {{0, 0, 2, 1, 1}, {3, 2, 2, 255, 833}, {10, 1, 30, 7, 2621}};
+  Pattern written(0x11);
+  BlockCounts kernelBefore = loop.Counts();
+  uint64_t writesBefore = sim::DirectWrites();
+  uint64_t durableBefore = sim::DurablePoints();
+  for (const auto& run : runs) {
+    EXPECT_TRUE(card->WriteSectors(run.cylinder, run.head, run.sector, run.count, written.sectors))
+        << run.lba;
+  }
+  BlockCounts kernelAfter = loop.Counts();
+  // The medium is opened by the card's first transfer.
   int flags = fcntl(card->mediumDescriptor(), F_GETFL);
-  EXPECT_EQ(O_DSYNC, flags & O_DSYNC);
+  ASSERT_NE(-1, flags);
+  EXPECT_EQ(O_DIRECT, flags & O_DIRECT);
+  EXPECT_EQ(0, flags & O_DSYNC) << "no flush after every command";
+  EXPECT_EQ(3u, sim::DirectWrites() - writesBefore);
+  EXPECT_EQ(0u, sim::DurablePoints() - durableBefore);
+  EXPECT_EQ(kernelBefore.reads, kernelAfter.reads) << "the kernel read pages to write sectors";
+  EXPECT_EQ(kernelBefore.flushes, kernelAfter.flushes);
+  EXPECT_LE(3u, kernelAfter.writes - kernelBefore.writes);
 
-  uint8_t sectors[255 * 512];
-  std::memset(sectors, 0xA5, sizeof sectors);
-  uint64_t before = sim::SynchronousWrites();
-  // Commands of 1, 255 and 7 sectors, the last one running across a track.
-  EXPECT_TRUE(card->WriteSectors(0, 0, 1, 1, sectors));
-  EXPECT_TRUE(card->WriteSectors(3, 2, 1, 255, sectors));
-  EXPECT_TRUE(card->WriteSectors(10, 1, 30, 7, sectors));
-  EXPECT_EQ(3u, sim::SynchronousWrites() - before);
-  // Reads are no writes, and a refused command writes nothing.
-  EXPECT_TRUE(card->ReadSectors(0, 0, 1, 1, sectors));
-  EXPECT_FALSE(card->WriteSectors(490, 0, 1, 1, sectors));
-  EXPECT_EQ(3u, sim::SynchronousWrites() - before);
+  // On the backing file, and read back from the device through unaligned
+  // buffers.
+  const std::string backing = ReadFile(dir.File("card.img"));
+  for (const auto& run : runs) {
+    std::string expected(reinterpret_cast<const char*>(written.sectors), run.count * 512);
+    EXPECT_EQ(expected, backing.substr(run.lba * 512, run.count * 512)) << run.lba;
+    Pattern read(0);
+    EXPECT_TRUE(card->ReadSectors(run.cylinder, run.head, run.sector, run.count, read.sectors));
+    EXPECT_EQ(expected, std::string(reinterpret_cast<const char*>(read.sectors), run.count * 512))
+        << run.lba;
+  }
+  // A read gives what the card holds now, not what a cache kept of the write.
+  WriteSectorBytes(dir.File("card.img"), 1, std::vector<uint8_t>(512, 0x5A));
+  Pattern read(0);
+  EXPECT_TRUE(card->ReadSectors(0, 0, 2, 1, read.sectors));
+  EXPECT_EQ(std::string(512, '\x5A'), std::string(reinterpret_cast<char*>(read.sectors), 512));
+
+  // The MBR: what came before made durable, then the MBR itself; a refused
+  // command writes nothing.
+  kernelBefore = loop.Counts();
+  writesBefore = sim::DirectWrites();
+  durableBefore = sim::DurablePoints();
+  EXPECT_TRUE(card->WriteSectors(0, 0, 1, 1, written.sectors));
+  EXPECT_FALSE(card->WriteSectors(490, 0, 1, 1, written.sectors));
+  kernelAfter = loop.Counts();
+  EXPECT_EQ(1u, sim::DirectWrites() - writesBefore);
+  EXPECT_EQ(2u, sim::DurablePoints() - durableBefore);
+  EXPECT_EQ(kernelBefore.reads, kernelAfter.reads);
+  if (kernelAfter.flushesCounted) {
+    // The kernel sends no flush to a device without a write cache.
+    EXPECT_EQ(writeCache ? 2u : 0u, kernelAfter.flushes - kernelBefore.flushes);
+  }
   EXPECT_TRUE(CloseHandle(mirt));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(written.sectors), 512),
+            ReadFile(dir.File("card.img")).substr(0, 512));
 
-  // The sectors are on the loop device's backing file.
-  std::string image = ReadFile(dir.File("card.img"));
-  EXPECT_EQ(std::string(512, '\xA5'), image.substr(0, 512));
-  EXPECT_EQ(std::string(512, '\xA5'), image.substr(((3 * 8 + 2) * 32) * 512, 512));
-
-  // An image file is written as before, not synchronously.
+  // An image file is written as before: in place, with no flush.
   CardSpec spec2;
   spec2.image = dir.File("plain.img");
   ASSERT_TRUE(Load(MachineText(spec2)));
   mirt = CreateFileA("\\\\.\\MIRT.VXD", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   card = host::FindOpenCard(0x170);
   ASSERT_NE(nullptr, card);
-  before = sim::SynchronousWrites();
-  EXPECT_TRUE(card->WriteSectors(0, 0, 1, 1, sectors));
-  EXPECT_EQ(0u, sim::SynchronousWrites() - before);
+  writesBefore = sim::DirectWrites();
+  durableBefore = sim::DurablePoints();
+  EXPECT_TRUE(card->WriteSectors(0, 0, 1, 1, written.sectors));
+  EXPECT_TRUE(card->WriteSectors(0, 0, 2, 1, written.sectors));
+  flags = fcntl(card->mediumDescriptor(), F_GETFL);
+  ASSERT_NE(-1, flags);
+  EXPECT_EQ(0, flags & O_DIRECT);
+  EXPECT_EQ(0u, sim::DirectWrites() - writesBefore);
+  EXPECT_EQ(0u, sim::DurablePoints() - durableBefore);
   EXPECT_TRUE(CloseHandle(mirt));
 }
 

@@ -5,14 +5,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sstream>
+#include <vector>
+
 #include "support/support.h"
 
 namespace testsupport {
 
-LoopDevice::LoopDevice(const std::string& image, bool partitions, bool readOnly) {
+LoopDevice::LoopDevice(const std::string& image, bool partitions, bool readOnly, int sectorSize) {
   std::string output;
+  std::string size = sectorSize > 0 ? "--sector-size " + std::to_string(sectorSize) + " " : "";
   int status = RunCommand(std::string("losetup -f --show ") + (partitions ? "-P " : "") +
-                              (readOnly ? "-r " : "") + "'" + image + "'",
+                              (readOnly ? "-r " : "") + size + "'" + image + "'",
                           &output);
   while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
   if (status == 0 && output.compare(0, 9, "/dev/loop") == 0 &&
@@ -32,6 +36,25 @@ LoopDevice::~LoopDevice() {
 
 std::string LoopDevice::Name() const {
   return path_.substr(path_.rfind('/') + 1);
+}
+
+BlockCounts LoopDevice::Counts() const {
+  // Fields 1 and 5: reads and writes completed; field 16: flushes completed
+  // (fields 12 to 15 count discards).
+  std::istringstream fields(ReadFile("/sys/block/" + Name() + "/stat"));
+  std::vector<uint64_t> values;
+  uint64_t value = 0;
+  while (fields >> value) values.push_back(value);
+  BlockCounts counts;
+  if (values.size() >= 5) {
+    counts.reads = values[0];
+    counts.writes = values[4];
+  }
+  if (values.size() >= 16) {
+    counts.flushes = values[15];
+    counts.flushesCounted = true;
+  }
+  return counts;
 }
 
 ExclusiveHolder::ExclusiveHolder(const std::string& path) {

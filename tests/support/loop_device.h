@@ -5,15 +5,29 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 
 namespace testsupport {
+
+// What the kernel has counted for a block device (/sys/block/NAME/stat):
+// requests completed, a run merged into one request counting once. A loop
+// device's counts are not reset when it is attached again: tests compare
+// counts taken before and after.
+struct BlockCounts {
+  uint64_t reads = 0;
+  uint64_t writes = 0;
+  uint64_t flushes = 0;
+  bool flushesCounted = false;  // kernels before 5.5 have no flush field
+};
 
 class LoopDevice {
  public:
   // partitions: the kernel reads partition tables on it (losetup -P);
   // readOnly: the device refuses writes, as a write-protected card does.
-  explicit LoopDevice(const std::string& image, bool partitions = false, bool readOnly = false);
+  // sectorSize: the logical block size asked of losetup, 0 for its default.
+  explicit LoopDevice(const std::string& image, bool partitions = false, bool readOnly = false,
+                      int sectorSize = 0);
   ~LoopDevice();  // detaches the device losetup gave, and only that one
   LoopDevice(const LoopDevice&) = delete;
   LoopDevice& operator=(const LoopDevice&) = delete;
@@ -23,6 +37,7 @@ class LoopDevice {
   const std::string& path() const { return path_; }
   // The device's name in /sys/block, such as "loop3".
   std::string Name() const;
+  BlockCounts Counts() const;
 
  private:
   std::string path_;

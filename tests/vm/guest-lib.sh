@@ -86,6 +86,18 @@ disk_of() {
   return 1
 }
 
+# usb_disk_of SECTORS: the USB disk (QEMU's usb-storage) of that size.
+usb_disk_of() {
+  local d
+  for d in /sys/block/sd*; do
+    if grep -q "QEMU HARDDISK" "$d/device/model" 2>/dev/null && [ "$(cat "$d/size")" = "$1" ]; then
+      basename "$d"
+      return 0
+    fi
+  done
+  return 1
+}
+
 # wait_disk SECONDS: the name of the first sd disk once the kernel has it
 # (a USB disk arrives after /init starts).
 wait_disk() {

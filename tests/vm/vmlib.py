@@ -117,9 +117,10 @@ def _libraries(program):
     return sorted(set(re.findall(r"(/\S+\.so[.\d]*) \(0x", out)))
 
 
-# The host's tools that the bench (sfdisk, mkfs.fat) and the native suite's
-# loop-device tests run in the guest.
-GUEST_TOOLS = ["sfdisk", "mkfs.fat", "fsck.fat", "losetup", "mcopy", "mkfs.ext2"]
+# The host's tools that the bench (sfdisk, mkfs.fat, and coreutils' dd for
+# its O_DIRECT write, called by its path: busybox's shell prefers its own dd)
+# and the native suite's loop-device tests run in the guest.
+GUEST_TOOLS = ["sfdisk", "mkfs.fat", "fsck.fat", "losetup", "mcopy", "mkfs.ext2", "dd"]
 
 
 def build_initramfs(output, kernel_root, dunmore, busybox="/bin/busybox", extra_files=()):
