@@ -288,10 +288,12 @@ bool FillCardKey(RegKey* key, const std::string& subject, const BlockDeviceFacts
     return true;
   }
   if (!GivesGeometry(key)) {
-    std::string give = FromEnvironment(key) ? "give the card's geometry as --geometry CxHxS "
-                                              "or DUNMORE_GEOMETRY=CxHxS"
-                                            : "give the card key's \"Cylinders\", \"Heads\" and "
-                                              "\"SectorsPerTrack\"";
+    const Setting& geometry = Settings().geometry;
+    std::string give = FromEnvironment(key)
+                           ? std::string("give the card's geometry as ") + geometry.option +
+                                 " CxHxS or " + geometry.variable + "=CxHxS"
+                           : "give the card key's \"Cylinders\", \"Heads\" and "
+                             "\"SectorsPerTrack\"";
     *error = subject + ": the card does not answer ATA IDENTIFY DEVICE (" + facts.why + "); " +
              give + ": " + kGeometryHint;
     return false;
@@ -372,14 +374,14 @@ bool ApplyCardSettings(const Settings& settings, std::string* error) {
   EnvironmentCard() = nullptr;
   if (card.empty()) {
     if (settings.fixedDisk.given()) {
-      *error = settings.fixedDisk.Shown() +
-               ": it lets the card named by CARD or DUNMORE_CARD be written although it is a "
-               "fixed disk, and no card is named";
+      *error = settings.fixedDisk.Shown() + ": it lets the card named by CARD or " +
+               settings.card.variable +
+               " be written although it is a fixed disk, and no card is named";
       return false;
     }
     if (geometryText.empty()) return true;
-    *error = settings.geometry.Shown() +
-             ": it gives the geometry of the card named by CARD or DUNMORE_CARD, which is not set";
+    *error = settings.geometry.Shown() + ": it gives the geometry of the card named by CARD or " +
+             settings.card.variable + ", which is not set";
     return false;
   }
   if (settings.machine.given()) {
