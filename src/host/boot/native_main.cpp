@@ -7,6 +7,7 @@
 
 #include "app/run_utility.h"
 #include "host/boot/settings.h"
+#include "host/finish/finish_host.h"
 #include "host/host.h"
 
 int main(int argc, char** argv) {
@@ -28,6 +29,8 @@ int main(int argc, char** argv) {
       fprintf(stderr, "%s\n", message.c_str());
       return 1;
   }
+  // The finishing step alone, on a card prepared before: no machine.
+  if (settings.makeBootable.given()) return host::MakeBootable(settings);
   host::Boot(settings);
   return RunUtility();
 }

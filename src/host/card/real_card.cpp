@@ -452,6 +452,10 @@ void AfterCardsClosed(const std::vector<std::string>& rewrittenMedia) {
   }
 }
 
+void AddTeardownNote(const std::string& note) {
+  TeardownNotes().push_back(note);
+}
+
 void PrintTeardownNotes() {
   for (const std::string& note : TeardownNotes()) std::fprintf(stderr, "%s\n", note.c_str());
   std::fflush(stderr);

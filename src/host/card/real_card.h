@@ -54,6 +54,9 @@ void NoteHolder(const sim::CardSettings& card);
 // run; it is kept for standard error once the terminal is given back.
 void AfterCardsClosed(const std::vector<std::string>& rewrittenMedia);
 
+// Keeps a note for standard error, printed once the terminal is given back.
+void AddTeardownNote(const std::string& note);
+
 // Prints the notes of the teardown on standard error; run at exit after the
 // terminal is given back, or by a test.
 void PrintTeardownNotes();
