@@ -54,11 +54,14 @@ TEST(Layering, TheSystemAndTheHostMeetOnlyAtTheirInterfaces) {
   system.insert({"win32", "common"});
   std::vector<Rule> rules;
   for (const std::string& folder : kSystemFolders) rules.push_back({folder, system, {}});
-  // The host: the system's entry for the native main, and the geometry rule
-  // the boot applies to a geometry the user gives.
+  // The host: the system's entry for the native main, the geometry rule
+  // the boot applies to a geometry the user gives, and the byte layouts of
+  // the master boot record and the FAT boot sector that the finishing step
+  // (host/finish) edits.
   rules.push_back({"host",
                    {"host", "win32", "common", "sim", "cards"},
-                   {"app/run_utility.h", "disk/geometry_rule.h", "disk/packed_chs.h"}});
+                   {"app/run_utility.h", "disk/geometry_rule.h", "disk/packed_chs.h",
+                    "disk/raw_partition_entry.h", "format/fat_layout.h"}});
 
   int files = 0;
   for (const Rule& rule : rules) {

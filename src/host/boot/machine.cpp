@@ -14,6 +14,7 @@
 #include "host/card/card_medium.h"
 #include "host/card/real_card.h"
 #include "host/console/console_state.h"
+#include "host/finish/finish_host.h"
 #include "host/host.h"
 #include "host/registry/regedit4.h"
 #include "host/registry/registry.h"
@@ -86,6 +87,7 @@ void Boot(const Settings& settings) {
   if (!PrepareBlockDeviceCards(settings, &error)) Refuse(error);
   if (!CheckMachineCards(settings, name, &error)) Refuse(error);
   if (!CheckScreenDump(settings.screenDump, &error)) Refuse(error);
+  if (!SetUpFinishing(settings, &error)) Refuse(error);
   // Set before the console's own exit handler, so that it runs after the
   // terminal is given back.
   atexit(PrintTeardownNotes);

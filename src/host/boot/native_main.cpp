@@ -8,6 +8,7 @@
 #include "app/run_utility.h"
 #include "host/boot/message.h"
 #include "host/boot/settings.h"
+#include "host/finish/finish_host.h"
 #include "host/host.h"
 
 int main(int argc, char** argv) {
@@ -32,6 +33,8 @@ int main(int argc, char** argv) {
       host::Say(message);
       return 1;
   }
+  // The finishing step alone, on a card prepared before: no machine.
+  if (settings.makeBootable.given()) return host::MakeBootable(settings);
   host::Boot(settings);
   return RunUtility();
 }

@@ -11,14 +11,16 @@ namespace {
 // The settings that have an option, in the order getopt_long is told them;
 // it answers with an option's index plus kFirstSettingKey, past every
 // character a short option could use.
-constexpr Setting Settings::*kOptionSettings[] = {&Settings::geometry, &Settings::machine,
-                                                  &Settings::clock, &Settings::fixedDisk};
+constexpr Setting Settings::*kOptionSettings[] = {
+    &Settings::geometry, &Settings::machine, &Settings::clock,        &Settings::fixedDisk,
+    &Settings::boot,     &Settings::bios,    &Settings::biosGeometry, &Settings::makeBootable};
 constexpr int kFirstSettingKey = 0x100;
 
 // Every setting, for reading the environment.
 constexpr Setting Settings::*kAllSettings[] = {
-    &Settings::card,      &Settings::geometry,   &Settings::machine, &Settings::clock,
-    &Settings::fixedDisk, &Settings::screenDump, &Settings::terminal};
+    &Settings::card,      &Settings::geometry,     &Settings::machine,     &Settings::clock,
+    &Settings::fixedDisk, &Settings::screenDump,   &Settings::terminal,    &Settings::boot,
+    &Settings::bios,      &Settings::biosGeometry, &Settings::makeBootable};
 
 std::string Variable(const char* name) {
   const char* value = std::getenv(name);
@@ -28,6 +30,7 @@ std::string Variable(const char* name) {
 }  // namespace
 
 std::string Setting::Shown(const std::string& text) const {
+  if (flag && onCommandLine) return option;
   if (!onCommandLine) return std::string(variable) + "=" + text;
   return std::string(option) + " " + text;
 }
@@ -36,7 +39,7 @@ Settings SettingsFromEnvironment() {
   Settings settings;
   for (Setting Settings::*member : kAllSettings) {
     Setting& setting = settings.*member;
-    setting.value = Variable(setting.variable);
+    if (setting.variable != nullptr) setting.value = Variable(setting.variable);
   }
   return settings;
 }
@@ -61,6 +64,16 @@ std::string UsageText() {
          "  --fixed-disk DEVICE write CARD although it is a fixed disk (not removable,\n"
          "                      no CompactFlash card, no loop device); DEVICE must name\n"
          "                      the same device as CARD\n"
+         "  --boot              after the write, make the card start in a PC: boot code in\n"
+         "                      the master boot record and the FAT boot sector (which\n"
+         "                      says the card holds no system yet), the partition active\n"
+         "  --bios lba|normal   write the partition's CHS values and the BPB's heads and\n"
+         "                      sectors for the target machine's BIOS translation:\n"
+         "                      LBA-assist (16 to 255 heads, 63 sectors, from the card's\n"
+         "                      size) or NORMAL (the card's own heads and sectors)\n"
+         "  --bios-geometry HxS the same for a BIOS geometry of H heads, S sectors\n"
+         "  --make-bootable     only that (--boot, with --bios ...) on CARD, which holds\n"
+         "                      one FAT16 or FAT32 partition, after asking\n"
          "  -h, --help          print this text and end\n"
          "  -V, --version       print the version and end\n"
          "  --                  what follows is CARD, even if it begins with '-'\n"
@@ -72,6 +85,9 @@ std::string UsageText() {
          "  DUNMORE_MACHINE     --machine\n"
          "  DUNMORE_CLOCK       --clock\n"
          "  DUNMORE_FIXED_DISK  --fixed-disk\n"
+         "  DUNMORE_BOOT        --boot (1)\n"
+         "  DUNMORE_BIOS        --bios\n"
+         "  DUNMORE_BIOS_GEOMETRY --bios-geometry\n"
          "  DUNMORE_SCREEN_DUMP a file that receives the screen at every key wait\n"
          "  TERM                the terminal\n"
          "\n"
@@ -101,7 +117,8 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
   options.push_back({"help", no_argument, nullptr, 'h'});
   options.push_back({"version", no_argument, nullptr, 'V'});
   for (size_t i = 0; i < sizeof kOptionSettings / sizeof kOptionSettings[0]; ++i) {
-    options.push_back({(defaults.*kOptionSettings[i]).option + 2, required_argument, nullptr,
+    const Setting& setting = defaults.*kOptionSettings[i];
+    options.push_back({setting.option + 2, setting.flag ? no_argument : required_argument, nullptr,
                        kFirstSettingKey + static_cast<int>(i)});
   }
   options.push_back({nullptr, 0, nullptr, 0});
@@ -142,7 +159,7 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
         return SettingsOutcome::kUsageError;
       }
     }
-    given.emplace_back(member, optarg);
+    given.emplace_back(member, (defaults.*member).flag ? "1" : optarg);
   }
   if (argc - optind > 1) {
     *message = std::string("one card at a time: ") + argv[optind] + " and " + argv[optind + 1];

@@ -14,6 +14,8 @@ struct Setting {
   const char* variable;  // "DUNMORE_GEOMETRY"
   std::string value;     // empty: not set
   bool onCommandLine = false;
+  // An option that takes no value (--boot): given, its value is "1".
+  bool flag = false;
 
   bool given() const { return !value.empty(); }
   // How a refusal names it with a value: as the user gave it, the option
@@ -28,6 +30,13 @@ struct Settings {
   Setting machine{"--machine", "DUNMORE_MACHINE", {}};
   Setting clock{"--clock", "DUNMORE_CLOCK", {}};
   Setting fixedDisk{"--fixed-disk", "DUNMORE_FIXED_DISK", {}};
+  // The finishing step after the write (host/finish): the boot code, and
+  // the CHS values of a BIOS's geometry, a preset or heads x sectors.
+  Setting boot{"--boot", "DUNMORE_BOOT", {}, false, true};
+  Setting bios{"--bios", "DUNMORE_BIOS", {}};
+  Setting biosGeometry{"--bios-geometry", "DUNMORE_BIOS_GEOMETRY", {}};
+  // The finishing step alone, on a card prepared before; no variable.
+  Setting makeBootable{"--make-bootable", nullptr, {}, false, true};
   // For tests: a file that receives the console's text at every key wait.
   Setting screenDump{nullptr, "DUNMORE_SCREEN_DUMP", {}};
   // The terminal, for the console; no option of its own.

@@ -498,6 +498,10 @@ void NoteEndedAfterWrite(const std::string& medium) {
                             "ended by a signal that waited for the write to finish");
 }
 
+void AddTeardownNote(const std::string& note) {
+  TeardownNotes().push_back(note);
+}
+
 void PrintTeardownNotes() {
   for (const std::string& note : TeardownNotes()) Say(note);
   TeardownNotes().clear();

@@ -58,6 +58,9 @@ void AfterCardsClosed(const std::vector<std::string>& rewrittenMedia);
 // table are whole, which the note says after the terminal is given back.
 void NoteEndedAfterWrite(const std::string& medium);
 
+// Keeps a note for standard error, printed once the terminal is given back.
+void AddTeardownNote(const std::string& note);
+
 // Prints the notes of the teardown on standard error; run at exit after the
 // terminal is given back, or by a test.
 void PrintTeardownNotes();

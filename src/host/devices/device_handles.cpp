@@ -23,6 +23,7 @@
 #include "host/card/real_card.h"
 #include "host/devices/program_address.h"
 #include "host/devices/write_signals.h"
+#include "host/finish/finish_host.h"
 #include "sim/ata_card.h"
 #include "sim/pass_through_driver.h"
 #include "sim/vwin32_device.h"
@@ -123,6 +124,7 @@ std::vector<std::string> RewrittenMedia() {
 // the system still holds its handles: the cards are released first, as the
 // end of a run releases them.
 void ReleaseCardsBeforeEnding() {
+  if (cardSet != nullptr) FinishWrittenCards(cardSet->Pointers());
   std::vector<std::string> rewritten = RewrittenMedia();
   AfterCardsClosed(rewritten);
   for (const std::string& medium : rewritten) NoteEndedAfterWrite(medium);
@@ -130,6 +132,9 @@ void ReleaseCardsBeforeEnding() {
 
 void DropCardsWhenIdle() {
   if (!openHandles.empty()) return;
+  // The finishing step, while each card is still locked and before its
+  // partition table is read again.
+  if (cardSet != nullptr) FinishWrittenCards(cardSet->Pointers());
   std::vector<std::string> rewritten = RewrittenMedia();
   if (cardSet != nullptr) {
     for (const auto& card : cardSet->cards) {
@@ -216,7 +221,10 @@ BOOL DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID 
   if (device != nullptr && device->driver != nullptr) {
     // The first WRITE SECTORS begins the write: from here until the program
     // waits for a key again, a signal waits for the write to end.
-    if (code == sim::kPassThroughWrite) host::HoldEndingSignals();
+    if (code == sim::kPassThroughWrite) {
+      host::HoldEndingSignals();
+      host::KeepLocksForFinishing(cardSet->Pointers());
+    }
     done = device->driver->Control(code, in, inSize, out, outSize);
   } else if (device != nullptr) {
     done = device->vwin32->Control(code, in, inSize, out, outSize);
