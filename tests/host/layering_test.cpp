@@ -55,10 +55,14 @@ TEST(Layering, TheSystemAndTheHostMeetOnlyAtTheirInterfaces) {
   std::vector<Rule> rules;
   for (const std::string& folder : kSystemFolders) rules.push_back({folder, system, {}});
   // The host: the system's entry for the native main, and the geometry rule
-  // the boot applies to a geometry the user gives.
-  rules.push_back({"host",
-                   {"host", "win32", "common", "sim", "cards"},
-                   {"app/run_utility.h", "disk/geometry_rule.h", "disk/packed_chs.h"}});
+  // the boot applies to a geometry the user gives. The runs without the
+  // screens (host/modes) list a card, and print the plan of "1", from what
+  // the system itself read and planned: its report in plain values, so that
+  // no partition table is read and no type is named a second time here.
+  rules.push_back(
+      {"host",
+       {"host", "win32", "common", "sim", "cards"},
+       {"app/run_utility.h", "app/card_report.h", "disk/geometry_rule.h", "disk/packed_chs.h"}});
 
   int files = 0;
   for (const Rule& rule : rules) {

@@ -8,6 +8,7 @@
 #include "app/run_utility.h"
 #include "host/boot/settings.h"
 #include "host/host.h"
+#include "host/modes/modes.h"
 
 int main(int argc, char** argv) {
   host::Settings settings;
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
       fprintf(stderr, "%s\n", message.c_str());
       return 1;
   }
+  if (host::IsModeRun(settings)) return host::RunMode(settings);
   host::Boot(settings);
   return RunUtility();
 }

@@ -14,6 +14,26 @@ namespace {
 constexpr Setting Settings::*kOptionSettings[] = {&Settings::geometry, &Settings::machine,
                                                   &Settings::clock, &Settings::fixedDisk};
 constexpr int kFirstSettingKey = 0x100;
+// --json has no short option: a key no character typed after '-' can give.
+constexpr int kJsonKey = 0xFF;
+
+// The modes' options, without a value: the short key getopt_long answers
+// with, the long name, and the flag it sets.
+struct ModeOption {
+  int key;
+  const char* name;
+  bool Settings::*flag;
+};
+constexpr ModeOption kModeOptions[] = {{'l', "list", &Settings::list},
+                                       {'n', "dry-run", &Settings::dryRun},
+                                       {'y', "yes", &Settings::yes},
+                                       {kJsonKey, "json", &Settings::json}};
+
+// A mistake on the command line: what is wrong and where to read more.
+SettingsOutcome UsageMistake(const std::string& what, std::string* message) {
+  *message = "dunmore: " + what + "\nTry 'dunmore --help' for more information.\n";
+  return SettingsOutcome::kUsageError;
+}
 
 // Every setting, for reading the environment.
 constexpr Setting Settings::*kAllSettings[] = {
@@ -59,6 +79,13 @@ std::string UsageText() {
          "                      new volume's serial number is taken from\n"
          "  --fixed-disk DEVICE write DEVICE although it is a fixed disk (not removable,\n"
          "                      no CompactFlash card, no loop device); it must be CARD\n"
+         "  -l, --list          list the cards present (or CARD) and end: identity,\n"
+         "                      geometry and partitions; nothing is opened for writing\n"
+         "  -n, --dry-run       the start-up and its checks, then the plan that 1 makes,\n"
+         "                      printed; nothing is written\n"
+         "  -y, --yes           no terminal needed: the plan, then the run that 1, 2 and\n"
+         "                      Y make, its messages printed as lines\n"
+         "  --json              with --list or --dry-run: the same as one JSON document\n"
          "  -h, --help          print this text and end\n"
          "  -V, --version       print the version and end\n"
          "  --                  what follows is CARD, even if it begins with '-'\n"
@@ -89,7 +116,9 @@ std::string UsageText() {
          "\n"
          "Examples:\n"
          "  dunmore --geometry 980x16x63 card.img\n"
-         "  sudo dunmore /dev/sdc\n";
+         "  sudo dunmore /dev/sdc\n"
+         "  sudo dunmore --list --json\n"
+         "  sudo dunmore --yes /dev/sdc\n";
 }
 
 SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
@@ -98,6 +127,9 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
   std::vector<option> options;
   options.push_back({"help", no_argument, nullptr, 'h'});
   options.push_back({"version", no_argument, nullptr, 'V'});
+  for (const ModeOption& mode : kModeOptions) {
+    options.push_back({mode.name, no_argument, nullptr, mode.key});
+  }
   for (size_t i = 0; i < sizeof kOptionSettings / sizeof kOptionSettings[0]; ++i) {
     options.push_back({(defaults.*kOptionSettings[i]).option + 2, required_argument, nullptr,
                        kFirstSettingKey + static_cast<int>(i)});
@@ -107,11 +139,20 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
   // Options may stand after CARD, as with the other disk tools; "--" ends
   // them. getopt_long says itself what it did not understand.
   std::vector<std::pair<Setting Settings::*, std::string>> given;
+  Settings modes;
   optind = 0;  // a fresh scan, also when parsed before
   opterr = 1;
   for (;;) {
-    int key = getopt_long(argc, argv, "hV", options.data(), nullptr);
+    int key = getopt_long(argc, argv, "hVlny", options.data(), nullptr);
     if (key == -1) break;
+    const ModeOption* mode = nullptr;
+    for (const ModeOption& option : kModeOptions) {
+      if (option.key == key) mode = &option;
+    }
+    if (mode != nullptr) {
+      modes.*(mode->flag) = true;
+      continue;
+    }
     if (key == 'h') {
       *message = UsageText();
       return SettingsOutcome::kHelp;
@@ -141,6 +182,12 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
     return SettingsOutcome::kUsageError;
   }
   if (optind < argc) given.emplace_back(&Settings::card, argv[optind]);
+  if (int(modes.list) + int(modes.dryRun) + int(modes.yes) > 1) {
+    return UsageMistake("--list, --dry-run and --yes go one at a time", message);
+  }
+  if (modes.json && !modes.list && !modes.dryRun) {
+    return UsageMistake("--json goes with --list or --dry-run", message);
+  }
 
   Settings read = SettingsFromEnvironment();
   for (const auto& [member, value] : given) {
@@ -160,6 +207,7 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
     }
     setting.value = value;
   }
+  for (const ModeOption& mode : kModeOptions) read.*(mode.flag) = modes.*(mode.flag);
   *settings = read;
   return SettingsOutcome::kRun;
 }

@@ -46,21 +46,9 @@ bool OnDisk(const std::string& sysfs, dev_t device, const std::string& disk) {
 
 // A mounted file system on the disk or one of its partitions.
 std::string MountOn(const std::string& sysfs, const std::string& disk) {
-  std::ifstream mounts("/proc/self/mountinfo");
-  std::string line;
-  while (std::getline(mounts, line)) {
-    std::istringstream fields(line);
-    std::string id, parent, numbers, root, point;
-    fields >> id >> parent >> numbers >> root >> point;
-    unsigned major_ = 0, minor_ = 0;
-    if (std::sscanf(numbers.c_str(), "%u:%u", &major_, &minor_) != 2) continue;
-    dev_t device = makedev(major_, minor_);
-    SysfsDisk entry;
-    if (!ReadSysfsDisk(sysfs, device, &entry)) continue;
-    if (entry.name != disk && entry.wholeDisk != disk) continue;
-    return "/dev/" + entry.name + " is mounted on " + Unescape(point) + "; unmount it first";
-  }
-  return std::string();
+  std::vector<MountedDevice> mounts = MountsOn(disk, sysfs);
+  if (mounts.empty()) return std::string();
+  return mounts[0].device + " is mounted on " + mounts[0].mountPoint + "; unmount it first";
 }
 
 std::string ProcessName(const std::string& pid) {
@@ -127,6 +115,25 @@ std::string LockHolder(const std::string& path) {
 }
 
 }  // namespace
+
+std::vector<MountedDevice> MountsOn(const std::string& disk, const std::string& sysfs) {
+  std::vector<MountedDevice> found;
+  std::ifstream mounts("/proc/self/mountinfo");
+  std::string line;
+  while (std::getline(mounts, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, numbers, root, point;
+    fields >> id >> parent >> numbers >> root >> point;
+    unsigned major_ = 0, minor_ = 0;
+    if (std::sscanf(numbers.c_str(), "%u:%u", &major_, &minor_) != 2) continue;
+    dev_t device = makedev(major_, minor_);
+    SysfsDisk entry;
+    if (!ReadSysfsDisk(sysfs, device, &entry)) continue;
+    if (entry.name != disk && entry.wholeDisk != disk) continue;
+    found.push_back({"/dev/" + entry.name, Unescape(point)});
+  }
+  return found;
+}
 
 std::string DescribeHolder(const std::string& medium, const std::string& lockedWith,
                            const std::string& sysfs) {
