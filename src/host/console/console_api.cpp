@@ -57,6 +57,7 @@ struct HostConsole {
   FILE* stream = nullptr;
   bool exitHandlerSet = false;
   KeyAnswerer answerer = nullptr;
+  ScreenShown shown = nullptr;
 };
 
 // Built on first use: tests may start a console while other files are still
@@ -227,20 +228,26 @@ void StartHeadlessConsole() {
   SetExitHandler();
 }
 
-void StartLineConsole(KeyAnswerer answerer) {
+void StartLineConsole(KeyAnswerer answerer, ScreenShown shown) {
   StartHeadlessConsole();
   TheConsole().kind = ConsoleKind::kLines;
   TheConsole().answerer = answerer;
+  TheConsole().shown = shown;
+}
+
+std::vector<std::string> LineConsoleRows() {
+  fflush(stdout);
+  std::vector<std::string> rows;
+  for (int row = 0; row < ConsoleBuffer::kHeight; ++row)
+    rows.push_back(TheConsole().buffer.RowText(row));
+  return rows;
 }
 
 // The answerer's key for the wait; signals held during a write go through
 // once it has spoken.
 int AnsweredKey() {
-  fflush(stdout);
   DumpScreen();
-  std::vector<std::string> rows;
-  for (int row = 0; row < ConsoleBuffer::kHeight; ++row)
-    rows.push_back(TheConsole().buffer.RowText(row));
+  std::vector<std::string> rows = LineConsoleRows();
   int key = TheConsole().answerer(rows, TheConsole().buffer.column(), TheConsole().buffer.row());
   ReleaseEndingSignals();
   return key;
@@ -370,6 +377,7 @@ BOOL Beep(DWORD /*frequency*/, DWORD /*duration*/) {
 }
 
 void Sleep(DWORD milliseconds) {
+  if (TheConsole().kind == ConsoleKind::kLines) TheConsole().shown(host::LineConsoleRows());
   timespec left{static_cast<time_t>(milliseconds / 1000),
                 static_cast<long>(milliseconds % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {

@@ -16,7 +16,11 @@ namespace host {
 // out before a held signal ends the run.
 using KeyAnswerer = int (*)(const std::vector<std::string>& rows, int cursorColumn, int cursorRow);
 
+// The screen as it stands while the system pauses (Sleep) with a message
+// on it, such as "Writing PC Card HDD partition info." before a write.
+using ScreenShown = void (*)(const std::vector<std::string>& rows);
+
 // Replaces whatever console was there; the terminal is never touched.
-void StartLineConsole(KeyAnswerer answerer);
+void StartLineConsole(KeyAnswerer answerer, ScreenShown shown);
 
 }  // namespace host

@@ -108,6 +108,11 @@ int Answer(const std::vector<std::string>& rows, int /*column*/, int /*row*/) {
   return kEsc;
 }
 
+// A pause of the system's with a message on the screen.
+void Shown(const std::vector<std::string>& rows) {
+  PrintNewRows(rows);
+}
+
 const char* Outcome(int code) {
   switch (code) {
     case kRunDone:
@@ -134,7 +139,7 @@ int RunAnswered(const Settings& settings) {
   // run prints goes to the stream standard output was.
   state.out = stdout;
   state.lines = settings.json ? stderr : stdout;
-  StartLineConsole(Answer);
+  StartLineConsole(Answer, Shown);
   Boot(settings);
   int code = RunUtility();
   if (!state.write) {
