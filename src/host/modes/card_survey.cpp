@@ -47,12 +47,16 @@ void ReadWithTheSystem(const Settings& given, SurveyedCard* card, SgIoRequest re
                        const std::string& sysfs) {
   Settings settings = given;
   settings.card.value = card->path;
+  settings.card.onCommandLine = true;
   // A card that tells its geometry is read with it.
   if (card->answered) settings.geometry.value.clear();
   std::string error;
   if (!ApplyCardSettings(settings, &error) ||
       !PrepareBlockDeviceCards(settings, &error, request, sysfs)) {
-    card->refusal = error;
+    // Said of this card: the listing names it already.
+    const std::string subject = settings.card.Shown() + ": ";
+    card->refusal =
+        error.compare(0, subject.size(), subject) == 0 ? error.substr(subject.size()) : error;
     return;
   }
   const char* refusal = SurveyCard(&card->report);

@@ -100,7 +100,7 @@ struct MadeCard {
 
 }  // namespace
 
-TEST(Listing, ACardIsListedAsTheMainScreenShowsItAndLeftAsItWas) {
+TEST(CardList, ACardIsListedAsTheMainScreenShowsItAndLeftAsItWas) {
   const MadeCard cards[] = {
       {"an empty card", "true", 0},
       {"a FAT16 card with a label",
@@ -144,7 +144,7 @@ TEST(Listing, ACardIsListedAsTheMainScreenShowsItAndLeftAsItWas) {
 
 // A mounted card is listed with its mount point while the interactive run
 // refuses it; listing it takes nothing from the mount.
-TEST(Listing, AMountedCardIsListedWithItsMountPoint) {
+TEST(CardList, AMountedCardIsListedWithItsMountPoint) {
   TempDir dir;
   std::string image = dir.File("card.img");
   CreateImage(image, CardSpec());
@@ -222,7 +222,7 @@ int CompactFlashAnswer(int /*fd*/, sg_io_hdr_t* request) {
 
 }  // namespace
 
-TEST(Listing, FixedDisksAreLeftOutAndCounted) {
+TEST(CardList, FixedDisksAreLeftOutAndCounted) {
   FakeMachine machine;
   machine.Disk("sda", "0", 134217728);      // a fixed disk
   machine.Disk("sdb", "1", 7864320);        // a card reader with a card
