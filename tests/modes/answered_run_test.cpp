@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <set>
 #include <sstream>
 #include <string>
@@ -81,6 +82,14 @@ TEST(AnsweredRun, TheDryRunPlansExactlyWhatTheWriteWrites) {
     TempDir dir;
     std::string image = dir.File("card.img");
     const std::string arguments = kClock + " --geometry " + c.geometry + " card.img";
+    // A dry run makes no image; the write would.
+    ModeRun none = RunDunmore(dir, "--dry-run " + arguments);
+    EXPECT_EQ(1, none.code);
+    EXPECT_EQ("dunmore: card card.img: no such card image; a dry run creates none\n", none.err);
+    EXPECT_NE(0, access(image.c_str(), F_OK));
+    int c1 = 0, h1 = 0, s1 = 0;
+    ASSERT_EQ(3, sscanf(c.geometry, "%dx%dx%d", &c1, &h1, &s1));
+    CreateImage(image, CardSpecOf(c1, h1, s1));
     ModeRun first = RunDunmore(dir, "--dry-run --json " + arguments);
     ASSERT_EQ(0, first.code) << first.err;
     const std::string runs =

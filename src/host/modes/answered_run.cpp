@@ -1,5 +1,8 @@
 #include "host/modes/answered_run.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -135,6 +138,14 @@ int RunAnswered(const Settings& settings) {
   state.write = settings.yes;
   state.json = settings.json;
   state.card = settings.card.given() ? settings.card.value : "pccard.img";
+  // The start-up would make a missing image; a dry run makes nothing.
+  struct stat status;
+  if (!state.write && !settings.machine.given() && lstat(state.card.c_str(), &status) != 0 &&
+      errno == ENOENT) {
+    std::fprintf(stderr, "dunmore: %s: no such card image; a dry run creates none\n",
+                 settings.card.given() ? settings.card.Shown().c_str() : state.card.c_str());
+    return 1;
+  }
   // The console takes standard output for the system's own text; what this
   // run prints goes to the stream standard output was.
   state.out = stdout;
