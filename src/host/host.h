@@ -11,6 +11,8 @@
 //             each card's medium is opened with
 //   devices/  the pass-through driver's and VWIN32's handles over the
 //             device models, and the signals held during a write
+//   modes/    the runs without the screens: --list, --dry-run, --yes (a
+//             library of the dunmore program's own, beside the system)
 // Test hooks are in testing.h, which no production file includes.
 #pragma once
 

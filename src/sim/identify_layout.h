@@ -22,6 +22,8 @@ struct CardIdentity {
   // CFA feature set of word 83), as a card in a reader answers and a fixed
   // disk does not. The card model always answers as one.
   bool compactFlash = false;
+  // Word 0 as the block gives it: bit 7 set, removable media; bit 6, fixed.
+  uint16_t generalConfig = 0;
 };
 
 }  // namespace sim

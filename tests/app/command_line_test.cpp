@@ -158,6 +158,13 @@ TEST(CommandLine, MistakesAreRefusedBeforeAnythingIsTouched) {
       {"a geometry that is none", "--geometry 980x16 card.img", "",
        "--geometry 980x16: not cylinders x heads x sectors per track", false},
       {"a clock that is none", "--clock 12x", "", "--clock 12x: not a count of seconds", false},
+      // The runs without the screens: one at a time, --json with one that prints.
+      {"two modes", "-l --yes card.img", "", "--list, --dry-run and --yes go one at a time",
+       true},
+      {"--json without a listing or plan", "--json -y card.img", "",
+       "--json goes with --list or --dry-run", true},
+      {"a listing of a machine's cards", "--list --machine " + machine, "",
+       "--machine " + machine + ": --list lists the cards in this machine's readers", false},
       {"a machine with a card", "--machine " + machine + " card.img", "",
        "card card.img: it names the card of the default machine; --machine " + machine +
            " describes",

@@ -10,6 +10,7 @@
 #include "host/boot/settings.h"
 #include "host/finish/finish_host.h"
 #include "host/host.h"
+#include "host/modes/modes.h"
 
 int main(int argc, char** argv) {
   host::Settings settings;
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
   }
   // The finishing step alone, on a card prepared before: no machine.
   if (settings.makeBootable.given()) return host::MakeBootable(settings);
+  // The runs without the screens: a listing, the plan, the write answered.
+  if (host::IsModeRun(settings)) return host::RunMode(settings);
   host::Boot(settings);
   return RunUtility();
 }

@@ -15,6 +15,26 @@ constexpr Setting Settings::*kOptionSettings[] = {
     &Settings::geometry, &Settings::machine, &Settings::clock,        &Settings::fixedDisk,
     &Settings::boot,     &Settings::bios,    &Settings::biosGeometry, &Settings::makeBootable};
 constexpr int kFirstSettingKey = 0x100;
+// --json has no short option: a key no character typed after '-' can give.
+constexpr int kJsonKey = 0xFF;
+
+// The modes' options, without a value: the short key getopt_long answers
+// with, the long name, and the flag it sets.
+struct ModeOption {
+  int key;
+  const char* name;
+  bool Settings::*flag;
+};
+constexpr ModeOption kModeOptions[] = {{'l', "list", &Settings::list},
+                                       {'n', "dry-run", &Settings::dryRun},
+                                       {'y', "yes", &Settings::yes},
+                                       {kJsonKey, "json", &Settings::json}};
+
+// A mistake on the command line: what is wrong and where to read more.
+SettingsOutcome UsageMistake(const std::string& what, std::string* message) {
+  *message = what;
+  return SettingsOutcome::kUsageError;
+}
 
 // Every setting, for reading the environment.
 constexpr Setting Settings::*kAllSettings[] = {
@@ -74,6 +94,13 @@ std::string UsageText() {
          "  --bios-geometry HxS the same for a BIOS geometry of H heads, S sectors\n"
          "  --make-bootable     only that (--boot, with --bios ...) on CARD, which holds\n"
          "                      one FAT16 or FAT32 partition, after asking\n"
+         "  -l, --list          list the cards present (or CARD) and end: identity,\n"
+         "                      geometry and partitions; nothing is opened for writing\n"
+         "  -n, --dry-run       the start-up and its checks, then the plan that 1 makes,\n"
+         "                      printed; nothing is written\n"
+         "  -y, --yes           no terminal needed: the plan, then the run that 1, 2 and\n"
+         "                      Y make, its messages printed as lines\n"
+         "  --json              with --list or --dry-run: the same as one JSON document\n"
          "  -h, --help          print this text and end\n"
          "  -V, --version       print the version and end\n"
          "  --                  what follows is CARD, even if it begins with '-'\n"
@@ -107,7 +134,9 @@ std::string UsageText() {
          "\n"
          "Examples:\n"
          "  dunmore --geometry 980x16x63 card.img\n"
-         "  sudo dunmore /dev/sdc\n";
+         "  sudo dunmore /dev/sdc\n"
+         "  sudo dunmore --list --json\n"
+         "  sudo dunmore --yes /dev/sdc\n";
 }
 
 SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
@@ -116,6 +145,9 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
   std::vector<option> options;
   options.push_back({"help", no_argument, nullptr, 'h'});
   options.push_back({"version", no_argument, nullptr, 'V'});
+  for (const ModeOption& mode : kModeOptions) {
+    options.push_back({mode.name, no_argument, nullptr, mode.key});
+  }
   for (size_t i = 0; i < sizeof kOptionSettings / sizeof kOptionSettings[0]; ++i) {
     const Setting& setting = defaults.*kOptionSettings[i];
     options.push_back({setting.option + 2, setting.flag ? no_argument : required_argument, nullptr,
@@ -127,10 +159,11 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
   // them. What getopt_long did not understand is said here, in the
   // program's own name whatever path it was started by.
   std::vector<std::pair<Setting Settings::*, std::string>> given;
+  Settings modes;
   optind = 0;  // a fresh scan, also when parsed before
   opterr = 0;
   for (;;) {
-    int key = getopt_long(argc, argv, ":hV", options.data(), nullptr);
+    int key = getopt_long(argc, argv, ":hVlny", options.data(), nullptr);
     if (key == -1) break;
     if (key == '?' || key == ':') {
       const std::string typed = argv[optind - 1];
@@ -142,6 +175,14 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
         *message = "unrecognized option '" + typed + "'";
       }
       return SettingsOutcome::kUsageError;
+    }
+    const ModeOption* mode = nullptr;
+    for (const ModeOption& option : kModeOptions) {
+      if (option.key == key) mode = &option;
+    }
+    if (mode != nullptr) {
+      modes.*(mode->flag) = true;
+      continue;
     }
     if (key == 'h') {
       *message = UsageText();
@@ -166,6 +207,12 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
     return SettingsOutcome::kUsageError;
   }
   if (optind < argc) given.emplace_back(&Settings::card, argv[optind]);
+  if (int(modes.list) + int(modes.dryRun) + int(modes.yes) > 1) {
+    return UsageMistake("--list, --dry-run and --yes go one at a time", message);
+  }
+  if (modes.json && !modes.list && !modes.dryRun) {
+    return UsageMistake("--json goes with --list or --dry-run", message);
+  }
 
   Settings read = SettingsFromEnvironment();
   for (const auto& [member, value] : given) {
@@ -185,6 +232,7 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
     }
     setting.value = value;
   }
+  for (const ModeOption& mode : kModeOptions) read.*(mode.flag) = modes.*(mode.flag);
   *settings = read;
   return SettingsOutcome::kRun;
 }

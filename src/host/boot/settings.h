@@ -41,6 +41,13 @@ struct Settings {
   Setting screenDump{nullptr, "DUNMORE_SCREEN_DUMP", {}};
   // The terminal, for the console; no option of its own.
   Setting terminal{nullptr, "TERM", {}};
+  // The runs without the screens (host/modes), by option alone: the cards
+  // present (--list), the plan alone (--dry-run), the write without keys
+  // (--yes); --json prints the listing or the plan as JSON.
+  bool list = false;
+  bool dryRun = false;
+  bool yes = false;
+  bool json = false;
 };
 
 enum class SettingsOutcome {

@@ -45,33 +45,11 @@ bool OnDisk(const std::string& sysfs, dev_t device, const std::string& disk) {
   return ReadSysfsDisk(sysfs, device, &entry) && (entry.name == disk || entry.wholeDisk == disk);
 }
 
-// A file system mounted from the disk or one of its partitions: the device
-// and the mount point, or false.
-bool FindMount(const std::string& sysfs, const std::string& disk, std::string* device,
-               std::string* point) {
-  std::ifstream mounts("/proc/self/mountinfo");
-  std::string line;
-  while (std::getline(mounts, line)) {
-    std::istringstream fields(line);
-    std::string id, parent, numbers, root, mounted;
-    fields >> id >> parent >> numbers >> root >> mounted;
-    unsigned major_ = 0, minor_ = 0;
-    if (std::sscanf(numbers.c_str(), "%u:%u", &major_, &minor_) != 2) continue;
-    SysfsDisk entry;
-    if (!ReadSysfsDisk(sysfs, makedev(major_, minor_), &entry)) continue;
-    if (entry.name != disk && entry.wholeDisk != disk) continue;
-    *device = "/dev/" + entry.name;
-    *point = Unescape(mounted);
-    return true;
-  }
-  return false;
-}
-
 // A mounted file system on the disk or one of its partitions.
 std::string MountOn(const std::string& sysfs, const std::string& disk) {
-  std::string device, point;
-  if (!FindMount(sysfs, disk, &device, &point)) return std::string();
-  return device + " is mounted on " + point + "; unmount it first";
+  std::vector<MountedDevice> mounts = MountsOn(disk, sysfs);
+  if (mounts.empty()) return std::string();
+  return mounts[0].device + " is mounted on " + mounts[0].mountPoint + "; unmount it first";
 }
 
 std::string ProcessName(const std::string& pid) {
@@ -139,6 +117,25 @@ std::string LockHolder(const std::string& path) {
 
 }  // namespace
 
+std::vector<MountedDevice> MountsOn(const std::string& disk, const std::string& sysfs) {
+  std::vector<MountedDevice> found;
+  std::ifstream mounts("/proc/self/mountinfo");
+  std::string line;
+  while (std::getline(mounts, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, numbers, root, point;
+    fields >> id >> parent >> numbers >> root >> point;
+    unsigned major_ = 0, minor_ = 0;
+    if (std::sscanf(numbers.c_str(), "%u:%u", &major_, &minor_) != 2) continue;
+    dev_t device = makedev(major_, minor_);
+    SysfsDisk entry;
+    if (!ReadSysfsDisk(sysfs, device, &entry)) continue;
+    if (entry.name != disk && entry.wholeDisk != disk) continue;
+    found.push_back({"/dev/" + entry.name, Unescape(point)});
+  }
+  return found;
+}
+
 std::vector<std::string> LoopDevicesOver(const struct stat& file, const std::string& sysfs) {
   std::vector<std::string> found;
   DIR* block = opendir((sysfs + "/block").c_str());
@@ -158,12 +155,13 @@ std::vector<std::string> LoopDevicesOver(const struct stat& file, const std::str
         status.st_ino != file.st_ino) {
       continue;
     }
-    std::string device, point;
+    std::vector<MountedDevice> mounts = MountsOn(name, sysfs);
     found.push_back("/dev/" + name +
-                    (FindMount(sysfs, name, &device, &point) ? " (mounted on " + point + ")" : ""));
+                    (mounts.empty() ? "" : " (mounted on " + mounts[0].mountPoint + ")"));
   }
   return found;
 }
+
 
 std::string DescribeHolder(const std::string& medium, const std::string& lockedWith,
                            const std::string& sysfs) {

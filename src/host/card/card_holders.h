@@ -16,6 +16,14 @@ namespace host {
 // the file locked together with it, when not empty): a mounted partition
 // and its mount point, another process, or, when nothing can be found, that
 // another program holds it. One phrase, for a line on standard error.
+// The file systems mounted from the disk (its kernel name, "sdc") or its
+// partitions, in the order the kernel lists them.
+struct MountedDevice {
+  std::string device;  // "/dev/sdc1"
+  std::string mountPoint;
+};
+std::vector<MountedDevice> MountsOn(const std::string& disk, const std::string& sysfs = kSysfsRoot);
+
 std::string DescribeHolder(const std::string& medium, const std::string& lockedWith,
                            const std::string& sysfs = kSysfsRoot);
 

@@ -23,6 +23,11 @@ std::map<std::string, std::unique_ptr<CardMedium>>& Media() {
   return *media;
 }
 
+bool& ReadOnly() {
+  static bool readOnly = false;
+  return readOnly;
+}
+
 // Opens the file that pathFd resolved, again through the process's own link
 // to it: the same inode, whatever the name points at by now.
 int Reopen(int pathFd, int flags) {
@@ -52,7 +57,9 @@ void Open(CardMedium* medium) {
   medium->status = status;
   medium->reached = true;
   int fd = -1;
-  if (S_ISBLK(status.st_mode)) {
+  if (ReadOnly() && (S_ISBLK(status.st_mode) || S_ISREG(status.st_mode))) {
+    fd = Reopen(pathFd, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  } else if (S_ISBLK(status.st_mode)) {
     fd = Reopen(pathFd, sim::BlockDeviceCardFlags() | O_EXCL);
     medium->exclusive = fd >= 0;
     // Held by a mount or another program: opened all the same, and the
@@ -117,7 +124,7 @@ int OpenedCardMedium(const std::string& path, uint64_t newSize, std::string* err
   }
   CardMedium& medium = *found->second;
   if (medium.fd >= 0) return medium.fd;
-  if (!medium.missing) {
+  if (!medium.missing || ReadOnly()) {
     *error = path + ": " + std::strerror(medium.openError);
     return -1;
   }
@@ -139,6 +146,10 @@ int OpenedCardMedium(const std::string& path, uint64_t newSize, std::string* err
   medium.reached = true;
   fstat(fd, &medium.status);
   return fd;
+}
+
+void OpenCardMediaReadOnly() {
+  ReadOnly() = true;
 }
 
 void ForgetCardMedia() {

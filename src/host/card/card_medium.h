@@ -53,6 +53,10 @@ const CardMedium& CardMediumAt(const std::string& path);
 // nothing at boot, sparse at newSize bytes and kept for the rest of the run.
 int OpenedCardMedium(const std::string& path, uint64_t newSize, std::string* error);
 
+// From now on media are opened for reading only, without O_EXCL, and no new
+// image is ever created: for the runs that list cards and write nothing.
+void OpenCardMediaReadOnly();
+
 // Closes every medium: a newly loaded machine has cards of its own.
 void ForgetCardMedia();
 

@@ -161,6 +161,7 @@ void DecodeIdentify(const uint8_t block[kIdentifyBlockBytes], sim::CardIdentity*
   identity->serialNumber = AtaText(block, kWordSerialNumber, kSerialNumberChars);
   identity->firmwareRevision = AtaText(block, kWordFirmwareRevision, kFirmwareRevisionChars);
   identity->model = AtaText(block, kWordModel, kModelChars);
+  identity->generalConfig = Word(block, kWordGeneralConfig);
   uint16_t commandSets = Word(block, kWordCommandSetsSupported);
   identity->compactFlash = Word(block, kWordGeneralConfig) == kCompactFlashSignature ||
                            ((commandSets & kCommandSetsValidMask) == kCommandSetsValid &&

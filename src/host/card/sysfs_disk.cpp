@@ -66,6 +66,7 @@ void ReadEntry(const std::string& folder, SysfsDisk* disk) {
   disk->model = Words(Words(Attribute(diskFolder + "/device/vendor")) + " " +
                       Words(Attribute(diskFolder + "/device/model")));
   disk->bytes = std::strtoull(Attribute(folder + "/size").c_str(), nullptr, 10) * kSysfsSizeUnit;
+  disk->hardware = Exists(diskFolder + "/device");
 }
 
 }  // namespace
@@ -82,6 +83,14 @@ bool ReadSysfsDisk(const std::string& sysfs, dev_t device, SysfsDisk* disk) {
 
 std::vector<SysfsDisk> RemovableDisks(const std::string& sysfs) {
   std::vector<SysfsDisk> disks;
+  for (const SysfsDisk& disk : WholeDisks(sysfs)) {
+    if (disk.removable && disk.bytes > 0) disks.push_back(disk);
+  }
+  return disks;
+}
+
+std::vector<SysfsDisk> WholeDisks(const std::string& sysfs) {
+  std::vector<SysfsDisk> disks;
   std::string folder = sysfs + "/block";
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return disks;
@@ -92,7 +101,7 @@ std::vector<SysfsDisk> RemovableDisks(const std::string& sysfs) {
     if (realpath((folder + "/" + name).c_str(), resolved) == nullptr) continue;
     SysfsDisk disk;
     ReadEntry(resolved, &disk);
-    if (disk.removable && disk.bytes > 0) disks.push_back(disk);
+    disks.push_back(disk);
   }
   closedir(dir);
   std::sort(disks.begin(), disks.end(),

@@ -23,6 +23,9 @@ struct SysfsDisk {
   std::string backingFile;  // a loop device's file, as the kernel names it
   std::string model;        // vendor and model, blanks between words only
   uint64_t bytes = 0;
+  // A disk of a device the machine has (a reader, a controller's disk), not
+  // one the kernel makes of memory or of other disks; loop devices aside.
+  bool hardware = false;
 };
 
 // The entry of the block device numbered device (a stat's st_rdev). False
@@ -32,6 +35,9 @@ bool ReadSysfsDisk(const std::string& sysfs, dev_t device, SysfsDisk* disk);
 // The whole disks of the machine whose medium the kernel marks removable and
 // that hold one (a reader without a card has size 0), in name order.
 std::vector<SysfsDisk> RemovableDisks(const std::string& sysfs);
+
+// Every whole disk of the machine, in name order.
+std::vector<SysfsDisk> WholeDisks(const std::string& sysfs);
 
 // A size for people in the binary units lsblk shows, where a user looks for
 // the reader's device: "64 MiB", "3.8 GiB".

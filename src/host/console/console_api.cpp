@@ -15,6 +15,7 @@
 #include "host/console/console_buffer.h"
 #include "host/console/console_state.h"
 #include "host/console/keyboard.h"
+#include "host/console/line_console.h"
 #include "host/console/terminal.h"
 #include "host/devices/write_signals.h"
 #include "win32/win32.h"
@@ -38,7 +39,8 @@ constexpr int kEsc = 27;
 
 // kInputOnly: the keyboard is a terminal but standard output is not, so the
 // console's output functions fail as they do on Windows for a file.
-enum class ConsoleKind { kNone, kTerminal, kHeadless, kInputOnly };
+// kLines: no terminal; an answerer gives the keys (line_console.h).
+enum class ConsoleKind { kNone, kTerminal, kHeadless, kInputOnly, kLines };
 
 struct HostConsole {
   ConsoleKind kind = ConsoleKind::kNone;
@@ -54,6 +56,8 @@ struct HostConsole {
   FILE* realStdout = nullptr;
   FILE* stream = nullptr;
   bool exitHandlerSet = false;
+  KeyAnswerer answerer = nullptr;
+  ScreenShown shown = nullptr;
 };
 
 // Built on first use: tests may start a console while other files are still
@@ -229,6 +233,31 @@ void StartHeadlessConsole() {
   SetExitHandler();
 }
 
+void StartLineConsole(KeyAnswerer answerer, ScreenShown shown) {
+  StartHeadlessConsole();
+  TheConsole().kind = ConsoleKind::kLines;
+  TheConsole().answerer = answerer;
+  TheConsole().shown = shown;
+}
+
+std::vector<std::string> LineConsoleRows() {
+  fflush(stdout);
+  std::vector<std::string> rows;
+  for (int row = 0; row < ConsoleBuffer::kHeight; ++row)
+    rows.push_back(TheConsole().buffer.RowText(row));
+  return rows;
+}
+
+// The answerer's key for the wait; signals held during a write go through
+// once it has spoken.
+int AnsweredKey() {
+  DumpScreen();
+  std::vector<std::string> rows = LineConsoleRows();
+  int key = TheConsole().answerer(rows, TheConsole().buffer.column(), TheConsole().buffer.row());
+  ReleaseEndingSignals();
+  return key;
+}
+
 void SetScreenDump(const std::string& path) {
   TheConsole().screenDump = path;
 }
@@ -353,6 +382,7 @@ BOOL Beep(DWORD /*frequency*/, DWORD /*duration*/) {
 }
 
 void Sleep(DWORD milliseconds) {
+  if (TheConsole().kind == ConsoleKind::kLines) TheConsole().shown(host::LineConsoleRows());
   timespec left{static_cast<time_t>(milliseconds / 1000),
                 static_cast<long>(milliseconds % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
@@ -360,6 +390,7 @@ void Sleep(DWORD milliseconds) {
 }
 
 int _getch(void) {
+  if (TheConsole().kind == ConsoleKind::kLines) return host::AnsweredKey();
   // A key is asked for: no write goes on while the program waits, so a
   // signal held during one ends the run now.
   host::ReleaseEndingSignals();
@@ -378,6 +409,7 @@ int _getch(void) {
     }
     case ConsoleKind::kTerminal:
       return host::TerminalKey();
+    case ConsoleKind::kLines:  // answered above
     case ConsoleKind::kInputOnly:
     case ConsoleKind::kNone:
       break;
