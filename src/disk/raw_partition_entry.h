@@ -11,6 +11,8 @@ struct RawPartitionEntry {
 
 // Byte offsets inside a RawPartitionEntry.
 const int kEntryBootIndicator = 0;
+// The boot indicator of the entry a PC starts from; every other entry's is 0.
+const uint8_t kEntryActive = 0x80;
 const int kEntryStartHead = 1;
 const int kEntryStartSector = 2;    // sector in bits 0-5, cylinder bits 8-9 in bits 6-7
 const int kEntryStartCylinder = 3;  // cylinder bits 0-7

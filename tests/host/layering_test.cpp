@@ -55,16 +55,17 @@ TEST(Layering, TheSystemAndTheHostMeetOnlyAtTheirInterfaces) {
   std::vector<Rule> rules;
   for (const std::string& folder : kSystemFolders) rules.push_back({folder, system, {}});
   // The host: the system's entry for the native main, the geometry rule
-  // the boot applies to a geometry the user gives, the byte layouts of the
-  // master boot record and the FAT boot sector that the finishing step
-  // (host/finish) edits, and the report of what the system itself read and
+  // the boot applies to a geometry the user gives, the byte layouts and
+  // partition types of the master boot record and the FAT boot sector that
+  // the finishing step (host/finish) edits, and the report of what the system itself read and
   // planned, from which the runs without the screens (host/modes) list a
   // card and print the plan of "1", so that no partition table is read and
   // no type is named a second time here.
-  rules.push_back({"host",
-                   {"host", "win32", "common", "sim", "cards"},
-                   {"app/run_utility.h", "app/card_report.h", "disk/geometry_rule.h",
-                    "disk/packed_chs.h", "disk/raw_partition_entry.h", "format/fat_layout.h"}});
+  rules.push_back(
+      {"host",
+       {"host", "win32", "common", "sim", "cards"},
+       {"app/run_utility.h", "app/card_report.h", "disk/geometry_rule.h", "disk/packed_chs.h",
+        "disk/partition_list.h", "disk/raw_partition_entry.h", "format/fat_layout.h"}});
 
   int files = 0;
   for (const Rule& rule : rules) {

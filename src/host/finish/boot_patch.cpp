@@ -15,7 +15,6 @@ namespace {
 constexpr uint8_t kShortJump = 0xEB;
 constexpr uint8_t kNop = 0x90;
 constexpr uint8_t kNearJump = 0xE9;
-constexpr uint8_t kActive = 0x80;
 
 const BootCode& CodeFor(FatKind kind) {
   return kind == FatKind::kFat32 ? kFat32BootCode : kFat16BootCode;
@@ -111,7 +110,7 @@ void PatchMasterBootRecord(uint8_t mbr[kFinishSectorBytes], int entry,
   std::memcpy(mbr, kMbrBootCode.bytes, kMbrBootCode.size);
   for (int i = 0; i < kMbrEntryCount; ++i) {
     uint8_t* raw = mbr + kMbrEntriesOffset + i * static_cast<int>(sizeof(RawPartitionEntry));
-    raw[kEntryBootIndicator] = i == entry ? kActive : 0;
+    raw[kEntryBootIndicator] = i == entry ? kEntryActive : 0;
     if (i != entry || geometry == nullptr) continue;
     uint32_t first = GetLe32(raw + kEntryFirstSector);
     uint32_t count = GetLe32(raw + kEntrySectorCount);

@@ -6,21 +6,12 @@
 #include <cstring>
 
 #include "common/little_endian.h"
+#include "disk/partition_list.h"
 #include "disk/raw_partition_entry.h"
 #include "format/fat_layout.h"
 
 namespace host {
 namespace {
-
-// The partition types of a FAT volume in a primary entry: FAT12, FAT16
-// below 32 MB, FAT16, FAT16 by LBA, and FAT32 by CHS and by LBA.
-constexpr uint8_t kTypeFat12 = 0x01;
-constexpr uint8_t kTypeFat16Small = 0x04;
-constexpr uint8_t kTypeFat16 = 0x06;
-constexpr uint8_t kTypeFat16Lba = 0x0E;
-constexpr uint8_t kTypeFat32 = 0x0B;
-constexpr uint8_t kTypeFat32Lba = 0x0C;
-constexpr uint8_t kActive = 0x80;
 
 uint8_t* EntryOf(uint8_t* mbr, int i) {
   return mbr + kMbrEntriesOffset + i * static_cast<int>(sizeof(RawPartitionEntry));
@@ -31,13 +22,13 @@ const uint8_t* EntryOf(const uint8_t* mbr, int i) {
 
 FatKind KindOfType(uint8_t type) {
   switch (type) {
-    case kTypeFat12:
-    case kTypeFat16Small:
-    case kTypeFat16:
-    case kTypeFat16Lba:
+    case kPartitionTypeFat12:
+    case kPartitionTypeFat16Small:
+    case kPartitionTypeFat16:
+    case kPartitionTypeFat16Lba:
       return FatKind::kFat16;
-    case kTypeFat32:
-    case kTypeFat32Lba:
+    case kPartitionTypeFat32:
+    case kPartitionTypeFat32Lba:
       return FatKind::kFat32;
     default:
       return FatKind::kNone;
@@ -112,7 +103,7 @@ bool InspectCard(SectorIo* io, uint64_t cardSectors, FinishedCard* card, std::st
   int used = 0;
   for (int i = 0; i < kMbrEntryCount; ++i) {
     const uint8_t* entry = EntryOf(card->mbr, i);
-    if (entry[kEntryBootIndicator] != 0 && entry[kEntryBootIndicator] != kActive) {
+    if (entry[kEntryBootIndicator] != 0 && entry[kEntryBootIndicator] != kEntryActive) {
       *why = "partition entry " + std::to_string(i + 1) + " has the boot flag " +
              Hex(entry[kEntryBootIndicator]) + " (neither 00h nor 80h)";
       return false;
