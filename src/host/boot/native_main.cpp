@@ -9,6 +9,7 @@
 #include "host/boot/message.h"
 #include "host/boot/settings.h"
 #include "host/host.h"
+#include "host/undo/restore.h"
 
 int main(int argc, char** argv) {
   host::Settings settings;
@@ -33,5 +34,6 @@ int main(int argc, char** argv) {
       return 1;
   }
   host::Boot(settings);
+  if (settings.restore.given()) return host::RunRestore(settings);
   return RunUtility();
 }

@@ -11,14 +11,17 @@ namespace {
 // The settings that have an option, in the order getopt_long is told them;
 // it answers with an option's index plus kFirstSettingKey, past every
 // character a short option could use.
-constexpr Setting Settings::*kOptionSettings[] = {&Settings::geometry, &Settings::machine,
-                                                  &Settings::clock, &Settings::fixedDisk};
+constexpr Setting Settings::*kOptionSettings[] = {
+    &Settings::geometry,  &Settings::machine, &Settings::clock,
+    &Settings::fixedDisk, &Settings::undo,    &Settings::noUndo,
+    &Settings::noVerify,  &Settings::restore, &Settings::force};
 constexpr int kFirstSettingKey = 0x100;
 
 // Every setting, for reading the environment.
 constexpr Setting Settings::*kAllSettings[] = {
-    &Settings::card,      &Settings::geometry,   &Settings::machine, &Settings::clock,
-    &Settings::fixedDisk, &Settings::screenDump, &Settings::terminal};
+    &Settings::card,     &Settings::geometry,  &Settings::machine,
+    &Settings::clock,    &Settings::fixedDisk, &Settings::screenDump,
+    &Settings::terminal, &Settings::stateHome, &Settings::home};
 
 std::string Variable(const char* name) {
   const char* value = std::getenv(name);
@@ -61,12 +64,20 @@ std::string UsageText() {
          "  --fixed-disk DEVICE write CARD although it is a fixed disk (not removable,\n"
          "                      no CompactFlash card, no loop device); DEVICE must name\n"
          "                      the same device as CARD\n"
+         "  --undo FILE         keep what the write overwrites in FILE (a new file);\n"
+         "                      a block device's is kept by default in\n"
+         "                      $XDG_STATE_HOME/dunmore (~/.local/state/dunmore)\n"
+         "  --no-undo           keep no undo file (not with --fixed-disk)\n"
+         "  --no-verify         do not read back what is written to a block device\n"
+         "  --restore FILE      put back onto CARD (or the one card) what the undo file\n"
+         "                      FILE kept, once asked (Y)\n"
+         "  --force             with --restore: a card whose identity is unknown\n"
          "  -h, --help          print this text and end\n"
          "  -V, --version       print the version and end\n"
          "  --                  what follows is CARD, even if it begins with '-'\n"
          "\n"
-         "Each option sets the variable of the same meaning; both given and different\n"
-         "is refused.\n"
+         "Each option before --undo sets the variable of the same meaning; both given\n"
+         "and different is refused.\n"
          "  DUNMORE_CARD        CARD\n"
          "  DUNMORE_GEOMETRY    --geometry\n"
          "  DUNMORE_MACHINE     --machine\n"
@@ -101,7 +112,8 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
   options.push_back({"help", no_argument, nullptr, 'h'});
   options.push_back({"version", no_argument, nullptr, 'V'});
   for (size_t i = 0; i < sizeof kOptionSettings / sizeof kOptionSettings[0]; ++i) {
-    options.push_back({(defaults.*kOptionSettings[i]).option + 2, required_argument, nullptr,
+    const Setting& setting = defaults.*kOptionSettings[i];
+    options.push_back({setting.option + 2, setting.flag ? no_argument : required_argument, nullptr,
                        kFirstSettingKey + static_cast<int>(i)});
   }
   options.push_back({nullptr, 0, nullptr, 0});
@@ -142,7 +154,7 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
         return SettingsOutcome::kUsageError;
       }
     }
-    given.emplace_back(member, optarg);
+    given.emplace_back(member, (defaults.*member).flag ? "1" : optarg);
   }
   if (argc - optind > 1) {
     *message = std::string("one card at a time: ") + argv[optind] + " and " + argv[optind + 1];
@@ -161,7 +173,7 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
       *message = setting.Shown("''") + ": empty";
       return SettingsOutcome::kRefused;
     }
-    if (!already.empty() && already != value) {
+    if (setting.variable != nullptr && !already.empty() && already != value) {
       *message = setting.Shown(value) + " and " + setting.variable + "=" + already +
                  " disagree: give one of them";
       return SettingsOutcome::kRefused;

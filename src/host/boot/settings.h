@@ -14,6 +14,7 @@ struct Setting {
   const char* variable;  // "DUNMORE_GEOMETRY"
   std::string value;     // empty: not set
   bool onCommandLine = false;
+  bool flag = false;  // an option without a value: "1" when given
 
   bool given() const { return !value.empty(); }
   // How a refusal names it with a value: as the user gave it, the option
@@ -28,6 +29,18 @@ struct Settings {
   Setting machine{"--machine", "DUNMORE_MACHINE", {}};
   Setting clock{"--clock", "DUNMORE_CLOCK", {}};
   Setting fixedDisk{"--fixed-disk", "DUNMORE_FIXED_DISK", {}};
+  // What a write overwrites is kept in an undo file (a block device's by
+  // default, an image's only when named), and what it wrote is read back;
+  // --restore puts an undo file back. Options alone, no variables.
+  Setting undo{"--undo", nullptr, {}};
+  Setting noUndo{"--no-undo", nullptr, {}, false, true};
+  Setting noVerify{"--no-verify", nullptr, {}, false, true};
+  Setting restore{"--restore", nullptr, {}};
+  Setting force{"--force", nullptr, {}, false, true};
+  // Where the undo files go by default: $XDG_STATE_HOME/dunmore, else
+  // $HOME/.local/state/dunmore.
+  Setting stateHome{nullptr, "XDG_STATE_HOME", {}};
+  Setting home{nullptr, "HOME", {}};
   // For tests: a file that receives the console's text at every key wait.
   Setting screenDump{nullptr, "DUNMORE_SCREEN_DUMP", {}};
   // The terminal, for the console; no option of its own.

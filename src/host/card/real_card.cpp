@@ -496,6 +496,10 @@ void NoteEndedAfterWrite(const std::string& medium) {
                             "ended by a signal that waited for the write to finish");
 }
 
+void NoteForTeardown(const std::string& line) {
+  TeardownNotes().push_back(line);
+}
+
 void PrintTeardownNotes() {
   for (const std::string& note : TeardownNotes()) Say(note);
   TeardownNotes().clear();

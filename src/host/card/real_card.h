@@ -58,6 +58,9 @@ void AfterCardsClosed(const std::vector<std::string>& rewrittenMedia);
 // table are whole, which the note says after the terminal is given back.
 void NoteEndedAfterWrite(const std::string& medium);
 
+// A line for standard error once the terminal is given back.
+void NoteForTeardown(const std::string& line);
+
 // Prints the notes of the teardown on standard error; run at exit after the
 // terminal is given back, or by a test.
 void PrintTeardownNotes();

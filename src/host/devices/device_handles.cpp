@@ -23,6 +23,7 @@
 #include "host/card/real_card.h"
 #include "host/devices/program_address.h"
 #include "host/devices/write_signals.h"
+#include "host/undo/write_guard.h"
 #include "sim/ata_card.h"
 #include "sim/pass_through_driver.h"
 #include "sim/vwin32_device.h"
@@ -87,6 +88,8 @@ std::unique_ptr<CardSet> LoadCards() {
     settings.openMedium = OpenedCardMedium;
     settings.openedExclusively = medium.exclusive;
     settings.lockedWith = medium.loopBackingFile;
+    // What a write overwrites is kept, and what it wrote read back.
+    GuardCardWrites(&settings);
     set->cards.push_back(std::make_unique<sim::AtaCard>(settings));
   }
   return set;
@@ -124,6 +127,7 @@ std::vector<std::string> RewrittenMedia() {
 // end of a run releases them.
 void ReleaseCardsBeforeEnding() {
   std::vector<std::string> rewritten = RewrittenMedia();
+  FinishWriteGuard();
   AfterCardsClosed(rewritten);
   for (const std::string& medium : rewritten) NoteEndedAfterWrite(medium);
 }
@@ -137,6 +141,7 @@ void DropCardsWhenIdle() {
     }
   }
   cardSet.reset();
+  FinishWriteGuard();
   // Whatever was being written is over once the cards are released.
   SetBeforeHeldSignalEnds(nullptr);
   ReleaseEndingSignals();
