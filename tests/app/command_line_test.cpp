@@ -133,7 +133,7 @@ TEST(CommandLine, MistakesAreRefusedBeforeAnythingIsTouched) {
     std::string said;  // on standard error, behind "dunmore: "
     bool usage;        // a usage error: "Try 'dunmore --help'" on a second line
   } cases[] = {
-      {"an unknown option", "--force card.img", "", "unrecognized option '--force'", true},
+      {"an unknown option", "--wipe card.img", "", "unrecognized option '--wipe'", true},
       {"an unknown short option", "-f card.img", "", "invalid option -- 'f'", true},
       {"an option without its value", "card.img --geometry", "",
        "option '--geometry' requires an argument", true},

@@ -21,8 +21,10 @@ namespace {
 constexpr int kMoreNames = 100;
 
 struct Guard {
-  bool undo = true;        // block devices keep an undo file unless told not to
-  bool verify = true;      // and are read back
+  // Off until the boot reads the settings: block devices then keep an undo
+  // file and are read back unless told not to.
+  bool undo = false;
+  bool verify = false;
   std::string undoFile;    // --undo FILE: for any card, images too
   std::string undoFolder;  // where the default files go
   // The card being written, its undo file and what was read back.
@@ -124,21 +126,21 @@ std::string Differing(uint32_t first, uint32_t count, const uint8_t* sent, const
 
 std::string DefaultUndoName(const std::string& model, const std::string& serialNumber,
                             int64_t time) {
-  auto plain = [](const std::string& text) {
+  auto plain = [](const std::string& text, const char* unknown) {
     std::string out;
     for (char c : text) {
       bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
                   c == '-' || c == '.';
       out += kept ? c : '_';
     }
-    return out.empty() ? std::string("card") : out;
+    return out.empty() ? std::string(unknown) : out;
   };
   time_t seconds = static_cast<time_t>(time);
   struct tm utc = {};
   gmtime_r(&seconds, &utc);
   char stamp[32];
   strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
-  return plain(model) + "_" + plain(serialNumber) + "_" + stamp + ".undo";
+  return plain(model, "card") + "_" + plain(serialNumber, "no-serial") + "_" + stamp + ".undo";
 }
 
 bool PrepareWriteGuard(const Settings& settings, std::string* error) {

@@ -33,7 +33,8 @@ void GuardCardWrites(sim::CardSettings* card);
 void FinishWriteGuard();
 
 // The default undo file's name in folder for a card, begun at time:
-// MODEL_SERIAL_YYYYMMDD-HHMMSS.undo (UTC), characters other than letters,
+// MODEL_SERIAL_YYYYMMDD-HHMMSS.undo (UTC; "card" and "no-serial" for what
+// the card does not say), characters other than letters,
 // digits, '-' and '.' as '_'.
 std::string DefaultUndoName(const std::string& model, const std::string& serialNumber,
                             int64_t time);
