@@ -212,6 +212,11 @@ void BadSectorMatrix(const CardSpec& cardSpec, const std::string& name) {
 // The card put back from the undo file the run left: the card as created.
 // What the restore says of it.
 std::string RestoreFromUndo(const TempDir& dir, const Layout& layout, const std::string& undo) {
+  if (!Exists(undo)) {
+    // Cut as the first command arrived: the undo file is begun with it.
+    EXPECT_EQ(layout.card.fingerprint, ImageFingerprint(layout.card.image));
+    return "no undo file, nothing to restore";
+  }
   RestoreRun restore = RunRestore(dir.path(), dir.File("m.reg"), undo);
   EXPECT_EQ(0, restore.exitCode) << restore.output;
   bool whole = ImageFingerprint(layout.card.image) == layout.card.fingerprint;

@@ -31,7 +31,7 @@ std::string Variable(const char* name) {
 }  // namespace
 
 std::string Setting::Shown(const std::string& text) const {
-  if (!onCommandLine) return std::string(variable) + "=" + text;
+  if (!onCommandLine && variable != nullptr) return std::string(variable) + "=" + text;
   return std::string(option) + " " + text;
 }
 

@@ -18,6 +18,7 @@ struct Setting {
 
   bool given() const { return !value.empty(); }
   // How a refusal names it with a value: as the user gave it, the option
+  // (always, for an option without a variable)
   // ("--clock 12x", "card /dev/sdc1") or the variable ("DUNMORE_CLOCK=12x").
   std::string Shown(const std::string& text) const;
   std::string Shown() const { return Shown(value); }
