@@ -11,6 +11,8 @@
 //             each card's medium is opened with
 //   devices/  the pass-through driver's and VWIN32's handles over the
 //             device models, and the signals held during a write
+//   undo/     the undo file kept and the read-back made around each write
+//             to a card, and --restore
 // Test hooks are in testing.h, which no production file includes.
 #pragma once
 
