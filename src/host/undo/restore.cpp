@@ -216,17 +216,19 @@ int RunRestore(const Settings& settings) {
   card.ReleaseVolumeLock();
   FinishWriteGuard();
   AfterCardsClosed({settingsOfCard.image});
-  ReleaseEndingSignals();
-  if (!written) {
-    Say(settingsOfCard.image + ": the restore failed: " + error);
-    return kWriteFailed;
-  }
   uint64_t sectors = 0;
   for (const RestoreWrite& write : writes) sectors += write.count;
-  NoteForTeardown(settingsOfCard.image + ": " + std::to_string(sectors) + " sectors in " +
-                  std::to_string(contents.records.size()) + " records restored from " + file +
-                  " and read back");
-  return 0;
+  if (written) {
+    NoteForTeardown(settingsOfCard.image + ": " + std::to_string(sectors) + " sectors in " +
+                    std::to_string(contents.records.size()) + " records restored from " + file +
+                    " and read back");
+  } else {
+    NoteForTeardown(settingsOfCard.image + ": the restore failed: " + error);
+  }
+  // Said before a signal held meanwhile ends the run.
+  PrintTeardownNotes();
+  ReleaseEndingSignals();
+  return written ? 0 : kWriteFailed;
 }
 
 }  // namespace host
