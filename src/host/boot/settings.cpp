@@ -85,6 +85,8 @@ std::string UsageText() {
          "  DUNMORE_FIXED_DISK  --fixed-disk\n"
          "  DUNMORE_SCREEN_DUMP a file that receives the screen at every key wait\n"
          "  TERM                the terminal\n"
+         "  XDG_STATE_HOME      the undo files go to $XDG_STATE_HOME/dunmore, else to\n"
+         "  HOME                $HOME/.local/state/dunmore\n"
          "\n"
          "Keys: 1 plans the new partition, 2 goes on to the warning, Y at the warning\n"
          "writes the card (N or Enter does not), Enter takes the choice shown, Esc at\n"
@@ -102,7 +104,8 @@ std::string UsageText() {
          "\n"
          "Examples:\n"
          "  dunmore --geometry 980x16x63 card.img\n"
-         "  sudo dunmore /dev/sdc\n";
+         "  sudo dunmore /dev/sdc\n"
+         "  sudo dunmore --restore ~/.local/state/dunmore/MODEL_SERIAL_TIME.undo /dev/sdc\n";
 }
 
 SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
@@ -131,6 +134,8 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
       const std::string typed = argv[optind - 1];
       if (key == ':') {
         *message = "option '" + typed.substr(0, typed.find('=')) + "' requires an argument";
+      } else if (optopt >= kFirstSettingKey) {
+        *message = "option '" + typed.substr(0, typed.find('=')) + "' takes no value";
       } else if (optopt != 0) {
         *message = std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
       } else {
