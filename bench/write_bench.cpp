@@ -33,9 +33,9 @@
 #include "disk/card_disk.h"
 #include "disk/raw_partition_entry.h"
 #include "format/fat_layout.h"
-#include "host/testing.h"
 #include "host/host.h"
 #include "host/testing.h"
+#include "host/undo/write_guard.h"
 #include "sim/medium_posix.h"
 #include "tests/support/card_key.h"
 
@@ -85,11 +85,22 @@ std::string MachineText(const Card& card, const std::string& image) {
 
 // The dunmore side, in its own process: open the card as the start-up does,
 // then time the plan, the format and the MBR write.
-int RunDunmoreSide(const Card& card, const std::string& image, int reportFd) {
+// With undoFile, the write keeps its undo file there and reads back what it
+// wrote, as the program does by default on a block device.
+int RunDunmoreSide(const Card& card, const std::string& image, int reportFd,
+                   const std::string& undoFile) {
   std::string error;
   if (!host::LoadMachineText(MachineText(card, image), "bench", &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
+  }
+  if (!undoFile.empty()) {
+    host::Settings settings;
+    settings.undo.value = undoFile;
+    if (!host::PrepareWriteGuard(settings, &error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
   }
   host::StartHeadlessConsole();
   theDiskChannel.Open();
@@ -108,6 +119,8 @@ int RunDunmoreSide(const Card& card, const std::string& image, int reportFd) {
   disk->ClearPartitions();
   report.result = Repartition();
   if (report.result == 0) report.result = disk->WritePartitionTable();
+  // The undo file's closing record is part of the write's cost.
+  if (!undoFile.empty()) host::FinishWriteGuard();
   report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   for (const sim::Transfer& t : host::FindOpenCard(0x170)->transfers) {
     if (t.command != kAtaWriteSectors) continue;
@@ -226,13 +239,18 @@ std::string Megabytes(uint64_t bytes) {
 // Runs the dunmore side once on medium: its report comes back through a
 // pipe, the cost of its process from the wait.
 bool SpawnDunmoreSide(const std::string& self, const Card& card, const std::string& medium,
-                      WriteReport* report, ProcessCost* cost) {
+                      WriteReport* report, ProcessCost* cost, const std::string& undoFile = "") {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return false;
-  *cost = RunProcess(
-      {self, "--dunmore-side", std::to_string(card.cylinders), std::to_string(card.heads),
-       std::to_string(card.sectors), medium, std::to_string(pipeFds[1])},
-      pipeFds[1]);
+  std::vector<std::string> args = {self,
+                                   "--dunmore-side",
+                                   std::to_string(card.cylinders),
+                                   std::to_string(card.heads),
+                                   std::to_string(card.sectors),
+                                   medium,
+                                   std::to_string(pipeFds[1])};
+  if (!undoFile.empty()) args.push_back(undoFile);
+  *cost = RunProcess(args, pipeFds[1]);
   close(pipeFds[1]);
   ssize_t got = read(pipeFds[0], report, sizeof *report);
   close(pipeFds[0]);
@@ -245,6 +263,7 @@ bool SpawnDunmoreSide(const std::string& self, const Card& card, const std::stri
 struct DeviceCounts {
   uint64_t writes = 0;
   uint64_t flushes = 0;
+  uint64_t reads = 0;
 };
 
 DeviceCounts CountsOf(const std::string& device) {
@@ -256,13 +275,14 @@ DeviceCounts CountsOf(const std::string& device) {
   int got = 0;
   while (got < 16 && std::fscanf(stat, "%llu", &fields[got]) == 1) ++got;
   std::fclose(stat);
+  counts.reads = fields[0];
   counts.writes = fields[4];
   counts.flushes = fields[15];
   return counts;
 }
 
 DeviceCounts Since(const DeviceCounts& before, const DeviceCounts& after) {
-  return {after.writes - before.writes, after.flushes - before.flushes};
+  return {after.writes - before.writes, after.flushes - before.flushes, after.reads - before.reads};
 }
 
 // The least a write of bytes can cost on device: one O_DIRECT write of them
@@ -310,9 +330,11 @@ void BenchLoopDevice(const std::string& self, const std::string& folder, const C
     }
   }
   if (!device.empty()) {
-    std::vector<double> loopWrites, directWrites, toolRuns;
-    WriteReport report = {};
-    DeviceCounts dunmoreCounts, directCounts, toolCounts;
+    std::vector<double> loopWrites, guardedWrites, directWrites, toolRuns;
+    WriteReport report = {}, guarded = {};
+    DeviceCounts dunmoreCounts, guardedCounts, directCounts, toolCounts;
+    const std::string undoFile = folder + "/bench.undo";
+    uint64_t undoBytes = 0;
     bool ok = true;
     // mkfs.fat on the whole device, at the volume's offset past the table
     // sfdisk wrote (-I: a device with a table is no mistake here).
@@ -328,6 +350,16 @@ void BenchLoopDevice(const std::string& self, const std::string& folder, const C
       ok = SpawnDunmoreSide(self, card, device, &report, &cost);
       dunmoreCounts = Since(before, CountsOf(device));
       loopWrites.push_back(report.seconds);
+
+      // The same write keeping its undo file and reading back, over what
+      // the plain write left.
+      unlink(undoFile.c_str());
+      before = CountsOf(device);
+      ok = ok && SpawnDunmoreSide(self, card, device, &guarded, &cost, undoFile);
+      guardedCounts = Since(before, CountsOf(device));
+      guardedWrites.push_back(guarded.seconds);
+      undoBytes = FileSize(undoFile);
+      unlink(undoFile.c_str());
 
       before = CountsOf(device);
       double direct = OneDirectWrite(device, volume.start * kSectorBytes, report.bytesWritten);
@@ -356,6 +388,16 @@ void BenchLoopDevice(const std::string& self, const std::string& folder, const C
           report.writeCommands, static_cast<unsigned long long>(report.durablePoints),
           static_cast<unsigned long long>(dunmoreCounts.writes),
           static_cast<unsigned long long>(dunmoreCounts.flushes));
+      const double guardedWrite = Median(guardedWrites);
+      std::printf(
+          "                       with undo file + read-back %.4f s (%.2fx the plain write, "
+          "%.2fx sfdisk + mkfs.fat + sync): undo file %llu bytes; the kernel counted %llu "
+          "reads, %llu writes, %llu flushes\n",
+          guardedWrite, guardedWrite / loopWrite, guardedWrite / Median(toolRuns),
+          static_cast<unsigned long long>(undoBytes),
+          static_cast<unsigned long long>(guardedCounts.reads),
+          static_cast<unsigned long long>(guardedCounts.writes),
+          static_cast<unsigned long long>(guardedCounts.flushes));
       std::printf(
           "                       one O_DIRECT write of the same bytes + fsync %.4f s (%llu "
           "writes, %llu flushes): dunmore %.2fx\n",
@@ -476,9 +518,9 @@ bool Bench(const std::string& self, const std::string& folder, const Card& card,
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 7 && std::strcmp(argv[1], "--dunmore-side") == 0) {
+  if ((argc == 7 || argc == 8) && std::strcmp(argv[1], "--dunmore-side") == 0) {
     Card card = {"", std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4])};
-    return RunDunmoreSide(card, argv[5], std::atoi(argv[6]));
+    return RunDunmoreSide(card, argv[5], std::atoi(argv[6]), argc == 8 ? argv[7] : "");
   }
   int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   char folder[] = "/tmp/dunmore-bench-XXXXXX";

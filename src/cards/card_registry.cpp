@@ -156,12 +156,14 @@ bool ReadCardValues(CardKey& card, uint8_t defaultUnit, sim::CardSettings* setti
   if (unit == sim::kFixedDiskUnit) return card.Fail("\"Int13Unit\" 0x80 is the fixed disk's unit");
   settings->int13Unit = static_cast<uint8_t>(unit);
 
-  // Sectors that fail every transfer, and sectors that refuse writes only.
+  // Sectors that fail every transfer, sectors that refuse writes only, and
+  // sectors whose writes the card acknowledges and loses.
   const struct {
     const char* value;
     std::vector<sim::SectorRange>* list;
   } sectorLists[] = {{"BadSectors", &settings->badSectors},
-                     {"BadWriteSectors", &settings->badWriteSectors}};
+                     {"BadWriteSectors", &settings->badWriteSectors},
+                     {"LostWriteSectors", &settings->lostWriteSectors}};
   for (const auto& sectors : sectorLists) {
     std::string text;
     found = card.String(sectors.value, &text);

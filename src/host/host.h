@@ -13,6 +13,8 @@
 //             device models, and the signals held during a write
 //   modes/    the runs without the screens: --list, --dry-run, --yes (a
 //             library of the dunmore program's own, beside the system)
+//   undo/     the undo file kept and the read-back made around each write
+//             to a card, and --restore
 // Test hooks are in testing.h, which no production file includes.
 #pragma once
 

@@ -162,11 +162,44 @@ bool AtaCard::Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t s
 
   uint64_t offset = first * kAtaSectorBytes;
   uint32_t bytes = static_cast<uint32_t>(usable) * kAtaSectorBytes;
-  bool moved = bytes == 0 || (readInto != nullptr ? ReadMedium(fd_, offset, readInto, bytes)
-                                                  : WriteMedium(fd_, offset, writeFrom, bytes));
+  bool moved =
+      bytes == 0 || (readInto != nullptr ? ReadMedium(fd_, offset, readInto, bytes)
+                                         : Write(static_cast<uint32_t>(first),
+                                                 static_cast<uint32_t>(usable), writeFrom));
   record.succeeded = moved && usable == count;
   transfers.push_back(record);
   return record.succeeded;
+}
+
+bool AtaCard::Write(uint32_t first, uint32_t count, const uint8_t* data) {
+  if (settings_.beforeWrite != nullptr && !settings_.beforeWrite(settings_, fd_, first, count)) {
+    return false;
+  }
+  // The sectors the card keeps, in runs between those it loses; a card that
+  // loses none writes the whole run at once.
+  const uint32_t end = first + count;
+  uint32_t at = first;
+  while (at < end) {
+    uint32_t lost = FirstLostSector(at, end);
+    if (lost > at && !WriteMedium(fd_, static_cast<uint64_t>(at) * kAtaSectorBytes,
+                                  data + static_cast<size_t>(at - first) * kAtaSectorBytes,
+                                  (lost - at) * kAtaSectorBytes)) {
+      return false;
+    }
+    at = lost;
+    while (at < end && FirstLostSector(at, at + 1) == at) ++at;
+  }
+  return settings_.afterWrite == nullptr ||
+         settings_.afterWrite(settings_, fd_, first, count, data);
+}
+
+uint32_t AtaCard::FirstLostSector(uint32_t first, uint32_t end) const {
+  uint32_t lost = end;
+  for (const SectorRange& range : settings_.lostWriteSectors) {
+    if (range.last < first || range.first >= end) continue;
+    lost = std::min(lost, std::max(range.first, first));
+  }
+  return lost;
 }
 
 bool AtaCard::HoldVolumeLock() {

@@ -33,6 +33,9 @@ struct CardSettings {
   // Sectors that read back but refuse WRITE SECTORS, as a worn flash block
   // that can no longer be programmed.
   std::vector<SectorRange> badWriteSectors;
+  // Sectors whose WRITE SECTORS the card acknowledges and does not keep, as
+  // a fake or dying card does: the command succeeds, the old data stays.
+  std::vector<SectorRange> lostWriteSectors;
   // A power cut for crash tests: when killAtWrite is N (nonzero), powerCut
   // runs as the N-th WRITE SECTORS command arrives, before any of its sectors
   // is written. The host supplies it (the simulated machine ends its process
@@ -45,6 +48,15 @@ struct CardSettings {
   // once it returns. The host supplies it too.
   uint32_t stopAtWrite = 0;
   void (*stop)() = nullptr;
+  // The host's own steps around each WRITE SECTORS command, for a host that
+  // keeps what a write overwrites and reads back what it wrote: beforeWrite
+  // runs once the card knows which sectors the command will write (count of
+  // them from first, on the medium fd), before any is written; afterWrite
+  // runs once they are written, with the data sent. Either one answering
+  // false fails the command as a write error (before it, nothing written).
+  bool (*beforeWrite)(const CardSettings& card, int fd, uint32_t first, uint32_t count) = nullptr;
+  bool (*afterWrite)(const CardSettings& card, int fd, uint32_t first, uint32_t count,
+                     const uint8_t* data) = nullptr;
   // A file locked together with the medium, when the host knows one: a loop
   // device's backing file, so that a run on the file and a run on the loop
   // device over it hold one lock between them.
@@ -112,6 +124,11 @@ class AtaCard {
   bool Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
             uint8_t* readInto, const uint8_t* writeFrom);
   uint32_t FirstBadSector(uint32_t first, uint32_t count, bool writing) const;
+  // Writes count sectors from first that the card accepted, between the
+  // host's steps around the command.
+  bool Write(uint32_t first, uint32_t count, const uint8_t* data);
+  // The first sector in [first, end) whose write the card loses, or end.
+  uint32_t FirstLostSector(uint32_t first, uint32_t end) const;
   // Gives back whatever the volume lock holds, whatever the depth.
   void ReleaseVolumeLockNow();
 

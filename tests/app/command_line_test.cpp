@@ -81,7 +81,8 @@ TEST(CommandLine, HelpAndVersionPrintAndEndTouchingNothing) {
       for (const char* named :
            {"--geometry CxHxS", "--machine FILE", "--clock SECONDS", "DUNMORE_CARD",
             "DUNMORE_GEOMETRY", "DUNMORE_MACHINE", "DUNMORE_CLOCK", "DUNMORE_FIXED_DISK",
-            "DUNMORE_SCREEN_DUMP", "TERM", "Esc", "  4  "}) {
+            "DUNMORE_SCREEN_DUMP", "TERM", "Esc", "  4  ", "--undo FILE", "--no-undo",
+            "--no-verify", "--restore FILE", "--force", "XDG_STATE_HOME"}) {
         EXPECT_TRUE(Contains(output, named)) << asked << " does not name " << named;
       }
     }
@@ -133,8 +134,10 @@ TEST(CommandLine, MistakesAreRefusedBeforeAnythingIsTouched) {
     std::string said;  // on standard error, behind "dunmore: "
     bool usage;        // a usage error: "Try 'dunmore --help'" on a second line
   } cases[] = {
-      {"an unknown option", "--force card.img", "", "unrecognized option '--force'", true},
+      {"an unknown option", "--wipe card.img", "", "unrecognized option '--wipe'", true},
       {"an unknown short option", "-f card.img", "", "invalid option -- 'f'", true},
+      {"a value for an option that takes none", "--no-undo=1 card.img", "",
+       "option '--no-undo' takes no value", true},
       {"an option without its value", "card.img --geometry", "",
        "option '--geometry' requires an argument", true},
       {"two cards", "one.img two.img", "", "one card at a time: one.img and two.img", true},

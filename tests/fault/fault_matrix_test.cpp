@@ -3,8 +3,10 @@
 // while the power fails as each WRITE SECTORS command arrives. Whatever
 // happens, the old MBR stays in place until the very last write, and nothing
 // at or after the failing sector is touched: the card holds the old table and
-// exactly the sectors written before the fault. One line per fault site says
-// what was left on the card.
+// exactly the sectors written before the fault. The FAT32 power cuts also
+// keep an undo file (--undo), which then restores the card exactly, cut short
+// as the kill left it. One line per fault site says what was left on the
+// card.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -16,6 +18,7 @@
 #include "support/machine_text.h"
 #include "support/program_run.h"
 #include "support/support.h"
+#include "support/undo_run.h"
 
 using namespace testsupport;
 using faulttest::OldCard;
@@ -128,10 +131,13 @@ std::vector<uint32_t> Expected(const Layout& layout, size_t count, uint32_t part
 
 // Runs "1", "2", "Y" on the card with extra card values; the exit code, and
 // the screen of the last key wait.
-int RunWrite(const TempDir& dir, const Layout& layout, const std::string& values, Screen* screen) {
+int RunWrite(const TempDir& dir, const Layout& layout, const std::string& values, Screen* screen,
+             const std::vector<std::string>& arguments = {}) {
   CardSpec card = layout.card.cardSpec;
   card.extraValues = values;
-  ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));
+  RunOptions options;
+  options.arguments = arguments;
+  ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)), {}, options);
   if (!run.WaitForKeyWait(screen)) return -1;
   for (const char* key : {"1", kEnter, "2", kEnter, "Y"}) {
     if (!run.Type(key, screen)) return -1;
@@ -203,8 +209,29 @@ void BadSectorMatrix(const CardSpec& cardSpec, const std::string& name) {
   }
 }
 
+// The card put back from the undo file the run left: the card as created.
+// What the restore says of it.
+std::string RestoreFromUndo(const TempDir& dir, const Layout& layout, const std::string& undo) {
+  if (!Exists(undo)) {
+    // Cut as the first command arrived: the undo file is begun with it.
+    EXPECT_EQ(layout.card.fingerprint, ImageFingerprint(layout.card.image));
+    return "no undo file, nothing to restore";
+  }
+  RestoreRun restore = RunRestore(dir.path(), dir.File("m.reg"), undo);
+  EXPECT_EQ(0, restore.exitCode) << restore.output;
+  bool whole = ImageFingerprint(layout.card.image) == layout.card.fingerprint;
+  EXPECT_TRUE(whole) << restore.output;
+  std::remove(undo.c_str());
+  std::string said =
+      restore.output.find("holds no sectors") != std::string::npos ? "an undo file with no record"
+      : restore.output.find("cut short") != std::string::npos      ? "an undo file cut short"
+                                                                   : "a whole undo file";
+  return said + (whole ? " restores the card exactly" : " DOES NOT RESTORE THE CARD");
+}
+
 // The power fails as write N arrives, for every N until a run completes.
-void PowerCutMatrix(const CardSpec& cardSpec, const std::string& name) {
+// With undo, each run keeps an undo file, which then restores the card.
+void PowerCutMatrix(const CardSpec& cardSpec, const std::string& name, bool undo = false) {
   TempDir dir;
   Layout layout;
   Prepare(dir, cardSpec, name, &layout);
@@ -216,9 +243,13 @@ void PowerCutMatrix(const CardSpec& cardSpec, const std::string& name) {
     char values[64];
     std::snprintf(values, sizeof values, "\"KillAtWrite\"=dword:%08zx", n);
     Screen screen;
-    int exitCode = RunWrite(dir, layout, values, &screen);
+    const std::string undoFile = dir.File("write.undo");
+    std::vector<std::string> arguments;
+    if (undo) arguments = {"--undo", undoFile};
+    int exitCode = RunWrite(dir, layout, values, &screen, arguments);
     std::vector<uint32_t> changed = layout.card.ChangedSectors();
     bool mbrKept = ReadSectors(layout.card.image, 0, 1) == layout.card.mbr;
+    std::string undone = undo ? "; " + RestoreFromUndo(dir, layout, undoFile) : "";
 
     if (n > total) {
       // No write was cut: the run is complete and the new MBR is in place.
@@ -227,8 +258,9 @@ void PowerCutMatrix(const CardSpec& cardSpec, const std::string& name) {
       EXPECT_FALSE(mbrKept);
       EXPECT_EQ(Sectors(Expected(layout, total)), Sectors(changed));
       EXPECT_TRUE(layout.card.Restore());
-      std::printf("%-5s power cut at write %3zu: none, %zu writes done, exit %d, new MBR written\n",
-                  name.c_str(), n, total, exitCode);
+      std::printf(
+          "%-5s power cut at write %3zu: none, %zu writes done, exit %d, new MBR written%s\n",
+          name.c_str(), n, total, exitCode, undone.c_str());
       std::fflush(stdout);
       break;
     }
@@ -242,11 +274,12 @@ void PowerCutMatrix(const CardSpec& cardSpec, const std::string& name) {
     bool restOfCard = layout.card.Restore();
     EXPECT_TRUE(restOfCard);
     std::printf(
-        "%-5s power cut at write %3zu of %zu (%s, %u-%u): %s, %s, rewritten %s, %s\n", name.c_str(),
-        n, total, layout.RegionOf(cut.first).c_str(), cut.first, cut.end() - 1,
+        "%-5s power cut at write %3zu of %zu (%s, %u-%u): %s, %s, rewritten %s, %s%s\n",
+        name.c_str(), n, total, layout.RegionOf(cut.first).c_str(), cut.first, cut.end() - 1,
         exitCode == kKilled ? "killed" : "NOT KILLED", mbrKept ? "old MBR in place" : "MBR CHANGED",
         Sectors(changed).c_str(),
-        nothingAfter && restOfCard ? "nothing at or after the cut write" : "WRITTEN AFTER THE CUT");
+        nothingAfter && restOfCard ? "nothing at or after the cut write" : "WRITTEN AFTER THE CUT",
+        undone.c_str());
     std::fflush(stdout);
     if (::testing::Test::HasFailure()) break;
   }
@@ -278,5 +311,5 @@ TEST(FaultMatrix, Fat16PowerCutAtEveryWrite) {
 }
 
 TEST(FaultMatrix, Fat32PowerCutAtEveryWrite) {
-  PowerCutMatrix(Fat32Card(), "FAT32");
+  PowerCutMatrix(Fat32Card(), "FAT32", true);
 }

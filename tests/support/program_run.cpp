@@ -71,6 +71,8 @@ ProgramRun::ProgramRun(const std::string& workDir, const std::string& machine,
     }
     setenv("DUNMORE_SCREEN_DUMP", dumpPath_.c_str(), 1);
     setenv("TERM", options.term.c_str(), 1);
+    // Undo files made by default land in the test's folder.
+    setenv("XDG_STATE_HOME", (workDir + "/state").c_str(), 1);
     for (const auto& [name, value] : extraEnv) setenv(name.c_str(), value.c_str(), 1);
     const std::pair<const std::string*, int> redirections[] = {{&options.standardOutput, 1},
                                                                {&options.standardError, 2}};

@@ -89,6 +89,30 @@ def fsck_fat(image, start, count):
     return run.returncode == 0, (run.stdout + run.stderr).strip()
 
 
+def zero_blind_fingerprint(image, block=65536):
+    """A digest of the size and of every block of 64 KB that holds a byte
+    other than zero, at its offset: zeros written into a hole count as the
+    hole, as a card does not tell them apart."""
+    digest = hashlib.sha256(str(os.path.getsize(image)).encode())
+    blocks = sorted({b for start, stop in data_extents(image)
+                     for b in range(start // block, (stop + block - 1) // block)})
+    with open(image, "rb") as f:
+        for b in blocks:
+            f.seek(b * block)
+            data = f.read(block)
+            if data.count(0) != len(data):
+                digest.update(f"{b}:".encode() + data)
+    return digest.hexdigest()
+
+
+def mcopy_out(image, name, target):
+    """Copies a file out of the FAT volume that fills the image; True when
+    it was there."""
+    run = subprocess.run(["mcopy", "-n", "-i", image, "::" + name, target], capture_output=True,
+                         env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
+    return run.returncode == 0
+
+
 def mtools_read(image, start, name):
     """A file of the volume at sector start, read by mtools (None when missing)."""
     run = subprocess.run(["mtype", "-i", f"{image}@@{start * SECTOR}", "::" + name],

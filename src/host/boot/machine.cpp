@@ -18,6 +18,7 @@
 #include "host/host.h"
 #include "host/registry/regedit4.h"
 #include "host/registry/registry.h"
+#include "host/undo/write_guard.h"
 
 namespace host {
 
@@ -88,10 +89,13 @@ void Boot(const Settings& settings) {
   if (!CheckMachineCards(settings, name, &error)) Refuse(error);
   if (!CheckScreenDump(settings.screenDump, &error)) Refuse(error);
   if (!SetUpFinishing(settings, &error)) Refuse(error);
+  if (!PrepareWriteGuard(settings, &error)) Refuse(error);
   // Set before the console's own exit handler, so that it runs after the
   // terminal is given back.
   atexit(PrintTeardownNotes);
   SetAfterSignalGiveBack(PrintTeardownNotes);
+  // A restore asks on the terminal as it is, line by line.
+  if (settings.restore.given()) return;
   if (!BootConsole(settings.terminal.value, settings.screenDump.value, &error)) Refuse(error);
 }
 

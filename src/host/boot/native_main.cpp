@@ -11,6 +11,7 @@
 #include "host/finish/finish_host.h"
 #include "host/host.h"
 #include "host/modes/modes.h"
+#include "host/undo/restore.h"
 
 int main(int argc, char** argv) {
   host::Settings settings;
@@ -39,5 +40,6 @@ int main(int argc, char** argv) {
   // The runs without the screens: a listing, the plan, the write answered.
   if (host::IsModeRun(settings)) return host::RunMode(settings);
   host::Boot(settings);
+  if (settings.restore.given()) return host::RunRestore(settings);
   return RunUtility();
 }

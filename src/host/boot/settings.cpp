@@ -12,8 +12,10 @@ namespace {
 // it answers with an option's index plus kFirstSettingKey, past every
 // character a short option could use.
 constexpr Setting Settings::*kOptionSettings[] = {
-    &Settings::geometry, &Settings::machine, &Settings::clock,        &Settings::fixedDisk,
-    &Settings::boot,     &Settings::bios,    &Settings::biosGeometry, &Settings::makeBootable};
+    &Settings::geometry, &Settings::machine, &Settings::clock,   &Settings::fixedDisk,
+    &Settings::boot,     &Settings::bios,    &Settings::biosGeometry, &Settings::makeBootable,
+    &Settings::undo,     &Settings::noUndo,  &Settings::noVerify, &Settings::restore,
+    &Settings::force};
 constexpr int kFirstSettingKey = 0x100;
 // --json has no short option: a key no character typed after '-' can give.
 constexpr int kJsonKey = 0xFF;
@@ -40,7 +42,8 @@ SettingsOutcome UsageMistake(const std::string& what, std::string* message) {
 constexpr Setting Settings::*kAllSettings[] = {
     &Settings::card,      &Settings::geometry,     &Settings::machine,     &Settings::clock,
     &Settings::fixedDisk, &Settings::screenDump,   &Settings::terminal,    &Settings::boot,
-    &Settings::bios,      &Settings::biosGeometry, &Settings::makeBootable};
+    &Settings::bios,      &Settings::biosGeometry, &Settings::makeBootable, &Settings::stateHome,
+    &Settings::home};
 
 std::string Variable(const char* name) {
   const char* value = std::getenv(name);
@@ -51,7 +54,7 @@ std::string Variable(const char* name) {
 
 std::string Setting::Shown(const std::string& text) const {
   if (flag && onCommandLine) return option;
-  if (!onCommandLine) return std::string(variable) + "=" + text;
+  if (!onCommandLine && variable != nullptr) return std::string(variable) + "=" + text;
   return std::string(option) + " " + text;
 }
 
@@ -101,12 +104,20 @@ std::string UsageText() {
          "  -y, --yes           no terminal needed: the plan, then the run that 1, 2 and\n"
          "                      Y make, its messages printed as lines\n"
          "  --json              with --list or --dry-run: the same as one JSON document\n"
+         "  --undo FILE         keep what the write overwrites in FILE (a new file);\n"
+         "                      a block device's is kept by default in\n"
+         "                      $XDG_STATE_HOME/dunmore (~/.local/state/dunmore)\n"
+         "  --no-undo           keep no undo file (not with --fixed-disk)\n"
+         "  --no-verify         do not read back what is written to a block device\n"
+         "  --restore FILE      put back onto CARD (or the one card) what the undo file\n"
+         "                      FILE kept, once asked (Y)\n"
+         "  --force             with --restore: a card whose identity is unknown\n"
          "  -h, --help          print this text and end\n"
          "  -V, --version       print the version and end\n"
          "  --                  what follows is CARD, even if it begins with '-'\n"
          "\n"
-         "Each option sets the variable of the same meaning; both given and different\n"
-         "is refused.\n"
+         "Each option before --undo sets the variable of the same meaning; both given\n"
+         "and different is refused.\n"
          "  DUNMORE_CARD        CARD\n"
          "  DUNMORE_GEOMETRY    --geometry\n"
          "  DUNMORE_MACHINE     --machine\n"
@@ -117,6 +128,8 @@ std::string UsageText() {
          "  DUNMORE_BIOS_GEOMETRY --bios-geometry\n"
          "  DUNMORE_SCREEN_DUMP a file that receives the screen at every key wait\n"
          "  TERM                the terminal\n"
+         "  XDG_STATE_HOME      the undo files go to $XDG_STATE_HOME/dunmore, else to\n"
+         "  HOME                $HOME/.local/state/dunmore\n"
          "\n"
          "Keys: 1 plans the new partition, 2 goes on to the warning, Y at the warning\n"
          "writes the card (N or Enter does not), Enter takes the choice shown, Esc at\n"
@@ -136,7 +149,8 @@ std::string UsageText() {
          "  dunmore --geometry 980x16x63 card.img\n"
          "  sudo dunmore /dev/sdc\n"
          "  sudo dunmore --list --json\n"
-         "  sudo dunmore --yes /dev/sdc\n";
+         "  sudo dunmore --yes /dev/sdc\n"
+         "  sudo dunmore --restore ~/.local/state/dunmore/MODEL_SERIAL_TIME.undo /dev/sdc\n";
 }
 
 SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
@@ -169,6 +183,8 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
       const std::string typed = argv[optind - 1];
       if (key == ':') {
         *message = "option '" + typed.substr(0, typed.find('=')) + "' requires an argument";
+      } else if (typed.rfind("--", 0) == 0 && typed.find('=') != std::string::npos) {
+        *message = "option '" + typed.substr(0, typed.find('=')) + "' takes no value";
       } else if (optopt != 0) {
         *message = std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
       } else {
@@ -225,7 +241,7 @@ SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
       *message = setting.Shown("''") + ": empty";
       return SettingsOutcome::kRefused;
     }
-    if (!already.empty() && already != value) {
+    if (setting.variable != nullptr && !already.empty() && already != value) {
       *message = setting.Shown(value) + " and " + setting.variable + "=" + already +
                  " disagree: give one of them";
       return SettingsOutcome::kRefused;

@@ -19,6 +19,7 @@ struct Setting {
 
   bool given() const { return !value.empty(); }
   // How a refusal names it with a value: as the user gave it, the option
+  // (always, for an option without a variable)
   // ("--clock 12x", "card /dev/sdc1") or the variable ("DUNMORE_CLOCK=12x").
   std::string Shown(const std::string& text) const;
   std::string Shown() const { return Shown(value); }
@@ -37,6 +38,18 @@ struct Settings {
   Setting biosGeometry{"--bios-geometry", "DUNMORE_BIOS_GEOMETRY", {}};
   // The finishing step alone, on a card prepared before; no variable.
   Setting makeBootable{"--make-bootable", nullptr, {}, false, true};
+  // What a write overwrites is kept in an undo file (a block device's by
+  // default, an image's only when named), and what it wrote is read back;
+  // --restore puts an undo file back. Options alone, no variables.
+  Setting undo{"--undo", nullptr, {}};
+  Setting noUndo{"--no-undo", nullptr, {}, false, true};
+  Setting noVerify{"--no-verify", nullptr, {}, false, true};
+  Setting restore{"--restore", nullptr, {}};
+  Setting force{"--force", nullptr, {}, false, true};
+  // Where the undo files go by default: $XDG_STATE_HOME/dunmore, else
+  // $HOME/.local/state/dunmore.
+  Setting stateHome{nullptr, "XDG_STATE_HOME", {}};
+  Setting home{nullptr, "HOME", {}};
   // For tests: a file that receives the console's text at every key wait.
   Setting screenDump{nullptr, "DUNMORE_SCREEN_DUMP", {}};
   // The terminal, for the console; no option of its own.

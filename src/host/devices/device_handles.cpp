@@ -24,6 +24,7 @@
 #include "host/devices/program_address.h"
 #include "host/devices/write_signals.h"
 #include "host/finish/finish_host.h"
+#include "host/undo/write_guard.h"
 #include "sim/ata_card.h"
 #include "sim/pass_through_driver.h"
 #include "sim/vwin32_device.h"
@@ -88,6 +89,8 @@ std::unique_ptr<CardSet> LoadCards() {
     settings.openMedium = OpenedCardMedium;
     settings.openedExclusively = medium.exclusive;
     settings.lockedWith = medium.loopBackingFile;
+    // What a write overwrites is kept, and what it wrote read back.
+    GuardCardWrites(&settings);
     set->cards.push_back(std::make_unique<sim::AtaCard>(settings));
   }
   return set;
@@ -126,6 +129,7 @@ std::vector<std::string> RewrittenMedia() {
 void ReleaseCardsBeforeEnding() {
   if (cardSet != nullptr) FinishWrittenCards(cardSet->Pointers());
   std::vector<std::string> rewritten = RewrittenMedia();
+  FinishWriteGuard();
   AfterCardsClosed(rewritten);
   for (const std::string& medium : rewritten) NoteEndedAfterWrite(medium);
 }
@@ -142,6 +146,7 @@ void DropCardsWhenIdle() {
     }
   }
   cardSet.reset();
+  FinishWriteGuard();
   // Whatever was being written is over once the cards are released.
   SetBeforeHeldSignalEnds(nullptr);
   ReleaseEndingSignals();

@@ -1,0 +1,18 @@
+// dunmore --restore FILE [CARD]: puts back onto the card what an undo file
+// kept of it, once the card is shown to be the file's card and the user
+// answers Y. The records go back in reverse order with the MBR last, each
+// through the card model as a WRITE SECTORS command (so that the restore
+// keeps an undo file of its own and is read back as a write is), and every
+// sector restored is read back at the end.
+#pragma once
+
+#include "host/boot/settings.h"
+
+namespace host {
+
+// Runs the restore on the booted machine; the exit code: 0 restored or
+// declined, 1 refused (one line on standard error, nothing written), 3 a
+// write or its read-back failed.
+int RunRestore(const Settings& settings);
+
+}  // namespace host

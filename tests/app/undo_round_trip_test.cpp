@@ -1,0 +1,116 @@
+// A card rewritten and put back: cards made elsewhere by sfdisk and mkfs.fat
+// stand behind a loop device (a card reader's block device), are rewritten
+// through "1", "2", "Y", and restored from the undo file the write left in
+// the default folder. The restored card is the card before the write, every
+// sector of it; the restore's own undo file puts the rewritten card back.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/image.h"
+#include "support/loop_device.h"
+#include "support/machine_text.h"
+#include "support/program_run.h"
+#include "support/support.h"
+#include "support/undo_run.h"
+
+using namespace testsupport;
+
+namespace {
+
+struct MadeCard {
+  const char* name;
+  int cylinders, heads, sectors;
+  // Shell commands run in the card's folder; $IMG is the card's image.
+  const char* tools;
+  const char* writtenType;  // the partition type the rewrite gives, in hex
+};
+
+// "1", "2", "Y", Esc; the exit code and the terminal's text.
+int Rewrite(const std::string& dir, const std::string& machine, std::string* output) {
+  ProgramRun run(dir, machine);
+  Screen screen;
+  if (!run.WaitForKeyWait(&screen)) return -1;
+  for (const char* key : {"1", kEnter, "2", kEnter, "y", kEnter}) {
+    if (!run.Type(key)) return -1;
+  }
+  int exitCode = run.TypeAndWaitExit(kEsc, 120000);
+  *output = run.TerminalOutput();
+  return exitCode;
+}
+
+}  // namespace
+
+TEST(UndoRoundTrip, CardsMadeElsewhereAreRewrittenAndRestoredByteForByte) {
+  const MadeCard cards[] = {
+      {"FAT16", 490, 8, 32,
+       "echo 'start=2048, type=6' | sfdisk -q $IMG && "
+       "mkfs.fat -F 16 -n CAMERA --offset 2048 $IMG 61696 && "
+       "printf 'a file' > f.txt && mcopy -i $IMG@@1048576 f.txt ::f.txt",
+       "6"},
+      // 8 GB: the rewrite's FAT32 volume is capped at 0xA00000 sectors.
+      {"FAT32", 16383, 16, 63,
+       "echo 'start=2048, type=c' | sfdisk -q $IMG && "
+       "mkfs.fat -F 32 -n BIGCARD --offset 2048 $IMG 8000000",
+       "b"},
+      {"GPT", 490, 8, 32,
+       "echo 'start=2048, size=100000, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7'"
+       " | sfdisk -q --label gpt $IMG && mkfs.fat -F 16 -n GPTDATA --offset 2048 $IMG 50000",
+       "6"},
+      {"four partitions", 980, 16, 63,
+       "printf 'start=2048, size=200000, type=6\\nsize=200000, type=6\\nsize=200000, type=b\\n"
+       "type=83\\n' | sfdisk -q $IMG && "
+       "mkfs.fat -F 16 -n ONE --offset 2048 $IMG 100000 && "
+       "mkfs.fat -F 16 -n TWO --offset 202048 $IMG 100000 && "
+       "mkfs.fat -F 32 -n THREE --offset 402048 $IMG 100000 && "
+       "mkfs.fat -F 16 -n FOUR --offset 602048 $IMG 100000",
+       "6"},
+  };
+  for (const MadeCard& made : cards) {
+    SCOPED_TRACE(made.name);
+    TempDir dir;
+    CardSpec card = CardSpecOf(made.cylinders, made.heads, made.sectors);
+    std::string image = dir.File("card.img");
+    CreateImage(image, card);
+    ASSERT_EQ("0:", Shell("cd '" + dir.path() + "' && IMG='" + image + "' && (" + made.tools +
+                          ") >/dev/null"));
+    const std::string before = ImageFingerprint(image);
+    std::string written;
+    {
+      LoopDevice loop(image);
+      if (!loop.usable()) GTEST_SKIP() << loop.reason();
+      card.image = loop.path();
+      std::string machine = WriteMachine(dir.path(), "m.reg", MachineText(card));
+
+      std::string output;
+      ASSERT_EQ(0, Rewrite(dir.path(), machine, &output)) << output;
+      std::vector<std::string> undo = DefaultUndoFiles(dir.path());
+      ASSERT_EQ(1u, undo.size()) << output;
+      EXPECT_EQ(undo[0], UndoFileNamed(output)) << output;
+      EXPECT_NE(std::string::npos, output.find("sectors written were read back from the card "
+                                               "and matched what was sent"))
+          << output;
+      std::vector<uint8_t> mbr = ReadSectors(image, 0, 1);
+      EXPECT_EQ(std::stoul(made.writtenType, nullptr, 16), mbr[446 + 4]);
+      written = ImageFingerprint(image);
+      EXPECT_NE(before, written);
+
+      RestoreRun restore = RunRestore(dir.path(), machine, undo[0]);
+      EXPECT_EQ(0, restore.exitCode) << restore.output;
+      EXPECT_NE(std::string::npos, restore.output.find("Proceed with restore (Y/N)?"))
+          << restore.output;
+      EXPECT_EQ(before, ImageFingerprint(image)) << restore.output;
+
+      // The restore kept what it overwrote: the rewritten card comes back.
+      std::vector<std::string> both = DefaultUndoFiles(dir.path());
+      ASSERT_EQ(2u, both.size()) << restore.output;
+      std::string ofRestore = both[0] == undo[0] ? both[1] : both[0];
+      RestoreRun again = RunRestore(dir.path(), machine, ofRestore);
+      EXPECT_EQ(0, again.exitCode) << again.output;
+      EXPECT_EQ(written, ImageFingerprint(image)) << again.output;
+    }
+    std::printf("%-16s restored to its fingerprint %s, and rewritten again to %s\n", made.name,
+                before.c_str(), written.c_str());
+  }
+}

@@ -1,0 +1,185 @@
+// What an undo file cannot do, and a card that does not keep its writes.
+// --restore refuses a card that is not the undo file's and a file that is no
+// whole undo file, in one line and with nothing written; and a card that
+// acknowledges writes it loses fails the write at the first read-back,
+// before the MBR, after which its undo file puts back what it did keep.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/image.h"
+#include "support/loop_device.h"
+#include "support/machine_text.h"
+#include "support/program_run.h"
+#include "support/support.h"
+#include "support/undo_run.h"
+
+using namespace testsupport;
+
+namespace {
+
+// How many lines the program began with "dunmore: ".
+int SaidLines(const std::string& output) {
+  int lines = 0;
+  for (size_t at = output.find("dunmore: "); at != std::string::npos;
+       at = output.find("dunmore: ", at + 1)) {
+    ++lines;
+  }
+  return lines;
+}
+
+// "1", "2", "Y", then Esc once the program waits again; the exit code, the
+// last screen and what the terminal showed.
+int Rewrite(const std::string& dir, const std::string& machine,
+            const std::vector<std::string>& arguments, Screen* screen, std::string* output) {
+  RunOptions options;
+  options.arguments = arguments;
+  ProgramRun run(dir, machine, {}, options);
+  int exitCode = -1;
+  if (run.WaitForKeyWait(screen)) {
+    for (const char* key : {"1", kEnter, "2", kEnter, "y"}) run.Type(key);
+    exitCode = run.Type(kEnter, screen) ? run.TypeAndWaitExit(kEsc, 60000) : run.WaitExit(60000);
+  }
+  *output = run.TerminalOutput();
+  return exitCode;
+}
+
+}  // namespace
+
+TEST(UndoFaults, RestoreRefusesWhatIsNotTheUndoFilesCardOrNoUndoFile) {
+  TempDir dir;
+  CardSpec card;  // the default card, 490 x 8 x 32, S/N KS10012345
+  CreateImage(dir.File(card.image), card);
+  ASSERT_EQ("0:", Shell("cd '" + dir.path() +
+                        "' && echo 'start=2048, type=6' | sfdisk -q pccard.img && "
+                        "mkfs.fat -F 16 -n OLD --offset 2048 pccard.img 61696 >/dev/null"));
+  const std::string old = ImageFingerprint(dir.File(card.image));
+  const std::string machine = WriteMachine(dir.path(), "m.reg", MachineText(card));
+  const std::string undo = dir.File("write.undo");
+  Screen screen;
+  std::string output;
+  ASSERT_EQ(0, Rewrite(dir.path(), machine, {"--undo", undo}, &screen, &output)) << output;
+
+  // The same card on other machines, and other cards.
+  CardSpec otherSerial = card;
+  otherSerial.serialNumber = "KS99999999";
+  CardSpec bigger = CardSpecOf(980, 16, 63);
+  bigger.image = "bigger.img";
+  CreateImage(dir.File(bigger.image), bigger);
+  std::string damaged = ReadFile(undo);
+  damaged[112 + 12 + 100] ^= 0x01;  // a byte of the first record's old data
+  WriteFile(dir.File("damaged.undo"), damaged);
+  WriteFile(dir.File("short.undo"), damaged.substr(0, 40));
+
+  struct Refusal {
+    const char* what;
+    std::string machine;
+    std::string file;
+    std::vector<std::string> arguments;
+    std::string said;
+  };
+  const Refusal refusals[] = {
+      {"a card of another size",
+       WriteMachine(dir.path(), "big.reg", MachineText(bigger)),
+       undo,
+       {},
+       "another card: it has 987840 sectors, the undo file's card had 125440"},
+      {"a card with another serial number",
+       WriteMachine(dir.path(), "serial.reg", MachineText(otherSerial)),
+       undo,
+       {},
+       "another card: its serial number is 'KS99999999', the undo file's card's was "
+       "'KS10012345'"},
+      {"a card that names no serial number",
+       "",
+       undo,
+       {"pccard.img"},
+       "the card's identity is unknown (the card names no serial number)"},
+      {"a damaged record",
+       machine,
+       dir.File("damaged.undo"),
+       {},
+       "record 1 (byte 112) is damaged (its CRC-32 does not match)"},
+      {"a file that is no undo file",
+       machine,
+       machine,
+       {},
+       "not an undo file (it does not begin with DUNMUNDO)"},
+      {"a header cut short", machine, dir.File("short.undo"), {}, "header is cut short"},
+  };
+  const std::string card0 = ImageFingerprint(dir.File(card.image));
+  const std::string card1 = ImageFingerprint(dir.File(bigger.image));
+  for (const Refusal& refusal : refusals) {
+    SCOPED_TRACE(refusal.what);
+    RestoreRun restore = RunRestore(dir.path(), refusal.machine, refusal.file, refusal.arguments);
+    EXPECT_EQ(1, restore.exitCode) << restore.output;
+    EXPECT_EQ(1, SaidLines(restore.output)) << restore.output;
+    EXPECT_NE(std::string::npos, restore.output.find(refusal.said)) << restore.output;
+    EXPECT_NE(std::string::npos, restore.output.find("; nothing was written")) << restore.output;
+    EXPECT_EQ(std::string::npos, restore.output.find("Proceed")) << restore.output;
+    EXPECT_EQ(card0, ImageFingerprint(dir.File(card.image)));
+    EXPECT_EQ(card1, ImageFingerprint(dir.File(bigger.image)));
+    std::printf("refused, %s: %s", refusal.what,
+                restore.output.substr(restore.output.find("dunmore: ")).c_str());
+  }
+  // The card with no serial number is the undo file's card when forced, and
+  // the file itself was whole all along.
+  RestoreRun forced = RunRestore(dir.path(), "", undo, {"--force", "pccard.img"});
+  EXPECT_EQ(0, forced.exitCode) << forced.output;
+  EXPECT_EQ(old, ImageFingerprint(dir.File(card.image))) << forced.output;
+}
+
+// A card that acknowledges every write and keeps none, and a card that keeps
+// what lies before its FAT 2 and loses the rest, as a card whose real
+// capacity ends there: the first write read back fails with "WRITE ERROR!",
+// the MBR is never written, and the undo file restores what was written.
+TEST(UndoFaults, ACardThatLosesItsWritesFailsTheWriteBeforeTheMbr) {
+  const struct {
+    const char* what;
+    const char* lost;
+    int writtenBefore;  // sectors the card kept before the failing command
+  } cards[] = {{"keeps none", "0-4294967295", 0},
+                // The default card's FAT 2 begins at 156, after its boot
+                // sector at 32 and FAT 1 of 123 sectors.
+                {"loses from FAT 2 on", "156-4294967295", 1}};
+  for (const auto& lossy : cards) {
+    SCOPED_TRACE(lossy.what);
+    TempDir dir;
+    CardSpec card;
+    std::string image = dir.File("card.img");
+    CreateImage(image, card);
+    ASSERT_EQ("0:", Shell("cd '" + dir.path() +
+                          "' && echo 'start=2048, type=6' | sfdisk -q card.img && "
+                          "mkfs.fat -F 16 -n OLD --offset 2048 card.img 61696 >/dev/null"));
+    const std::string before = ImageFingerprint(image);
+    const std::vector<uint8_t> mbr = ReadSectors(image, 0, 1);
+    LoopDevice loop(image);
+    if (!loop.usable()) GTEST_SKIP() << loop.reason();
+    card.image = loop.path();
+    card.extraValues = std::string("\"LostWriteSectors\"=\"") + lossy.lost + "\"";
+    const std::string machine = WriteMachine(dir.path(), "m.reg", MachineText(card));
+    Screen screen;
+    std::string output;
+    int exitCode = Rewrite(dir.path(), machine, {}, &screen, &output);
+    EXPECT_EQ("WRITE ERROR!", screen.At(20, 16, 12)) << screen.Text();
+    EXPECT_EQ(3, exitCode);
+    EXPECT_NE(std::string::npos, output.find("read back other than written")) << output;
+    EXPECT_EQ(mbr, ReadSectors(image, 0, 1));
+    EXPECT_EQ(lossy.writtenBefore != 0, ImageFingerprint(image) != before);
+
+    std::vector<std::string> undo = DefaultUndoFiles(dir.path());
+    ASSERT_EQ(1u, undo.size()) << output;
+    // The restore reads back what it puts back, of a card that keeps it.
+    card.extraValues.clear();
+    WriteMachine(dir.path(), "m.reg", MachineText(card));
+    RestoreRun restore = RunRestore(dir.path(), machine, undo[0]);
+    EXPECT_EQ(0, restore.exitCode) << restore.output;
+    EXPECT_EQ(before, ImageFingerprint(image));
+    std::printf("a card that %s: exit %d, %s, old MBR %s, restored %s\n", lossy.what, exitCode,
+                screen.At(20, 16, 12).c_str(),
+                ReadSectors(image, 0, 1) == mbr ? "in place" : "CHANGED",
+                ImageFingerprint(image) == before ? "exactly" : "NOT EXACTLY");
+  }
+}
