@@ -12,9 +12,9 @@ namespace {
 // it answers with an option's index plus kFirstSettingKey, past every
 // character a short option could use.
 constexpr Setting Settings::*kOptionSettings[] = {
-    &Settings::geometry, &Settings::machine, &Settings::clock,   &Settings::fixedDisk,
+    &Settings::geometry, &Settings::machine, &Settings::clock,        &Settings::fixedDisk,
     &Settings::boot,     &Settings::bios,    &Settings::biosGeometry, &Settings::makeBootable,
-    &Settings::undo,     &Settings::noUndo,  &Settings::noVerify, &Settings::restore,
+    &Settings::undo,     &Settings::noUndo,  &Settings::noVerify,     &Settings::restore,
     &Settings::force};
 constexpr int kFirstSettingKey = 0x100;
 // --json has no short option: a key no character typed after '-' can give.
@@ -40,8 +40,8 @@ SettingsOutcome UsageMistake(const std::string& what, std::string* message) {
 
 // Every setting, for reading the environment.
 constexpr Setting Settings::*kAllSettings[] = {
-    &Settings::card,      &Settings::geometry,     &Settings::machine,     &Settings::clock,
-    &Settings::fixedDisk, &Settings::screenDump,   &Settings::terminal,    &Settings::boot,
+    &Settings::card,      &Settings::geometry,     &Settings::machine,      &Settings::clock,
+    &Settings::fixedDisk, &Settings::screenDump,   &Settings::terminal,     &Settings::boot,
     &Settings::bios,      &Settings::biosGeometry, &Settings::makeBootable, &Settings::stateHome,
     &Settings::home};
 

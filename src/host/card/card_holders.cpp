@@ -162,7 +162,6 @@ std::vector<std::string> LoopDevicesOver(const struct stat& file, const std::str
   return found;
 }
 
-
 std::string DescribeHolder(const std::string& medium, const std::string& lockedWith,
                            const std::string& sysfs) {
   struct stat status;
