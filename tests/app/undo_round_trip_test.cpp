@@ -5,6 +5,7 @@
 // sector of it; the restore's own undo file puts the rewritten card back.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,11 +26,14 @@ struct MadeCard {
   // Shell commands run in the card's folder; $IMG is the card's image.
   const char* tools;
   const char* writtenType;  // the partition type the rewrite gives, in hex
+  bool boot = false;        // finished to start a PC (--boot) after the write
 };
 
 // "1", "2", "Y", Esc; the exit code and the terminal's text.
-int Rewrite(const std::string& dir, const std::string& machine, std::string* output) {
-  ProgramRun run(dir, machine);
+int Rewrite(const std::string& dir, const std::string& machine, bool boot, std::string* output) {
+  std::map<std::string, std::string> env;
+  if (boot) env["DUNMORE_BOOT"] = "1";
+  ProgramRun run(dir, machine, env);
   Screen screen;
   if (!run.WaitForKeyWait(&screen)) return -1;
   for (const char* key : {"1", kEnter, "2", kEnter, "y", kEnter}) {
@@ -66,6 +70,11 @@ TEST(UndoRoundTrip, CardsMadeElsewhereAreRewrittenAndRestoredByteForByte) {
        "mkfs.fat -F 32 -n THREE --offset 402048 $IMG 100000 && "
        "mkfs.fat -F 16 -n FOUR --offset 602048 $IMG 100000",
        "6"},
+      // The finishing step's writes are kept as the system's are.
+      {"FAT16, then finished to start a PC", 490, 8, 32,
+       "echo 'start=2048, type=6' | sfdisk -q $IMG && "
+       "mkfs.fat -F 16 -n CAMERA --offset 2048 $IMG 61696",
+       "6", true},
   };
   for (const MadeCard& made : cards) {
     SCOPED_TRACE(made.name);
@@ -84,15 +93,21 @@ TEST(UndoRoundTrip, CardsMadeElsewhereAreRewrittenAndRestoredByteForByte) {
       std::string machine = WriteMachine(dir.path(), "m.reg", MachineText(card));
 
       std::string output;
-      ASSERT_EQ(0, Rewrite(dir.path(), machine, &output)) << output;
+      ASSERT_EQ(0, Rewrite(dir.path(), machine, made.boot, &output)) << output;
       std::vector<std::string> undo = DefaultUndoFiles(dir.path());
       ASSERT_EQ(1u, undo.size()) << output;
       EXPECT_EQ(undo[0], UndoFileNamed(output)) << output;
       EXPECT_NE(std::string::npos, output.find("sectors written were read back from the card "
                                                "and matched what was sent"))
           << output;
+      if (made.boot) {
+        // The FAT16 write's 280 sectors, then the finishing step's boot
+        // sector and MBR, each read back too.
+        EXPECT_NE(std::string::npos, output.find(": 282 sectors written were read back")) << output;
+      }
       std::vector<uint8_t> mbr = ReadSectors(image, 0, 1);
       EXPECT_EQ(std::stoul(made.writtenType, nullptr, 16), mbr[446 + 4]);
+      EXPECT_EQ(made.boot ? 0x80 : 0x00, mbr[446]) << "the entry's boot indicator";
       written = ImageFingerprint(image);
       EXPECT_NE(before, written);
 

@@ -9,6 +9,7 @@
 #include "disk/partition_list.h"
 #include "disk/raw_partition_entry.h"
 #include "format/fat_layout.h"
+#include "sim/medium.h"
 
 namespace host {
 namespace {
@@ -76,13 +77,20 @@ void Patch(const FinishedCard& card, const FinishOptions& options, uint8_t mbr[]
 }  // namespace
 
 bool DescriptorSectorIo::Read(uint32_t sector, uint8_t data[kFinishSectorBytes]) {
-  off_t at = static_cast<off_t>(sector) * kFinishSectorBytes;
-  return pread(fd_, data, kFinishSectorBytes, at) == kFinishSectorBytes;
+  return sim::ReadMedium(fd_, static_cast<uint64_t>(sector) * kFinishSectorBytes, data,
+                         kFinishSectorBytes);
 }
 
 bool DescriptorSectorIo::Write(uint32_t sector, const uint8_t data[kFinishSectorBytes]) {
-  off_t at = static_cast<off_t>(sector) * kFinishSectorBytes;
-  return pwrite(fd_, data, kFinishSectorBytes, at) == kFinishSectorBytes && fdatasync(fd_) == 0;
+  if (card_ != nullptr && card_->beforeWrite != nullptr &&
+      !card_->beforeWrite(*card_, fd_, sector, 1)) {
+    return false;
+  }
+  bool written = sim::WriteMedium(fd_, static_cast<uint64_t>(sector) * kFinishSectorBytes, data,
+                                  kFinishSectorBytes) &&
+                 fdatasync(fd_) == 0;
+  return written && (card_ == nullptr || card_->afterWrite == nullptr ||
+                     card_->afterWrite(*card_, fd_, sector, 1, data));
 }
 
 std::string GeometryWords(const BiosGeometry& geometry) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/finish/boot_patch.h"
+#include "sim/ata_card.h"
 
 namespace host {
 
@@ -21,15 +22,22 @@ class SectorIo {
   virtual bool Write(uint32_t sector, const uint8_t data[kFinishSectorBytes]) = 0;
 };
 
-// pread and pwrite on an open descriptor, such as a card's medium.
+// A card's medium through the descriptor the host opened it with, read and
+// written as the card model does (a block device's straight to the device,
+// through an aligned buffer), each write durable before the next. With a
+// card's settings, the host's steps around each of its writes run around
+// these too: what they overwrite is kept in the run's undo file, and what
+// they wrote is read back.
 class DescriptorSectorIo : public SectorIo {
  public:
-  explicit DescriptorSectorIo(int fd) : fd_(fd) {}
+  explicit DescriptorSectorIo(int fd, const sim::CardSettings* card = nullptr)
+      : fd_(fd), card_(card) {}
   bool Read(uint32_t sector, uint8_t data[kFinishSectorBytes]) override;
   bool Write(uint32_t sector, const uint8_t data[kFinishSectorBytes]) override;
 
  private:
   int fd_;
+  const sim::CardSettings* card_;
 };
 
 struct FinishOptions {

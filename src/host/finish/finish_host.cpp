@@ -183,7 +183,7 @@ void FinishWrittenCards(const std::vector<sim::AtaCard*>& cards) {
       uint64_t sectors = static_cast<uint64_t>(id.cylinders) * id.heads * id.sectorsPerTrack;
       FinishOptions options;
       FinishedCard found;
-      DescriptorSectorIo io(medium.fd);
+      DescriptorSectorIo io(medium.fd, &card->settings());
       std::string why;
       bool done = OptionsForCard(Request(), sectors, id.heads, id.sectorsPerTrack, id.cylinders,
                                  &options, &why) &&
