@@ -167,10 +167,15 @@ bool PrepareWriteGuard(const Settings& settings, std::string* error) {
     return true;
   }
   if (!guard.undo || !AnyBlockDeviceCard()) return true;
+  // A base of "/" (root's home in a bare system) gives "/.local/...", not
+  // "//.local/...".
+  auto under = [](const std::string& base, const char* rest) {
+    return (base.back() == '/' ? base.substr(0, base.size() - 1) : base) + rest;
+  };
   if (settings.stateHome.given() && settings.stateHome.value[0] == '/') {
-    guard.undoFolder = settings.stateHome.value + "/dunmore";
+    guard.undoFolder = under(settings.stateHome.value, "/dunmore");
   } else if (settings.home.given()) {
-    guard.undoFolder = settings.home.value + "/.local/state/dunmore";
+    guard.undoFolder = under(settings.home.value, "/.local/state/dunmore");
   } else {
     *error = std::string("no folder for the undo file: neither ") + settings.stateHome.variable +
              " nor " + settings.home.variable + " is set; give " + settings.undo.option + " FILE";
