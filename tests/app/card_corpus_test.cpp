@@ -28,9 +28,9 @@ struct CorpusCard {
   const char* tools;
 };
 
-CardSpec CardOf(int cylinders, int heads, int sectors, const char* model = "KESTREL CF 64MB",
-                const char* driveLetters = "E") {
-  CardSpec card = CardSpecOf(cylinders, heads, sectors);
+MachineCard CardOf(int cylinders, int heads, int sectors, const char* model = "KESTREL CF 64MB",
+                   const char* driveLetters = "E") {
+  MachineCard card = MachineCardOf(cylinders, heads, sectors);
   card.model = model;
   card.driveLetters = driveLetters;
   return card;
@@ -70,7 +70,7 @@ void ExpectRewrittenCardPasses(const TempDir& dir, const std::string& image) {
 
 // Runs the utility on a card already made: the main screen, then "1", "2",
 // the image unchanged up to there, "Y", the re-insert screen and Esc.
-void RepartitionCard(const TempDir& dir, const CardSpec& card, const std::string& golden,
+void RepartitionCard(const TempDir& dir, const MachineCard& card, const std::string& golden,
                      const std::string& version = "4.10.2222") {
   std::string image = dir.File(card.image);
   const std::string before = ImageFingerprint(image);
@@ -132,7 +132,7 @@ TEST(CardCorpus, CardsFromOtherToolsAreListedAndRewritten) {
   for (const CorpusCard& c : cards) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    CardSpec card = CardOf(c.cylinders, c.heads, c.sectors, c.model, c.driveLetters);
+    MachineCard card = CardOf(c.cylinders, c.heads, c.sectors, c.model, c.driveLetters);
     std::string image = dir.File(card.image);
     CreateImage(image, card);
     std::string made = Shell("cd '" + dir.path() + "' && IMG=" + card.image + " && (" + c.tools +
@@ -149,7 +149,7 @@ TEST(CardCorpus, CardsFromOtherToolsAreListedAndRewritten) {
 TEST(CardCorpus, LargestFat16CardsAreWrittenAsFat16) {
   struct Card {
     const char* name;
-    CardSpec card;
+    MachineCard card;
     const char* version;
     uint32_t fatSectors;
   };
@@ -175,7 +175,7 @@ TEST(CardCorpus, LargestFat16CardsAreWrittenAsFat16) {
 // addressed through its translated geometry: refused, nothing written.
 TEST(CardCorpus, UntranslatableGeometryIsRefused) {
   TempDir dir;
-  CardSpec card = CardOf(4096, 300, 63);
+  MachineCard card = CardOf(4096, 300, 63);
   std::string image = dir.File(card.image);
   CreateImage(image, card);
   const std::string before = ImageFingerprint(image);

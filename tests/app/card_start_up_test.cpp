@@ -22,7 +22,7 @@ std::string Example(const std::string& name) {
 
 struct Refusal {
   const char* name;
-  CardSpec card;
+  MachineCard card;
   std::string version;
   std::string exampleMachine;  // instead of a made-up one, when set
   const char* message;
@@ -59,20 +59,22 @@ void ExpectRefusal(const Refusal& refusal) {
 
 TEST(CardStartUp, RefusalsShowTheirMessageAndEndWithOne) {
   const Refusal refusals[] = {
-      {"no card", CardSpec(), "", "no-card.reg", "PC Card HDD not exist!"},
-      {"two KESTREL cards of one name", CardSpec(), "", "two-kestrel-cards.reg",
+      {"no card", MachineCard(), "", "no-card.reg", "PC Card HDD not exist!"},
+      {"two KESTREL cards of one name", MachineCard(), "", "two-kestrel-cards.reg",
        "PC Card HDD not only one!"},
-      {"card without I/O ports", CardSpec(), "", "no-io-resources.reg",
+      {"card without I/O ports", MachineCard(), "", "no-io-resources.reg",
        "Resource of PC Card is not I/O!"},
-      {"Windows 95 above 2 GB", CardSpecOf(4162, 16, 63), "4.00.950", "", "Windows95 is to 2GB."},
-      {"unreadable MBR", CardSpecOf(490, 8, 32, "0"), "4.10.2222", "", "PC Card HDD access error!"},
-      {"no cylinders", CardSpecOf(0, 8, 32), "4.10.2222", "", "PC Card HDD access error!"},
-      {"no heads", CardSpecOf(490, 0, 32), "4.10.2222", "", "PC Card HDD access error!"},
-      {"64 sectors per track", CardSpecOf(490, 8, 64), "4.10.2222", "",
+      {"Windows 95 above 2 GB", MachineCardOf(4162, 16, 63), "4.00.950", "",
+       "Windows95 is to 2GB."},
+      {"unreadable MBR", MachineCardOf(490, 8, 32, "0"), "4.10.2222", "",
        "PC Card HDD access error!"},
-      {"negative cylinders", CardSpecOf(0x8000, 8, 32), "4.10.2222", "",
+      {"no cylinders", MachineCardOf(0, 8, 32), "4.10.2222", "", "PC Card HDD access error!"},
+      {"no heads", MachineCardOf(490, 0, 32), "4.10.2222", "", "PC Card HDD access error!"},
+      {"64 sectors per track", MachineCardOf(490, 8, 64), "4.10.2222", "",
        "PC Card HDD access error!"},
-      {"more than 256 logical heads", CardSpecOf(2048, 129, 63), "4.10.2222", "",
+      {"negative cylinders", MachineCardOf(0x8000, 8, 32), "4.10.2222", "",
+       "PC Card HDD access error!"},
+      {"more than 256 logical heads", MachineCardOf(2048, 129, 63), "4.10.2222", "",
        "PC Card HDD access error!"},
   };
   for (const Refusal& refusal : refusals) {
@@ -85,7 +87,7 @@ TEST(CardStartUp, RefusalsShowTheirMessageAndEndWithOne) {
 
 TEST(CardStartUp, UnreadableBootSectorOfAListedPartition) {
   TempDir dir;
-  CardSpec card = CardSpecOf(490, 8, 32, "32");
+  MachineCard card = MachineCardOf(490, 8, 32, "32");
   std::string image = dir.File("pccard.img");
   CreateImage(image, card);
   // One FAT16 entry from (0, 1, 1) to (489, 7, 32): its boot sector is sector 32.
@@ -103,7 +105,7 @@ TEST(CardStartUp, UnreadableBootSectorOfAListedPartition) {
 // is the same refusal for a block device held open exclusively.
 TEST(CardStartUp, LockHeldByAnotherProcessIsUsedOther) {
   TempDir dir;
-  CardSpec card;
+  MachineCard card;
   std::string image = dir.File("pccard.img");
   CreateImage(image, card);
   pid_t holder = fork();
@@ -134,7 +136,7 @@ TEST(CardStartUp, LockHeldByAnotherProcessIsUsedOther) {
 
 TEST(CardStartUp, TwoGigabyteRuleCountsExactlyTwoGigabytesAsSmall) {
   TempDir dir;
-  CardSpec card = CardSpecOf(8192, 16, 32);  // exactly 4,194,304 sectors
+  MachineCard card = MachineCardOf(8192, 16, 32);  // exactly 4,194,304 sectors
   CreateImage(dir.File("pccard.img"), card);
   ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card, "4.00.950", "")));
   Screen screen;

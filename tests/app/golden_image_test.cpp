@@ -20,7 +20,7 @@ constexpr uint32_t kClock = 1000000000;
 
 // Re-partitions and writes the card of a fresh folder under the fixed clock;
 // returns the image's path.
-std::string WriteCard(const TempDir& dir, const CardSpec& card) {
+std::string WriteCard(const TempDir& dir, const MachineCard& card) {
   std::string machine = WriteMachine(dir.path(), "machine.reg", MachineText(card));
   ProgramRun run(dir.path(), machine, {{"DUNMORE_CLOCK", std::to_string(kClock)}});
   Screen screen;
@@ -37,16 +37,16 @@ std::string WriteCard(const TempDir& dir, const CardSpec& card) {
 TEST(GoldenImage, WrittenCardsMatchTheCommittedImages) {
   const struct {
     const char* name;
-    CardSpec card;
+    MachineCard card;
     uint32_t serialOffset;  // of the volume's boot sector, from the card's start
   } cards[] = {
       // The default machine's card: FAT16 at sector 32.
-      {"default_card", CardSpec(), 32 * 512 + 39},
+      {"default_card", MachineCard(), 32 * 512 + 39},
       // FAT16 with 16 sectors per cluster and a FAT of 250 sectors at 63.
-      {"fat16_1016x16x63", CardSpecOf(1016, 16, 63), 63 * 512 + 39},
+      {"fat16_1016x16x63", MachineCardOf(1016, 16, 63), 63 * 512 + 39},
       // Logical 1024 x 128 x 63: FAT32 with 8 sectors per cluster and a FAT of
       // 8,057 sectors at 63.
-      {"fat32_8192x16x63", CardSpecOf(8192, 16, 63), 63 * 512 + 67},
+      {"fat32_8192x16x63", MachineCardOf(8192, 16, 63), 63 * 512 + 67},
   };
   for (const auto& c : cards) {
     TempDir dir;
@@ -59,8 +59,8 @@ TEST(GoldenImage, WrittenCardsMatchTheCommittedImages) {
 
 TEST(GoldenImage, EqualCardsUnderOneClockAreWrittenAlike) {
   TempDir first, second;
-  EXPECT_EQ(ImageFingerprint(WriteCard(first, CardSpec())),
-            ImageFingerprint(WriteCard(second, CardSpec())));
+  EXPECT_EQ(ImageFingerprint(WriteCard(first, MachineCard())),
+            ImageFingerprint(WriteCard(second, MachineCard())));
 }
 
 TEST(GoldenImage, AClockThatIsNoCountOfSecondsIsRefusedAtBoot) {

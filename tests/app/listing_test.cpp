@@ -36,7 +36,7 @@ uint32_t Lba(int c, int h, int s) {
 
 TEST(Listing, ExistingPartitionsInTheExactLayout) {
   TempDir dir;
-  CardSpec card = CardSpecOf(1016, kHeads, kSectors);
+  MachineCard card = MachineCardOf(1016, kHeads, kSectors);
   card.driveLetters = "EFG";
   std::string image = dir.File("pccard.img");
   CreateImage(image, card);

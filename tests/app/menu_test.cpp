@@ -17,7 +17,7 @@ const char kInputKeyError[] = "input key error";
 
 TEST(Menu, RefusedKeysShowAnErrorThatTheNextKeyRemoves) {
   TempDir dir;
-  CardSpec card;
+  MachineCard card;
   card.model = "KESTREL 100%s%d CF";  // printed as it is, never as a format
   CreateImage(dir.File("pccard.img"), card);
   ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));

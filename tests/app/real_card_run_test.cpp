@@ -49,7 +49,7 @@ void ExpectWrittenCard(const TempDir& dir, const std::string& image, uint32_t fi
 // The default card's image, to stand behind a loop device.
 std::string BackingImage(const TempDir& dir) {
   std::string image = dir.File("backing.img");
-  CreateImage(image, CardSpec());
+  CreateImage(image, MachineCard());
   return image;
 }
 
@@ -133,7 +133,7 @@ TEST(RealCardRun, ALoopDeviceIsWrittenThroughToItsBackingFile) {
 TEST(RealCardRun, AnOddSectorVolumeLandsOnA512ByteSectorDeviceAsOnAnImage) {
   TempDir dir;
   std::string image = dir.File("backing.img");
-  CreateImage(image, CardSpecOf(1016, 16, 63));
+  CreateImage(image, MachineCardOf(1016, 16, 63));
   {
     LoopDevice loop(image, false, false, 512);
     if (!loop.usable()) GTEST_SKIP() << loop.reason();
@@ -224,7 +224,7 @@ TEST(RealCardRun, WhatTheDeviceCannotBeIsRefusedBeforeTheTerminalIsTaken) {
   ASSERT_FALSE(Exists(missing));
   ASSERT_EQ(0, symlink(dir.File("gone.img").c_str(), dir.File("dangling").c_str()));
   const std::string other = dir.File("other.img");
-  CreateImage(other, CardSpec());
+  CreateImage(other, MachineCard());
   std::string otherBefore = ImageFingerprint(other);
   {
     const std::string named = "DUNMORE_CARD=" + loop.path();
@@ -412,10 +412,10 @@ namespace {
 // The default machine with its card's medium at path, whose boot stops the
 // program (SIGSTOP) right after it opened that medium.
 std::string MachineStoppingAfterOpen(const TempDir& dir, const std::string& path) {
-  CardSpec spec;
-  spec.image = path;
-  spec.extraValues = "\"StopAfterOpen\"=dword:00000001\n";
-  return WriteMachine(dir.path(), "stop.reg", MachineText(spec));
+  MachineCard machineCard;
+  machineCard.image = path;
+  machineCard.extraValues = "\"StopAfterOpen\"=dword:00000001\n";
+  return WriteMachine(dir.path(), "stop.reg", MachineText(machineCard));
 }
 
 }  // namespace
@@ -516,7 +516,7 @@ TEST(RealCardRun, TheCardsPathIsOpenedOnceAndEverythingGoesThroughIt) {
 TEST(RealCardRun, TheScreenDumpReachesNoOtherFile) {
   TempDir dir;
   const std::string linked = dir.File("linked.img");
-  CreateImage(linked, CardSpec());
+  CreateImage(linked, MachineCard());
   std::string before = ImageFingerprint(linked);
   // The run's dump is .screen-dump in its folder.
   ASSERT_EQ(0, link(linked.c_str(), dir.File(".screen-dump.tmp").c_str()));

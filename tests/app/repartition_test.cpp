@@ -108,7 +108,7 @@ TEST(Repartition, CardsOfEverySizeArePlannedTypedAndWritten) {
   for (const PlannedCard& c : cards) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    CardSpec card = CardSpecOf(c.cylinders, c.heads, c.sectors);
+    MachineCard card = MachineCardOf(c.cylinders, c.heads, c.sectors);
     CreateImage(dir.File("pccard.img"), card);
     ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card, c.version)));
     Screen screen;
@@ -138,7 +138,7 @@ TEST(Repartition, CardsOfEverySizeArePlannedTypedAndWritten) {
 
 TEST(Repartition, CappedCardEntryBytes) {
   TempDir dir;
-  CardSpec card = CardSpecOf(16383, 16, 63);
+  MachineCard card = MachineCardOf(16383, 16, 63);
   CreateImage(dir.File("pccard.img"), card);
   ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));
   Screen screen;
@@ -175,7 +175,7 @@ TEST(Repartition, NothingIsWrittenUnlessTheUserChoosesTwoAndAnswersY) {
   for (const Path& path : paths) {
     SCOPED_TRACE(path.name);
     TempDir dir;
-    CardSpec card;
+    MachineCard card;
     std::string image = dir.File("pccard.img");
     CreateImage(image, card);
     WriteSectorBytes(image, 0, std::vector<uint8_t>(512, 0));
@@ -191,11 +191,11 @@ TEST(Repartition, NothingIsWrittenUnlessTheUserChoosesTwoAndAnswersY) {
 TEST(Repartition, FailedWriteShowsWriteErrorAndKeepsTheOldMbr) {
   struct Fault {
     const char* name;
-    CardSpec card;
+    MachineCard card;
   };
-  CardSpec fatRun;  // the second sector of the first FAT
+  MachineCard fatRun;  // the second sector of the first FAT
   fatRun.badSectors = "34";
-  CardSpec tiny;  // at most 32680 usable sectors: no formatter
+  MachineCard tiny;  // at most 32680 usable sectors: no formatter
   tiny.cylinders = 60;
   tiny.heads = 16;
   tiny.sectors = 32;

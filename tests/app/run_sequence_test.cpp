@@ -97,7 +97,7 @@ TEST(RunSequence, MachineFileErrorsNameFileAndLine) {
 
 TEST(RunSequence, MissingPassThroughDriverIsThrownAndEndsWithFour) {
   TempDir dir;
-  std::string text = MachineText(CardSpec());
+  std::string text = MachineText(MachineCard());
   size_t at = text.find("[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MIRT]");
   ASSERT_NE(std::string::npos, at);
   // Without the driver's key the machine has no pass-through driver.

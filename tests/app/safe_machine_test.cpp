@@ -42,7 +42,7 @@ std::vector<std::string> Entries(const std::string& folder) {
 }
 
 // A card image holding an MBR-like sector, so that any write shows.
-void CreateMarkedImage(const std::string& path, const CardSpec& card) {
+void CreateMarkedImage(const std::string& path, const MachineCard& card) {
   CreateImage(path, card);
   WriteSectorBytes(path, 0, std::vector<uint8_t>(512, 0xA5));
 }
@@ -138,7 +138,7 @@ TEST(SafeMachine, ClosedStandardDescriptorsNeverLandInAMedium) {
   ASSERT_NE(std::string::npos, at);
   text.replace(at, 21, "\"Image\"=\"missing/pccard2.img\"");
   std::string machine = WriteMachine(dir.path(), "m.reg", text);
-  CardSpec card;
+  MachineCard card;
   CreateMarkedImage(dir.File("pccard.img"), card);
   std::string before = ImageFingerprint(dir.File("pccard.img"));
   for (std::vector<int> closed : {std::vector<int>{1, 2}, std::vector<int>{0, 1, 2}}) {
@@ -174,7 +174,7 @@ TEST(SafeMachine, DriveLettersComeFromTheDeviceRegistryAlone) {
         Case{"left out", std::nullopt, "E", false}}) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    CardSpec card;
+    MachineCard card;
     card.cardKeyDriveLetters = c.cardKeyLetters;
     card.driveLetters = c.registryLetters;
     CreateImage(dir.File("pccard.img"), card);
@@ -211,7 +211,7 @@ TEST(SafeMachine, UnusableCardsAreRefusedAtBootAndNothingIsCreatedOrWritten) {
   const Case cases[] = {
       {"an image shorter than its geometry",
        [](const TempDir& dir) {
-         CardSpec card;
+         MachineCard card;
          CreateMarkedImage(dir.File("pccard.img"), card);
          EXPECT_EQ(0, truncate(dir.File("pccard.img").c_str(), 33 * 512));
          return MachineText(card);
@@ -219,7 +219,7 @@ TEST(SafeMachine, UnusableCardsAreRefusedAtBootAndNothingIsCreatedOrWritten) {
        {"\"Image\" (pccard.img)", "16896 bytes", "490 x 8 x 32 x 512"}},
       {"a geometry of the wrong type",
        [](const TempDir& dir) {
-         CardSpec card;
+         MachineCard card;
          CreateMarkedImage(dir.File("pccard.img"), card);
          std::string text = MachineText(card);
          size_t at = text.find("\"Heads\"=dword:00000008");
@@ -229,7 +229,7 @@ TEST(SafeMachine, UnusableCardsAreRefusedAtBootAndNothingIsCreatedOrWritten) {
        {"Cards\\0170", "\"Heads\" is not a dword"}},
       {"an image in a missing folder",
        [](const TempDir& dir) {
-         CardSpec card;
+         MachineCard card;
          card.image = "gone/pccard.img";
          (void)dir;
          return MachineText(card);
@@ -237,14 +237,14 @@ TEST(SafeMachine, UnusableCardsAreRefusedAtBootAndNothingIsCreatedOrWritten) {
        {"\"Image\" (gone/pccard.img)", "the folder gone"}},
       {"an image that is a folder",
        [](const TempDir& dir) {
-         CardSpec card;
+         MachineCard card;
          EXPECT_EQ(0, mkdir(dir.File("pccard.img").c_str(), 0755));
          return MachineText(card);
        },
        {"\"Image\" (pccard.img)", "is a folder"}},
       {"a read-only image",
        [](const TempDir& dir) {
-         CardSpec card;
+         MachineCard card;
          CreateMarkedImage(dir.File("pccard.img"), card);
          EXPECT_EQ(0, chmod(dir.File("pccard.img").c_str(), 0444));
          return MachineText(card);
@@ -252,7 +252,7 @@ TEST(SafeMachine, UnusableCardsAreRefusedAtBootAndNothingIsCreatedOrWritten) {
        {"\"Image\" (pccard.img)", "read-only"}},
       {"an image that is a character device",
        [](const TempDir&) {
-         CardSpec card;
+         MachineCard card;
          card.image = "/dev/zero";
          return MachineText(card);
        },
@@ -417,7 +417,7 @@ TEST(SafeMachine, ARefusedRunCreatesNoImage) {
   // IDENTIFY of 0x3FFF x 0x8000 x 63: the start-up refuses the card, and its
   // image (17 TB at that geometry) is never made.
   TempDir dir;
-  CardSpec broken = CardSpecOf(0x3FFF, 0x8000, 63);
+  MachineCard broken = MachineCardOf(0x3FFF, 0x8000, 63);
   ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(broken)));
   Screen screen;
   ASSERT_TRUE(run.WaitForKeyWait(&screen));

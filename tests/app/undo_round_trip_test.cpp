@@ -79,7 +79,7 @@ TEST(UndoRoundTrip, CardsMadeElsewhereAreRewrittenAndRestoredByteForByte) {
   for (const MadeCard& made : cards) {
     SCOPED_TRACE(made.name);
     TempDir dir;
-    CardSpec card = CardSpecOf(made.cylinders, made.heads, made.sectors);
+    MachineCard card = MachineCardOf(made.cylinders, made.heads, made.sectors);
     std::string image = dir.File("card.img");
     CreateImage(image, card);
     ASSERT_EQ("0:", Shell("cd '" + dir.path() + "' && IMG='" + image + "' && (" + made.tools +

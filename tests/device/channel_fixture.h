@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "device/disk_channel.h"
-#include "host/testing.h"
 #include "host/host.h"
 #include "host/testing.h"
 #include "support/machine_text.h"
@@ -54,7 +53,7 @@ inline void ChannelTest::SetUp() {
   // The card's image, of its full size: a medium is opened on its first use.
   CardKey card;
   testsupport::CreateImage(image,
-                           testsupport::CardSpecOf(card.cylinders, card.heads, card.sectors));
+                           testsupport::MachineCardOf(card.cylinders, card.heads, card.sectors));
   LoadMachine({DefaultCard()});
 }
 

@@ -30,7 +30,7 @@ struct Outcome {
 
 // Starts the program on the card (whose image the caller has made), looks at
 // the first screen, types keys if the main screen came, and ends with Esc.
-Outcome RunCard(const TempDir& dir, const CardSpec& card,
+Outcome RunCard(const TempDir& dir, const MachineCard& card,
                 const std::vector<const char*>& keys = {}) {
   std::string image = dir.File(card.image);
   std::string before = ImageFingerprint(image);
@@ -80,7 +80,7 @@ TEST(BadInput, ImagesCutShortAreRefusedAtBootNeverGrown) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     TempDir aside;
-    CardSpec card;
+    MachineCard card;
     CreateImage(dir.File(card.image), card);
     WriteSectorBytes(dir.File(card.image), 0, Mbr({kWholeCard}));
     WriteSectorBytes(dir.File(card.image), 32, BootSector("SHORT CARD "));
@@ -128,7 +128,7 @@ TEST(BadInput, EntriesPointingPastTheCardAreListedAsTheyAre) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    CardSpec card;
+    MachineCard card;
     CreateImage(dir.File(card.image), card);
     WriteSectorBytes(dir.File(card.image), 0, Mbr({std::vector<uint8_t>(16), c.entry}));
     WriteSectorBytes(dir.File(card.image), 100, BootSector("PAST       "));
@@ -144,7 +144,7 @@ TEST(BadInput, FourExtendedEntriesAreListedAndReplacedOnlyInThePlan) {
   for (bool same : {true, false}) {
     SCOPED_TRACE(same ? "four equal entries" : "four entries");
     TempDir dir;
-    CardSpec card;
+    MachineCard card;
     CreateImage(dir.File(card.image), card);
     std::vector<std::vector<uint8_t>> entries;
     for (int i = 0; i < 4; ++i) {
@@ -183,7 +183,7 @@ TEST(BadInput, GarbageEverywhereIsRefusedOrListedNeverWritten) {
   for (uint32_t seed : {1u, 7u, 42u, 1999u}) {
     SCOPED_TRACE(seed);
     TempDir dir;
-    CardSpec card;
+    MachineCard card;
     CreateImage(dir.File(card.image), card);
     // A linear congruential sequence over the first 256 sectors: table,
     // boot sectors and whatever the entries point at.

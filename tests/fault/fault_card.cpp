@@ -39,11 +39,12 @@ std::vector<uint8_t> PatternSector(uint32_t lba) {
 }
 
 void OldCard::Create() {
-  testsupport::CreateImage(image, cardSpec);
+  testsupport::CreateImage(image, machineCard);
   int32_t c = 0;
   int32_t h = 0;
   int32_t s = 0;
-  CardDisk::TranslateGeometry(cardSpec.cylinders, cardSpec.heads, cardSpec.sectors, &c, &h, &s);
+  CardDisk::TranslateGeometry(machineCard.cylinders, machineCard.heads, machineCard.sectors, &c, &h,
+                              &s);
   // The old volume starts on the first logical cylinder above the pattern.
   int oldCylinder = static_cast<int>(patternEnd / (h * s)) + 1;
 
@@ -85,9 +86,9 @@ bool OldCard::Restore() const {
   return testsupport::ImageFingerprint(image) == fingerprint;
 }
 
-std::vector<Write> ReferenceWrites(const testsupport::CardSpec& cardSpec,
+std::vector<Write> ReferenceWrites(const testsupport::MachineCard& machineCard,
                                    const std::string& image) {
-  testsupport::CardSpec copy = cardSpec;
+  testsupport::MachineCard copy = machineCard;
   copy.image = image;
   std::string error;
   if (!host::LoadMachineText(testsupport::MachineText(copy), "reference", &error)) {

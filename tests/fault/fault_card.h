@@ -28,7 +28,7 @@ std::vector<uint8_t> PatternSector(uint32_t lba);
 // written over a sparse image of the card's size; every sector below
 // patternEnd but the MBR holds its pattern.
 struct OldCard {
-  testsupport::CardSpec cardSpec;
+  testsupport::MachineCard machineCard;
   std::string image;
   uint32_t patternEnd = 0;
   std::vector<uint8_t> mbr;
@@ -47,7 +47,8 @@ struct OldCard {
 // Runs the write in this process on a copy of the card at `image`: the same
 // planning as "1" (with the large-disk rule of the start-up) and the write of
 // "Y". Returns the WRITE SECTORS commands in order; empty on failure.
-std::vector<Write> ReferenceWrites(const testsupport::CardSpec& cardSpec, const std::string& image);
+std::vector<Write> ReferenceWrites(const testsupport::MachineCard& machineCard,
+                                   const std::string& image);
 
 // "a-b" or "a" for a sorted run of sectors, runs separated by commas.
 std::string DescribeSectors(const std::vector<uint32_t>& sectors);

@@ -60,12 +60,12 @@ struct Layout {
 
 // Sets the layout up for the card: the reference write on a scratch copy,
 // then the old card with its pattern over everything the write touches.
-void Prepare(const TempDir& dir, const CardSpec& cardSpec, const std::string& name,
+void Prepare(const TempDir& dir, const MachineCard& machineCard, const std::string& name,
              Layout* layout) {
   layout->name = name;
   std::string scratch = dir.File("reference.img");
-  CreateImage(scratch, cardSpec);
-  layout->writes = faulttest::ReferenceWrites(cardSpec, scratch);
+  CreateImage(scratch, machineCard);
+  layout->writes = faulttest::ReferenceWrites(machineCard, scratch);
   ASSERT_FALSE(layout->writes.empty()) << "the reference write failed";
 
   const Write& mbr = layout->writes.back();
@@ -103,12 +103,12 @@ void Prepare(const TempDir& dir, const CardSpec& cardSpec, const std::string& na
     ASSERT_TRUE(r[region].Holds(w.end() - 1)) << "write at " << w.first << " spans regions";
   }
 
-  layout->card.cardSpec = cardSpec;
-  layout->card.image = dir.File(cardSpec.image);
+  layout->card.machineCard = machineCard;
+  layout->card.image = dir.File(machineCard.image);
   layout->card.patternEnd = end + 64;
   layout->card.Create();
   std::printf("\n%s card of %d x %d x %d: %zu writes, the MBR last\n", name.c_str(),
-              cardSpec.cylinders, cardSpec.heads, cardSpec.sectors, layout->writes.size());
+              machineCard.cylinders, machineCard.heads, machineCard.sectors, layout->writes.size());
 }
 
 std::string Sectors(const std::vector<uint32_t>& sectors) {
@@ -133,7 +133,7 @@ std::vector<uint32_t> Expected(const Layout& layout, size_t count, uint32_t part
 // the screen of the last key wait.
 int RunWrite(const TempDir& dir, const Layout& layout, const std::string& values, Screen* screen,
              const std::vector<std::string>& arguments = {}) {
-  CardSpec card = layout.card.cardSpec;
+  MachineCard card = layout.card.machineCard;
   card.extraValues = values;
   RunOptions options;
   options.arguments = arguments;
@@ -151,10 +151,10 @@ int RunWrite(const TempDir& dir, const Layout& layout, const std::string& values
 // transfers can break: the first sector of a region, the middle of a FAT
 // (inside a run that is followed by others), the last sector of a FAT (the
 // end of its last run), and the MBR.
-void BadSectorMatrix(const CardSpec& cardSpec, const std::string& name) {
+void BadSectorMatrix(const MachineCard& machineCard, const std::string& name) {
   TempDir dir;
   Layout layout;
-  Prepare(dir, cardSpec, name, &layout);
+  Prepare(dir, machineCard, name, &layout);
   if (::testing::Test::HasFatalFailure()) return;
 
   struct Site {
@@ -231,10 +231,10 @@ std::string RestoreFromUndo(const TempDir& dir, const Layout& layout, const std:
 
 // The power fails as write N arrives, for every N until a run completes.
 // With undo, each run keeps an undo file, which then restores the card.
-void PowerCutMatrix(const CardSpec& cardSpec, const std::string& name, bool undo = false) {
+void PowerCutMatrix(const MachineCard& machineCard, const std::string& name, bool undo = false) {
   TempDir dir;
   Layout layout;
-  Prepare(dir, cardSpec, name, &layout);
+  Prepare(dir, machineCard, name, &layout);
   if (::testing::Test::HasFatalFailure()) return;
 
   const size_t total = layout.writes.size();
@@ -287,13 +287,13 @@ void PowerCutMatrix(const CardSpec& cardSpec, const std::string& name, bool undo
 
 // 2 GB of FAT16: the largest FAT16 volume, whose FATs of 256 sectors take a
 // run of 255 sectors and one of 1.
-CardSpec Fat16Card() {
-  return CardSpecOf(4161, 16, 63);
+MachineCard Fat16Card() {
+  return MachineCardOf(4161, 16, 63);
 }
 
 // Just over 2 GB on Windows 98: FAT32, whose FATs take 17 runs each.
-CardSpec Fat32Card() {
-  return CardSpecOf(4162, 16, 63);
+MachineCard Fat32Card() {
+  return MachineCardOf(4162, 16, 63);
 }
 
 }  // namespace

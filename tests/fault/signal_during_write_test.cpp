@@ -26,8 +26,8 @@ using namespace testsupport;
 namespace {
 
 // The golden image's card and clock.
-CardSpec Fat32Card() {
-  return CardSpecOf(8192, 16, 63);
+MachineCard Fat32Card() {
+  return MachineCardOf(8192, 16, 63);
 }
 constexpr char kClock[] = "1000000000";
 
@@ -64,7 +64,7 @@ TEST(SignalDuringWrite, EachEndingSignalWaitsUntilTheCardIsWhole) {
     SCOPED_TRACE(std::string(strsignal(point.signalNumber)) + " before write " +
                  std::to_string(point.atWrite) + " of " + std::to_string(total));
     TempDir dir;
-    CardSpec card = Fat32Card();
+    MachineCard card = Fat32Card();
     char stopAt[48];
     std::snprintf(stopAt, sizeof stopAt, "\"StopAtWrite\"=dword:%08zx", point.atWrite);
     card.extraValues = stopAt;
@@ -99,7 +99,7 @@ TEST(SignalDuringWrite, EachEndingSignalWaitsUntilTheCardIsWhole) {
 // partition on it, which its re-read of the table drops.
 TEST(SignalDuringWrite, AHeldSignalReleasesTheCardBeforeTheRunEnds) {
   TempDir dir;
-  CardSpec card = Fat32Card();
+  MachineCard card = Fat32Card();
   const std::string image = dir.File("reader.img");
   CreateImage(image, card);
   ASSERT_EQ("0:", Shell("echo 'start=2048,size=10000,type=83' | sfdisk -q '" + image + "'"));

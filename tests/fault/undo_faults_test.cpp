@@ -50,7 +50,7 @@ int Rewrite(const std::string& dir, const std::string& machine,
 
 TEST(UndoFaults, RestoreRefusesWhatIsNotTheUndoFilesCardOrNoUndoFile) {
   TempDir dir;
-  CardSpec card;  // the default card, 490 x 8 x 32, S/N KS10012345
+  MachineCard card;  // the default card, 490 x 8 x 32, S/N KS10012345
   CreateImage(dir.File(card.image), card);
   ASSERT_EQ("0:", Shell("cd '" + dir.path() +
                         "' && echo 'start=2048, type=6' | sfdisk -q pccard.img && "
@@ -63,9 +63,9 @@ TEST(UndoFaults, RestoreRefusesWhatIsNotTheUndoFilesCardOrNoUndoFile) {
   ASSERT_EQ(0, Rewrite(dir.path(), machine, {"--undo", undo}, &screen, &output)) << output;
 
   // The same card on other machines, and other cards.
-  CardSpec otherSerial = card;
+  MachineCard otherSerial = card;
   otherSerial.serialNumber = "KS99999999";
-  CardSpec bigger = CardSpecOf(980, 16, 63);
+  MachineCard bigger = MachineCardOf(980, 16, 63);
   bigger.image = "bigger.img";
   CreateImage(dir.File(bigger.image), bigger);
   std::string damaged = ReadFile(undo);
@@ -141,13 +141,13 @@ TEST(UndoFaults, ACardThatLosesItsWritesFailsTheWriteBeforeTheMbr) {
     const char* lost;
     int writtenBefore;  // sectors the card kept before the failing command
   } cards[] = {{"keeps none", "0-4294967295", 0},
-                // The default card's FAT 2 begins at 156, after its boot
-                // sector at 32 and FAT 1 of 123 sectors.
-                {"loses from FAT 2 on", "156-4294967295", 1}};
+               // The default card's FAT 2 begins at 156, after its boot
+               // sector at 32 and FAT 1 of 123 sectors.
+               {"loses from FAT 2 on", "156-4294967295", 1}};
   for (const auto& lossy : cards) {
     SCOPED_TRACE(lossy.what);
     TempDir dir;
-    CardSpec card;
+    MachineCard card;
     std::string image = dir.File("card.img");
     CreateImage(image, card);
     ASSERT_EQ("0:", Shell("cd '" + dir.path() +

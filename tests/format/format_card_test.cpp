@@ -21,7 +21,6 @@
 #include "common/ata_commands.h"
 #include "device/disk_channel.h"
 #include "disk/card_disk.h"
-#include "host/testing.h"
 #include "host/host.h"
 #include "host/testing.h"
 #include "sim/ata_card.h"
@@ -100,9 +99,9 @@ class FormatCard : public ::testing::Test {
   // channel on it and sets up the card disk's geometry.
   void InsertCard(const CardShape& shape, const std::string& badSectors = "") {
     image_ = dir_.File("card.img");
-    testsupport::CreateImage(image_,
-                             testsupport::CardSpecOf(shape.physical.cylinders, shape.physical.heads,
-                                                     shape.physical.sectors));
+    testsupport::CreateImage(
+        image_, testsupport::MachineCardOf(shape.physical.cylinders, shape.physical.heads,
+                                           shape.physical.sectors));
 
     std::string error;
     ASSERT_TRUE(host::LoadMachineText(MachineText(image_, shape.physical, badSectors),

@@ -53,7 +53,7 @@ void Erase(std::string* text, const std::string& line) {
 
 // The default machine's card on device, its geometry and texts as asked.
 std::string Machine(const std::string& device, int cylinders, bool geometry, bool texts) {
-  CardSpec card;
+  MachineCard card;
   card.image = device;
   card.cylinders = cylinders;
   std::string text = MachineText(card);
@@ -78,10 +78,10 @@ bool Load(const std::string& text) {
 }
 
 // A 64 MB image (490 x 8 x 32) behind a loop device.
-#define LOOP_CARD(dir, loop)                     \
-  TempDir dir;                                   \
-  CreateImage(dir.File("card.img"), CardSpec()); \
-  LoopDevice loop(dir.File("card.img"));         \
+#define LOOP_CARD(dir, loop)                        \
+  TempDir dir;                                      \
+  CreateImage(dir.File("card.img"), MachineCard()); \
+  LoopDevice loop(dir.File("card.img"));            \
   if (!loop.usable()) GTEST_SKIP() << loop.reason()
 
 TEST(RealCard, BlockDeviceCardsAreCheckedBeforeTheRun) {
@@ -236,9 +236,9 @@ TEST(RealCard, EachWriteSectorsIsOneDirectWriteAndOnlyTheMbrIsFlushed) {
             ReadFile(dir.File("card.img")).substr(0, 512));
 
   // An image file is written as before: in place, with no flush.
-  CardSpec spec2;
-  spec2.image = dir.File("plain.img");
-  ASSERT_TRUE(Load(MachineText(spec2)));
+  MachineCard plainCard;
+  plainCard.image = dir.File("plain.img");
+  ASSERT_TRUE(Load(MachineText(plainCard)));
   mirt = CreateFileA("\\\\.\\MIRT.VXD", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   card = host::FindOpenCard(0x170);
   ASSERT_NE(nullptr, card);
@@ -432,7 +432,7 @@ TEST(RealCard, AReaderThatPassesNoAtaCommandIsNamedByItsModel) {
 TEST(RealCard, AKeyGeometryTheCardDiskCannotAddressIsRefused) {
   host::Settings settings;
   LOOP_CARD(dir, loop);
-  CardSpec card;
+  MachineCard card;
   card.image = loop.path();
   card.cylinders = 490;
   card.sectors = 64;

@@ -35,17 +35,17 @@ std::vector<uint8_t> Bytes(const std::string& text) {
 TEST(WriteGuard, EachCommandIsReadOnceBeforeAndOnceAfterAndTheMbrAloneIsFlushed) {
   TempDir dir;
   const std::string image = dir.File("card.img");
-  CreateImage(image, CardSpec());
+  CreateImage(image, MachineCard());
   // Old data worth keeping where the commands go.
   std::vector<uint8_t> old(300 * 512);
   for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<uint8_t>(i * 7 + i / 512);
   WriteSectorBytes(image, 0, old);
   LoopDevice loop(image);
   if (!loop.usable()) GTEST_SKIP() << loop.reason();
-  CardSpec spec;
-  spec.image = loop.path();
+  MachineCard machineCard;
+  machineCard.image = loop.path();
   std::string error;
-  ASSERT_TRUE(host::LoadMachineText(MachineText(spec), "test", &error)) << error;
+  ASSERT_TRUE(host::LoadMachineText(MachineText(machineCard), "test", &error)) << error;
   host::Settings settings;
   settings.undo.value = dir.File("write.undo");
   ASSERT_TRUE(host::PrepareWriteGuard(settings, &error)) << error;
@@ -91,11 +91,11 @@ TEST(WriteGuard, EachCommandIsReadOnceBeforeAndOnceAfterAndTheMbrAloneIsFlushed)
 
 TEST(WriteGuard, AnImageIsKeptOnlyWhenAnUndoFileIsNamed) {
   TempDir dir;
-  CardSpec spec;
-  spec.image = dir.File("card.img");
-  CreateImage(spec.image, spec);
+  MachineCard machineCard;
+  machineCard.image = dir.File("card.img");
+  CreateImage(machineCard.image, machineCard);
   std::string error;
-  ASSERT_TRUE(host::LoadMachineText(MachineText(spec), "test", &error)) << error;
+  ASSERT_TRUE(host::LoadMachineText(MachineText(machineCard), "test", &error)) << error;
   host::Settings settings;
   settings.stateHome.value = dir.File("state");
   ASSERT_TRUE(host::PrepareWriteGuard(settings, &error)) << error;

@@ -89,7 +89,7 @@ TEST(AnsweredRun, TheDryRunPlansExactlyWhatTheWriteWrites) {
     EXPECT_NE(0, access(image.c_str(), F_OK));
     int c1 = 0, h1 = 0, s1 = 0;
     ASSERT_EQ(3, sscanf(c.geometry, "%dx%dx%d", &c1, &h1, &s1));
-    CreateImage(image, CardSpecOf(c1, h1, s1));
+    CreateImage(image, MachineCardOf(c1, h1, s1));
     ModeRun first = RunDunmore(dir, "--dry-run --json " + arguments);
     ASSERT_EQ(0, first.code) << first.err;
     const std::string runs =
@@ -138,11 +138,11 @@ TEST(AnsweredRun, EndsAsTheInteractiveRunEnds) {
   TempDir dir;
   // A card whose image another process holds locked: refused at start-up.
   std::string held = dir.File("held.img");
-  CreateImage(held, CardSpec());
+  CreateImage(held, MachineCard());
   int lockFd = open(held.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_EQ(0, flock(lockFd, LOCK_EX));
   // A card whose sector 40 (in the first FAT) refuses WRITE SECTORS.
-  CardSpec faulty;
+  MachineCard faulty;
   faulty.image = "faulty.img";
   faulty.extraValues = "\"BadWriteSectors\"=\"40\"\n";
   CreateImage(dir.File("faulty.img"), faulty);
@@ -182,7 +182,7 @@ TEST(AnsweredRun, EndsAsTheInteractiveRunEnds) {
 // run, as in the interactive run: the card is the golden image.
 TEST(AnsweredRun, ASignalDuringTheWriteIsHeldUntilItIsDone) {
   TempDir dir;
-  CardSpec card;
+  MachineCard card;
   card.extraValues = "\"StopAtWrite\"=dword:00000002\n";
   std::string machine = WriteMachine(dir.path(), "machine.reg", MachineText(card));
   pid_t pid = fork();

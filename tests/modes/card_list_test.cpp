@@ -118,7 +118,7 @@ TEST(CardList, ACardIsListedAsTheMainScreenShowsItAndLeftAsItWas) {
     SCOPED_TRACE(made.name);
     TempDir dir;
     std::string image = dir.File("card.img");
-    CreateImage(image, CardSpec());
+    CreateImage(image, MachineCard());
     ASSERT_EQ("0:", Shell("IMAGE='" + image + "'; " + made.make));
     std::string before = ImageFingerprint(image);
     {
@@ -147,7 +147,7 @@ TEST(CardList, ACardIsListedAsTheMainScreenShowsItAndLeftAsItWas) {
 TEST(CardList, AMountedCardIsListedWithItsMountPoint) {
   TempDir dir;
   std::string image = dir.File("card.img");
-  CreateImage(image, CardSpec());
+  CreateImage(image, MachineCard());
   LoopDevice loop(image);
   if (!loop.usable()) GTEST_SKIP() << loop.reason();
   ASSERT_EQ("0:", Shell("mkfs.ext2 -q '" + loop.path() + "'"));

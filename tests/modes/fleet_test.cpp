@@ -30,7 +30,7 @@ TEST(Fleet, EightCardsAreWrittenAtOnceAndAHeldOneIsLeftAlone) {
   std::vector<std::unique_ptr<LoopDevice>> loops;
   for (int i = 0; i < kCards; ++i) {
     images.push_back(dir.File("card" + std::to_string(i) + ".img"));
-    CreateImage(images.back(), CardSpecOf(1016, 16, 63));
+    CreateImage(images.back(), MachineCardOf(1016, 16, 63));
     // An older table on each, as cards come back from the field.
     ASSERT_EQ("0:", Shell("echo 'start=2048,type=83' | sfdisk -q '" + images.back() + "'"));
     before.push_back(ImageFingerprint(images.back()));

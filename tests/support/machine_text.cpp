@@ -26,7 +26,7 @@ std::string Dword(int value) {
 
 }  // namespace
 
-std::string MachineText(const CardSpec& card, const std::string& versionNumber,
+std::string MachineText(const MachineCard& card, const std::string& versionNumber,
                         const std::string& subVersion) {
   std::string text = ReadFile(std::string(DUNMORE_SOURCE_DIR) + "/machines/default.reg");
   Replace(&text, "\"VersionNumber\"=\"4.10.2222\"", "\"VersionNumber\"=\"" + versionNumber + "\"");
@@ -54,8 +54,8 @@ std::string MachineText(const CardSpec& card, const std::string& versionNumber,
   return text;
 }
 
-CardSpec CardSpecOf(int cylinders, int heads, int sectors, const std::string& badSectors) {
-  CardSpec card;
+MachineCard MachineCardOf(int cylinders, int heads, int sectors, const std::string& badSectors) {
+  MachineCard card;
   card.cylinders = cylinders;
   card.heads = heads;
   card.sectors = sectors;
@@ -69,7 +69,7 @@ std::string WriteMachine(const std::string& dir, const std::string& name, const 
   return path;
 }
 
-void CreateImage(const std::string& path, const CardSpec& card) {
+void CreateImage(const std::string& path, const MachineCard& card) {
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) throw std::runtime_error("cannot create " + path);
   off_t size = static_cast<off_t>(card.cylinders) * card.heads * card.sectors * 512;

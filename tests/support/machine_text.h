@@ -12,7 +12,7 @@ namespace testsupport {
 // fields of sim::CardIdentity again on purpose: here they are what the test
 // writes into the file, beside what only the file says (the image, the drive
 // letters); the identity is what the card model answers from them.
-struct CardSpec {
+struct MachineCard {
   int cylinders = 490;
   int heads = 8;
   int sectors = 32;
@@ -27,16 +27,17 @@ struct CardSpec {
 };
 
 // The default card with another geometry and, if given, bad sectors.
-CardSpec CardSpecOf(int cylinders, int heads, int sectors, const std::string& badSectors = "");
+MachineCard MachineCardOf(int cylinders, int heads, int sectors,
+                          const std::string& badSectors = "");
 
 // machines/default.reg with the card and the Windows 9x version replaced.
-std::string MachineText(const CardSpec& card, const std::string& versionNumber = "4.10.2222",
+std::string MachineText(const MachineCard& card, const std::string& versionNumber = "4.10.2222",
                         const std::string& subVersion = " A ");
 
 // Writes the text to dir/name and returns the path.
 std::string WriteMachine(const std::string& dir, const std::string& name, const std::string& text);
 
 // Creates a sparse image of cylinders x heads x sectors x 512 bytes.
-void CreateImage(const std::string& path, const CardSpec& card);
+void CreateImage(const std::string& path, const MachineCard& card);
 
 }  // namespace testsupport
