@@ -5,7 +5,6 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -138,25 +137,14 @@ std::vector<MountedDevice> MountsOn(const std::string& disk, const std::string& 
 
 std::vector<std::string> LoopDevicesOver(const struct stat& file, const std::string& sysfs) {
   std::vector<std::string> found;
-  DIR* block = opendir((sysfs + "/block").c_str());
-  if (block == nullptr) return found;
-  std::vector<std::string> names;
-  while (dirent* entry = readdir(block)) {
-    if (std::string(entry->d_name).rfind("loop", 0) == 0) names.push_back(entry->d_name);
-  }
-  closedir(block);
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
-    std::ifstream attribute(sysfs + "/block/" + name + "/loop/backing_file");
-    std::string backing;
-    std::getline(attribute, backing);
+  for (const SysfsDisk& disk : WholeDisks(sysfs)) {
     struct stat status;
-    if (backing.empty() || stat(backing.c_str(), &status) != 0 || status.st_dev != file.st_dev ||
-        status.st_ino != file.st_ino) {
+    if (!disk.loop || disk.backingFile.empty() || stat(disk.backingFile.c_str(), &status) != 0 ||
+        status.st_dev != file.st_dev || status.st_ino != file.st_ino) {
       continue;
     }
-    std::vector<MountedDevice> mounts = MountsOn(name, sysfs);
-    found.push_back("/dev/" + name +
+    std::vector<MountedDevice> mounts = MountsOn(disk.name, sysfs);
+    found.push_back("/dev/" + disk.name +
                     (mounts.empty() ? "" : " (mounted on " + mounts[0].mountPoint + ")"));
   }
   return found;
