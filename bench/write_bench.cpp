@@ -35,9 +35,9 @@
 #include "format/fat_layout.h"
 #include "host/host.h"
 #include "host/testing.h"
-#include "host/undo/write_guard.h"
 #include "sim/medium_posix.h"
 #include "tests/support/card_key.h"
+#include "tool/run/tool_run.h"
 
 namespace {
 
@@ -94,13 +94,16 @@ int RunDunmoreSide(const Card& card, const std::string& image, int reportFd,
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
+  tool::Settings settings;
+  settings.undo.value = undoFile;
+  tool::ToolRun run(settings, tool::Mode());
   if (!undoFile.empty()) {
-    host::Settings settings;
-    settings.undo.value = undoFile;
-    if (!host::PrepareWriteGuard(settings, &error)) {
+    std::vector<sim::CardSettings> cards;
+    if (!host::MachineCards(&cards, &error) || !run.guard.Prepare(settings, cards, false, &error)) {
       std::fprintf(stderr, "%s\n", error.c_str());
       return 1;
     }
+    host::KeepHooks(tool::HooksFor(&run));
   }
   host::StartHeadlessConsole();
   theDiskChannel.Open();
@@ -120,7 +123,7 @@ int RunDunmoreSide(const Card& card, const std::string& image, int reportFd,
   report.result = Repartition();
   if (report.result == 0) report.result = disk->WritePartitionTable();
   // The undo file's closing record is part of the write's cost.
-  if (!undoFile.empty()) host::FinishWriteGuard();
+  if (!undoFile.empty()) run.guard.Finish();
   report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   for (const sim::Transfer& t : host::FindOpenCard(0x170)->transfers) {
     if (t.command != kAtaWriteSectors) continue;

@@ -1,4 +1,4 @@
-# The boot code that --boot writes: NASM sources in src/host/finish,
+# The boot code that --boot writes: NASM sources in src/tool/finish,
 # assembled at build time for the native build (the Windows build has no
 # host and needs no assembler), each checked against the room it has in its
 # sector and turned into a C++ array.
@@ -17,11 +17,11 @@ if(CMAKE_SCRIPT_MODE_FILE)
   string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){12})" "\\1\n    " bytes "${bytes}")
   file(WRITE ${OUTPUT}.new
     "// Made by cmake/boot-code.cmake from ${INPUT}; do not edit.\n"
-    "#include \"host/finish/boot_code.h\"\n\n"
-    "namespace host {\n\n"
+    "#include \"tool/finish/boot_code.h\"\n\n"
+    "namespace tool {\n\n"
     "const uint8_t ${NAME}Bytes[] = {\n    ${bytes}};\n"
     "const BootCode ${NAME} = {${NAME}Bytes, sizeof ${NAME}Bytes};\n\n"
-    "}  // namespace host\n")
+    "}  // namespace tool\n")
   file(COPY_FILE ${OUTPUT}.new ${OUTPUT} ONLY_IF_DIFFERENT)
   file(REMOVE ${OUTPUT}.new)
   return()
@@ -51,7 +51,7 @@ function(dunmore_assemble target name source limit)
 endfunction()
 
 function(dunmore_boot_code target)
-  set(finish ${CMAKE_SOURCE_DIR}/src/host/finish)
+  set(finish ${CMAKE_SOURCE_DIR}/src/tool/finish)
   # The master boot record's code ends where the disk signature begins (440).
   dunmore_assemble(${target} kMbrBootCode ${finish}/mbr.asm 440)
   # A FAT boot sector's code area runs from the end of its BPB to the 55 AA

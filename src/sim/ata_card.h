@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,9 +55,10 @@ struct CardSettings {
   // them from first, on the medium fd), before any is written; afterWrite
   // runs once they are written, with the data sent. Either one answering
   // false fails the command as a write error (before it, nothing written).
-  bool (*beforeWrite)(const CardSettings& card, int fd, uint32_t first, uint32_t count) = nullptr;
-  bool (*afterWrite)(const CardSettings& card, int fd, uint32_t first, uint32_t count,
-                     const uint8_t* data) = nullptr;
+  std::function<bool(const CardSettings& card, int fd, uint32_t first, uint32_t count)> beforeWrite;
+  std::function<bool(const CardSettings& card, int fd, uint32_t first, uint32_t count,
+                     const uint8_t* data)>
+      afterWrite;
   // A file locked together with the medium, when the host knows one: a loop
   // device's backing file, so that a run on the file and a run on the loop
   // device over it hold one lock between them.

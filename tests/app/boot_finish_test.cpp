@@ -8,11 +8,11 @@
 #include <map>
 #include <set>
 
-#include "host/finish/boot_code.h"
-#include "host/finish/finish_card.h"
 #include "support/image.h"
 #include "support/program_run.h"
 #include "support/support.h"
+#include "tool/finish/boot_code.h"
+#include "tool/finish/finish_card.h"
 
 using namespace testsupport;
 
@@ -133,8 +133,8 @@ TEST(BootFinish, MakeBootableChangesOnlyTheBootCodeAndTheFlag) {
           << c.what << ": byte " << offset << " changed";
     }
     EXPECT_EQ(0x80, after[446]) << c.what;
-    EXPECT_EQ(0, std::memcmp(after.data(), host::kMbrBootCode.bytes, host::kMbrBootCode.size));
-    const host::BootCode& code = c.codeArea == 0x3E ? host::kFat16BootCode : host::kFat32BootCode;
+    EXPECT_EQ(0, std::memcmp(after.data(), tool::kMbrBootCode.bytes, tool::kMbrBootCode.size));
+    const tool::BootCode& code = c.codeArea == 0x3E ? tool::kFat16BootCode : tool::kFat32BootCode;
     for (uint64_t sector : c.bootSectors) {
       const uint8_t* boot = after.data() + sector * kSector;
       EXPECT_EQ(0xEB, boot[0]) << c.what;
@@ -161,8 +161,8 @@ TEST(BootFinish, MakeBootableRefusesWhatItCannotFinish) {
     const char* said;
   } cases[] = {
       {"no CARD", "truncate -s 1M card.img", "", "--make-bootable needs CARD"},
-      {"no card there", "true", "missing.img", "missing.img: no such card"},
-      {"a folder", "mkdir card.img", "card.img", "neither an image file nor a block device"},
+      {"no card there", "true", "missing.img", "missing.img: no such file"},
+      {"a folder", "mkdir card.img", "card.img", "not an image file or a block device"},
       {"no partition table", "truncate -s 8M card.img", "card.img", "no partition table"},
       {"no partition", "truncate -s 8M card.img && echo 'label: dos' | sfdisk -q card.img",
        "card.img", "it has no partition"},
@@ -195,7 +195,7 @@ TEST(BootFinish, MakeBootableRefusesWhatItCannotFinish) {
        "--bios lba --bios-geometry 16x63 card.img", "give one of them"},
       {"NORMAL without the card's geometry", "truncate -s 1M card.img", "--bios normal card.img",
        "the card's own heads and sectors are not known"},
-      {"NORMAL past 1024 cylinders", "truncate -s 1M card.img",
+      {"NORMAL past 1024 cylinders", "truncate -s 2064384000 card.img",
        "--bios normal --geometry 4000x16x63 card.img", "more than the 1024"},
   };
   for (const auto& c : cases) {
@@ -214,7 +214,7 @@ TEST(BootFinish, MakeBootableRefusesWhatItCannotFinish) {
 
 // A card whose writes stop after the first n sectors, as a process killed
 // in the middle of the finishing step leaves it.
-class CutOffCard : public host::SectorIo {
+class CutOffCard : public tool::SectorIo {
  public:
   CutOffCard(std::vector<uint8_t>* bytes, int writes) : bytes_(bytes), writes_(writes) {}
   bool Read(uint32_t sector, uint8_t data[kSector]) override {
@@ -237,16 +237,16 @@ TEST(BootFinish, ACardCutOffWhileFinishedStaysAValidCardThatDoesNotStart) {
   TempDir dir;
   std::string image = SfdiskCard(dir, 64, "c", "-F 32 -s 1");
   const std::vector<uint8_t> before = WholeImage(image);
-  host::FinishOptions options;
+  tool::FinishOptions options;
   options.bootCode = true;
   // Three writes: the boot sector's copy, the boot sector, the MBR.
   for (int writes = 0; writes <= 3; ++writes) {
     std::vector<uint8_t> bytes = before;
     CutOffCard card(&bytes, writes);
-    host::FinishedCard found;
+    tool::FinishedCard found;
     std::string why;
-    ASSERT_TRUE(host::InspectCard(&card, bytes.size() / kSector, &found, &why)) << why;
-    EXPECT_EQ(writes == 3, host::FinishCard(&card, found, options, &why)) << writes;
+    ASSERT_TRUE(tool::InspectCard(&card, bytes.size() / kSector, &found, &why)) << why;
+    EXPECT_EQ(writes == 3, tool::FinishCard(&card, found, options, &why)) << writes;
     // Until the last write the MBR is the one before: no code, no active
     // entry; the volume checks clean after every write.
     bool mbrSame = std::memcmp(bytes.data(), before.data(), kSector) == 0;
@@ -271,7 +271,7 @@ TEST(BootFinish, BiosGeometries) {
              {k504MB * 8 + 1, 255},
              {16383ull * 16 * 63, 255}};
   for (const auto& c : lba) {
-    host::BiosGeometry g = host::LbaAssistGeometry(c.sectors);
+    tool::BiosGeometry g = tool::LbaAssistGeometry(c.sectors);
     EXPECT_EQ(c.heads, g.heads) << c.sectors;
     EXPECT_EQ(63, g.sectors) << c.sectors;
   }
@@ -289,7 +289,7 @@ TEST(BootFinish, BiosGeometries) {
   };
   for (const auto& c : chs) {
     uint8_t got[3];
-    host::EncodeBiosChs(c.lba, host::BiosGeometry{c.heads, 63}, got);
+    tool::EncodeBiosChs(c.lba, tool::BiosGeometry{c.heads, 63}, got);
     EXPECT_EQ(0, std::memcmp(got, c.chs, 3))
         << c.lba << ": " << int(got[0]) << " " << int(got[1]) << " " << int(got[2]);
   }

@@ -162,10 +162,9 @@ TEST(CommandLine, MistakesAreRefusedBeforeAnythingIsTouched) {
        "--geometry 980x16: not cylinders x heads x sectors per track", false},
       {"a clock that is none", "--clock 12x", "", "--clock 12x: not a count of seconds", false},
       // The runs without the screens: one at a time, --json with one that prints.
-      {"two modes", "-l --yes card.img", "", "--list, --dry-run and --yes go one at a time",
-       true},
+      {"two modes", "-l --yes card.img", "", "--list, --dry-run and --yes go one at a time", false},
       {"--json without a listing or plan", "--json -y card.img", "",
-       "--json goes with --list or --dry-run", true},
+       "--json goes with --list or --dry-run", false},
       {"a listing of a machine's cards", "--list --machine " + machine, "",
        "--machine " + machine + ": --list lists the cards in this machine's readers", false},
       {"a machine with a card", "--machine " + machine + " card.img", "",

@@ -6,6 +6,7 @@
 #include "channel_fixture.h"
 #include "host/boot/machine_check.h"
 #include "host/devices/write_signals.h"
+#include "host/machine_hooks.h"
 #include "win32/win32.h"
 
 namespace {
@@ -105,9 +106,12 @@ TEST_F(ChannelTest, MalformedCardKeysKeepTheDriverFromOpening) {
         Case{"the fixed disk's unit", fixedDiskUnit, "\"Int13Unit\""}}) {
     SCOPED_TRACE(c.what);
     LoadMachine({c.card});
-    testing::internal::CaptureStderr();
+    std::string message;
+    host::MachineHooks hooks;
+    hooks.note = [&message](const std::string& line) { message += line + "\n"; };
+    host::KeepHooks(hooks);
     EXPECT_EQ(INVALID_HANDLE_VALUE, Open("\\\\.\\MIRT.VXD"));
-    std::string message = testing::internal::GetCapturedStderr();
+    host::KeepHooks(host::MachineHooks());
     EXPECT_NE(std::string::npos, message.find("VxD\\MIRT\\Cards\\")) << message;
     EXPECT_NE(std::string::npos, message.find(c.message)) << message;
     EXPECT_EQ(0, host::OpenKeyCount()) << "every registry key read is closed again";
@@ -117,9 +121,12 @@ TEST_F(ChannelTest, MalformedCardKeysKeepTheDriverFromOpening) {
   second.name = "01e0";
   second.image = dir.File("second.img");
   LoadMachine({DefaultCard(), second});
-  testing::internal::CaptureStderr();
+  std::string message;
+  host::MachineHooks hooks;
+  hooks.note = [&message](const std::string& line) { message += line + "\n"; };
+  host::KeepHooks(hooks);
   EXPECT_EQ(INVALID_HANDLE_VALUE, Open("\\\\.\\MIRT.VXD"));
-  std::string message = testing::internal::GetCapturedStderr();
+  host::KeepHooks(host::MachineHooks());
   EXPECT_NE(std::string::npos,
             message.find("Cards\\01e0: \"Int13Unit\" is also the unit of card 0170"))
       << message;
@@ -132,7 +139,7 @@ TEST_F(ChannelTest, MediaAreOpenedOnFirstUseAndCheckedAtBoot) {
   noFolder.image = dir.File("missing/card.img");
   LoadMachine({noFolder});
   std::string error;
-  EXPECT_FALSE(host::CheckMachineCards(host::Settings(), "test.reg", &error));
+  EXPECT_FALSE(host::CheckMachineCards(host::MachineOptions(), "test.reg", &error));
   EXPECT_EQ(0u, error.find("test.reg: ")) << error;
   EXPECT_NE(std::string::npos, error.find("missing/card.img")) << error;
   HANDLE mirt = Open("\\\\.\\MIRT.VXD");
@@ -144,7 +151,7 @@ TEST_F(ChannelTest, MediaAreOpenedOnFirstUseAndCheckedAtBoot) {
   // at the card's first transfer, not before.
   ASSERT_EQ(0, unlink(image.c_str()));
   LoadMachine({DefaultCard()});
-  ASSERT_TRUE(host::CheckMachineCards(host::Settings(), "test.reg", &error)) << error;
+  ASSERT_TRUE(host::CheckMachineCards(host::MachineOptions(), "test.reg", &error)) << error;
   EXPECT_NE(0, access(image.c_str(), F_OK));
   theDiskChannel.Open();
   EXPECT_NE(0, access(image.c_str(), F_OK)) << "created when the driver opened";

@@ -1,8 +1,9 @@
-// The seam between the system and the native host. The system's folders are
-// the same code on Windows: they include the Win32 subset and the neutral
-// headers of common/, never the host, the device models or the card-key
-// reader. The host uses of the system only the interfaces meant for it, and
-// no production file includes the test hooks.
+// The layers of the tree. The system's folders are the same code on
+// Windows: they include the Win32 subset and the neutral headers of common/,
+// never the host, the device models, the card-key reader or the tool. The
+// device models include nothing of the host or the tool, the simulated
+// machine nothing of the tool on top of it, and no production file includes
+// the test hooks.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -54,18 +55,18 @@ TEST(Layering, TheSystemAndTheHostMeetOnlyAtTheirInterfaces) {
   system.insert({"win32", "common"});
   std::vector<Rule> rules;
   for (const std::string& folder : kSystemFolders) rules.push_back({folder, system, {}});
-  // The host: the system's entry for the native main, the geometry rule
-  // the boot applies to a geometry the user gives, the byte layouts and
-  // partition types of the master boot record and the FAT boot sector that
-  // the finishing step (host/finish) edits, and the report of what the system itself read and
-  // planned, from which the runs without the screens (host/modes) list a
-  // card and print the plan of "1", so that no partition table is read and
-  // no type is named a second time here.
-  rules.push_back(
-      {"host",
-       {"host", "win32", "common", "sim", "cards"},
-       {"app/run_utility.h", "app/card_report.h", "disk/geometry_rule.h", "disk/packed_chs.h",
-        "disk/partition_list.h", "disk/raw_partition_entry.h", "format/fat_layout.h"}});
+  // The simulated machine: the system's geometry rule, which its boot
+  // applies to a geometry the user gives, and the CHS widths behind it;
+  // never the tool that runs on top of it.
+  rules.push_back({"host",
+                   {"host", "win32", "common", "sim", "cards"},
+                   {"disk/geometry_rule.h", "disk/packed_chs.h"}});
+  // The device models stand alone: the Wine drivers run them too.
+  rules.push_back({"sim", {"sim", "common"}, {}});
+  // The Linux tool is the top: it may use all of the above.
+  std::set<std::string> everything = system;
+  everything.insert({"host", "sim", "cards", "tool"});
+  rules.push_back({"tool", everything, {}});
 
   int files = 0;
   for (const Rule& rule : rules) {
@@ -79,6 +80,30 @@ TEST(Layering, TheSystemAndTheHostMeetOnlyAtTheirInterfaces) {
     }
   }
   EXPECT_GT(files, 60);  // the tree was found
+}
+
+// Lines of code in a folder of src, below it too: neither blank nor only a
+// comment.
+int CodeLines(const std::string& folder) {
+  int lines = 0;
+  const std::regex code(R"re(^\s*($|//))re");
+  for (const auto& entry :
+       fs::recursive_directory_iterator(fs::path(DUNMORE_SOURCE_DIR) / "src" / folder)) {
+    const std::string extension = entry.path().extension().string();
+    if (!entry.is_regular_file() || (extension != ".cpp" && extension != ".h")) continue;
+    std::ifstream in(entry.path());
+    for (std::string line; std::getline(in, line);) lines += std::regex_search(line, code) ? 0 : 1;
+  }
+  return lines;
+}
+
+TEST(Layering, TheMachineIsNotTheTool) {
+  // The simulated machine is a small part of the tree; the tool's modes,
+  // undo file and finishing step live above it, not in it.
+  const int host = CodeLines("host");
+  const int all = CodeLines("");
+  EXPECT_GT(host, 1000);
+  EXPECT_LE(host * 100, all * 40) << host << " of " << all << " lines are the machine's";
 }
 
 }  // namespace

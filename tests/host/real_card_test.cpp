@@ -85,7 +85,7 @@ bool Load(const std::string& text) {
   if (!loop.usable()) GTEST_SKIP() << loop.reason()
 
 TEST(RealCard, BlockDeviceCardsAreCheckedBeforeTheRun) {
-  host::Settings settings;
+  host::MachineOptions settings;
   LOOP_CARD(dir, loop);
   const std::string& device = loop.path();
   std::string error;
@@ -115,7 +115,7 @@ TEST(RealCard, BlockDeviceCardsAreCheckedBeforeTheRun) {
 }
 
 TEST(RealCard, AKeyWithoutGeometryTakesTheCardsOwnIdentity) {
-  host::Settings settings;
+  host::MachineOptions settings;
   LOOP_CARD(dir, loop);
   answeringCard = sim::CardSettings();
   answeringCard.identity = {245, 16, 32, "HERON CF 64MB", "HR-77001", "V3.10"};
@@ -337,7 +337,7 @@ int FixedDiskReader(int fd, sg_io_hdr_t* request) {
 }
 
 TEST(RealCard, OnlyACardIsWritten) {
-  host::Settings settings;
+  host::MachineOptions settings;
   LOOP_CARD(dir, loop);
   answeringCard = sim::CardSettings();
   answeringCard.identity = {490, 8, 32, "HERON CF 64MB", "HR-77001", "V3.10"};
@@ -397,7 +397,7 @@ TEST(RealCard, OnlyACardIsWritten) {
 }
 
 TEST(RealCard, APartitionIsRefusedNamingItsCard) {
-  host::Settings settings;
+  host::MachineOptions settings;
   LOOP_CARD(dir, loop);
   FakeSysfs sysfs(dir, loop.path());
   sysfs.AddDisk("sdc", true, "Generic", "CF Reader", 125440);
@@ -413,7 +413,7 @@ TEST(RealCard, APartitionIsRefusedNamingItsCard) {
 }
 
 TEST(RealCard, AReaderThatPassesNoAtaCommandIsNamedByItsModel) {
-  host::Settings settings;
+  host::MachineOptions settings;
   LOOP_CARD(dir, loop);
   FakeSysfs sysfs(dir, loop.path());
   sysfs.AddDisk("sdc", true, "Generic ", "CF  Reader  ", 125440);
@@ -430,7 +430,7 @@ TEST(RealCard, AReaderThatPassesNoAtaCommandIsNamedByItsModel) {
 }
 
 TEST(RealCard, AKeyGeometryTheCardDiskCannotAddressIsRefused) {
-  host::Settings settings;
+  host::MachineOptions settings;
   LOOP_CARD(dir, loop);
   MachineCard card;
   card.image = loop.path();

@@ -22,7 +22,13 @@ namespace {
 
 // The child: shows the code of every key until Esc.
 TEST(PtyChild, DISABLED_ShowKeyCodes) {
-  host::Boot(host::SettingsFromEnvironment());
+  host::MachineOptions options;
+  options.screenDump.value = std::getenv("DUNMORE_SCREEN_DUMP");
+  options.terminal.value = std::getenv("TERM");
+  std::string error;
+  ASSERT_TRUE(host::BootMachine(options, host::MachineHooks(), &error) &&
+              host::StartConsole(options, &error))
+      << error;
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   ASSERT_TRUE(GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode));

@@ -1,5 +1,5 @@
-// The machine: its registry from a REGEDIT4 file, and its boot from the
-// settings, before the system's code runs.
+// The machine: its registry from a REGEDIT4 file, and its boot from its
+// options, before the system's code runs.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,16 +9,13 @@
 #include <memory>
 
 #include "host/boot/machine_check.h"
-#include "host/boot/message.h"
-#include "host/boot/settings.h"
 #include "host/card/card_medium.h"
 #include "host/card/real_card.h"
 #include "host/console/console_state.h"
-#include "host/finish/finish_host.h"
 #include "host/host.h"
+#include "host/machine_hooks.h"
 #include "host/registry/regedit4.h"
 #include "host/registry/registry.h"
-#include "host/undo/write_guard.h"
 
 namespace host {
 
@@ -61,42 +58,37 @@ void MakeStandardDescriptorsValid() {
   }
 }
 
-// Nothing runs on a machine that cannot be set up, and the terminal is still
-// untouched.
-[[noreturn]] void Refuse(const std::string& error) {
-  Say(error);
-  _exit(1);
-}
-
 }  // namespace
 
-void Boot(const Settings& settings) {
+bool BootMachine(const MachineOptions& options, const MachineHooks& hooks, std::string* error) {
   MakeStandardDescriptorsValid();
-  std::string error;
-  if (!FixClock(settings.clock, &error)) Refuse(error);
-  const bool fromFile = settings.machine.given();
-  const std::string name = fromFile ? settings.machine.value : "default machine";
-  bool loaded = fromFile ? LoadMachineFile(name, &error)
-                         : LoadMachineText(DefaultMachineText(), name, &error);
-  if (!loaded) Refuse(error);
-  if (!ApplyCardSettings(settings, &error)) Refuse(error);
+  KeepHooks(hooks);
+  UseCardMedia(options.media);
+  uint32_t seconds = 0;
+  if (options.clock.given()) {
+    if (!ParseClock(options.clock.value, &seconds)) {
+      *error = options.clock.Shown() + ": not a count of seconds since 1970 from 0 to 4294967295";
+      return false;
+    }
+    FixClock(seconds);
+  }
+  const bool fromFile = options.file.given();
+  const std::string name = fromFile ? options.file.value : "default machine";
+  bool loaded =
+      fromFile ? LoadMachineFile(name, error) : LoadMachineText(DefaultMachineText(), name, error);
+  if (!loaded || !ApplyCardSettings(options, error)) return false;
   // Each card's medium is opened once, here; everything after looks at it
   // through that descriptor. A card in a card reader is asked for its
   // geometry and identity first, so that the checks below see what the card
   // itself said.
   OpenCardMedia();
-  if (!PrepareBlockDeviceCards(settings, &error)) Refuse(error);
-  if (!CheckMachineCards(settings, name, &error)) Refuse(error);
-  if (!CheckScreenDump(settings.screenDump, &error)) Refuse(error);
-  if (!SetUpFinishing(settings, &error)) Refuse(error);
-  if (!PrepareWriteGuard(settings, &error)) Refuse(error);
-  // Set before the console's own exit handler, so that it runs after the
-  // terminal is given back.
-  atexit(PrintTeardownNotes);
-  SetAfterSignalGiveBack(PrintTeardownNotes);
-  // A restore asks on the terminal as it is, line by line.
-  if (settings.restore.given()) return;
-  if (!BootConsole(settings.terminal.value, settings.screenDump.value, &error)) Refuse(error);
+  return PrepareBlockDeviceCards(options, error) && CheckMachineCards(options, name, error) &&
+         CheckScreenDump(options.screenDump, error);
+}
+
+bool StartConsole(const MachineOptions& options, std::string* error) {
+  SetAfterSignalGiveBack(Hooks().afterSignalGiveBack);
+  return BootConsole(options.terminal.value, options.screenDump.value, error);
 }
 
 }  // namespace host

@@ -21,8 +21,6 @@
 namespace host {
 namespace {
 
-constexpr uint64_t kSectorSize = kAtaSectorBytes;
-
 std::string Reason() {
   return std::strerror(errno);
 }
@@ -73,7 +71,7 @@ bool Blank(char c) {
 // Checks the medium of one card; *what says what is wrong with it.
 bool CheckMedium(const sim::CardSettings& card, bool mayCreate, std::string* what) {
   const uint64_t needed = static_cast<uint64_t>(card.identity.cylinders) * card.identity.heads *
-                          card.identity.sectorsPerTrack * kSectorSize;
+                          card.identity.sectorsPerTrack * kAtaSectorBytes;
   // "/dev/loop2 " is a mistyped device, never a new image beside it.
   if (!card.image.empty() && (Blank(card.image.front()) || Blank(card.image.back()))) {
     *what = "begins or ends with a blank; no card's medium does";
@@ -212,7 +210,7 @@ bool ReadMachineFile(const std::string& path, std::string* text, std::string* er
   return true;
 }
 
-bool CheckMachineCards(const Settings& settings, const std::string& machineName,
+bool CheckMachineCards(const MachineOptions& settings, const std::string& machineName,
                        std::string* error) {
   cards::DriverRegistry registry;
   std::string problem;
@@ -226,7 +224,12 @@ bool CheckMachineCards(const Settings& settings, const std::string& machineName,
     // The card the user named is created only when its geometry says how
     // large; the default machine's own image as it always was.
     bool mayCreate = named.empty() || settings.geometry.given();
-    if (!CheckMedium(card, mayCreate, &what)) {
+    const CardMedium& medium = CardMediumAt(card.image);
+    if (mayCreate && settings.media != MediaUse::kWrite && medium.missing &&
+        medium.danglingTarget.empty() && !UnderDev(card.image)) {
+      what = "no such card image; a run that writes nothing creates none";
+    }
+    if (!what.empty() || !CheckMedium(card, mayCreate, &what)) {
       if (!named.empty()) {
         *error = named + ": " + what;
         return false;

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "host/boot/settings.h"
+#include "host/boot/machine_options.h"
 
 namespace host {
 
@@ -24,7 +24,7 @@ bool ReadMachineFile(const std::string& path, std::string* text, std::string* er
 // creatable, be a regular file or a block device that opens for reading and
 // writing, and hold at least the card's C x H x S x 512 bytes. Nothing is
 // created, grown or written. *error starts with machineName.
-bool CheckMachineCards(const Settings& settings, const std::string& machineName,
+bool CheckMachineCards(const MachineOptions& settings, const std::string& machineName,
                        std::string* error);
 
 // Checks the screen dump, when set: a regular file or a name not taken

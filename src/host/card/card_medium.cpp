@@ -23,9 +23,9 @@ std::map<std::string, std::unique_ptr<CardMedium>>& Media() {
   return *media;
 }
 
-bool& ReadOnly() {
-  static bool readOnly = false;
-  return readOnly;
+MediaUse& Use() {
+  static MediaUse use = MediaUse::kWrite;
+  return use;
 }
 
 // Opens the file that pathFd resolved, again through the process's own link
@@ -56,17 +56,26 @@ void Open(CardMedium* medium) {
   }
   medium->status = status;
   medium->reached = true;
+  struct stat named;
+  char target[4096];
+  std::string self = "/proc/self/fd/" + std::to_string(pathFd);
+  ssize_t length = readlink(self.c_str(), target, sizeof target - 1);
+  if (lstat(medium->path.c_str(), &named) == 0 && S_ISLNK(named.st_mode) && length > 0) {
+    medium->shownName.assign(target, static_cast<size_t>(length));
+  }
   int fd = -1;
-  if (ReadOnly() && (S_ISBLK(status.st_mode) || S_ISREG(status.st_mode))) {
-    fd = Reopen(pathFd, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  const int readOnly = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+  if (Use() == MediaUse::kLook && (S_ISBLK(status.st_mode) || S_ISREG(status.st_mode))) {
+    fd = Reopen(pathFd, readOnly);
   } else if (S_ISBLK(status.st_mode)) {
-    fd = Reopen(pathFd, sim::BlockDeviceCardFlags() | O_EXCL);
+    const int flags = Use() == MediaUse::kWrite ? sim::BlockDeviceCardFlags() : readOnly;
+    fd = Reopen(pathFd, flags | O_EXCL);
     medium->exclusive = fd >= 0;
     // Held by a mount or another program: opened all the same, and the
     // card's volume lock is refused, as the screen then says.
-    if (fd < 0 && errno == EBUSY) fd = Reopen(pathFd, sim::BlockDeviceCardFlags());
+    if (fd < 0 && errno == EBUSY) fd = Reopen(pathFd, flags);
   } else if (S_ISREG(status.st_mode)) {
-    fd = Reopen(pathFd, O_RDWR | O_CLOEXEC | O_NOCTTY);
+    fd = Reopen(pathFd, Use() == MediaUse::kWrite ? O_RDWR | O_CLOEXEC | O_NOCTTY : readOnly);
   } else {
     // Neither an image nor a card reader: named as what it is, not opened.
     medium->openError = EINVAL;
@@ -111,9 +120,15 @@ const CardMedium& CardMediumAt(const std::string& path) {
   if (medium == nullptr) {
     medium = std::make_unique<CardMedium>();
     medium->path = path;
+    medium->shownName = path;
     Open(medium.get());
   }
   return *medium;
+}
+
+void NoteGeometryDerived(const std::string& path) {
+  auto found = Media().find(path);
+  if (found != Media().end()) found->second->geometryDerived = true;
 }
 
 int OpenedCardMedium(const std::string& path, uint64_t newSize, std::string* error) {
@@ -124,7 +139,7 @@ int OpenedCardMedium(const std::string& path, uint64_t newSize, std::string* err
   }
   CardMedium& medium = *found->second;
   if (medium.fd >= 0) return medium.fd;
-  if (!medium.missing || ReadOnly()) {
+  if (!medium.missing || Use() != MediaUse::kWrite) {
     *error = path + ": " + std::strerror(medium.openError);
     return -1;
   }
@@ -148,8 +163,8 @@ int OpenedCardMedium(const std::string& path, uint64_t newSize, std::string* err
   return fd;
 }
 
-void OpenCardMediaReadOnly() {
-  ReadOnly() = true;
+void UseCardMedia(MediaUse use) {
+  Use() = use;
 }
 
 void ForgetCardMedia() {

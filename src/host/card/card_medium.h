@@ -12,10 +12,15 @@
 #include <cstdint>
 #include <string>
 
+#include "host/boot/machine_options.h"
+
 namespace host {
 
 struct CardMedium {
-  std::string path;      // as the card key names it; messages name it so
+  std::string path;  // as the card key names it; messages name it so
+  // How outputs name the card for the user to act on it again: the path,
+  // or, when it was a link, the file the link led to at the open.
+  std::string shownName;
   int fd = -1;           // -1: nothing could be opened (openError says why)
   bool reached = false;  // the path named a file: status is what it named
   struct stat status = {};
@@ -38,6 +43,10 @@ struct CardMedium {
   dev_t loopFileDevice = 0;          // the attached file's device and inode
   ino_t loopInode = 0;
 
+  // The card's geometry is made up from the medium's size (an image that
+  // says none of its own).
+  bool geometryDerived = false;
+
   bool IsBlockDevice() const { return fd >= 0 && S_ISBLK(status.st_mode); }
   bool IsRegularFile() const { return fd >= 0 && S_ISREG(status.st_mode); }
 };
@@ -48,14 +57,17 @@ struct CardMedium {
 // opened (a character device may act on an open).
 const CardMedium& CardMediumAt(const std::string& path);
 
+// Marks the medium at path as one whose card's geometry was made up from
+// its size.
+void NoteGeometryDerived(const std::string& path);
+
 // The card model's way to its medium (sim::CardSettings::openMedium): the
 // descriptor opened above, or a new image created for a path that named
 // nothing at boot, sparse at newSize bytes and kept for the rest of the run.
 int OpenedCardMedium(const std::string& path, uint64_t newSize, std::string* error);
 
-// From now on media are opened for reading only, without O_EXCL, and no new
-// image is ever created: for the runs that list cards and write nothing.
-void OpenCardMediaReadOnly();
+// How media are opened from now on (see MediaUse).
+void UseCardMedia(MediaUse use);
 
 // Closes every medium: a newly loaded machine has cards of its own.
 void ForgetCardMedia();

@@ -16,20 +16,17 @@
 #include "common/ata_commands.h"
 #include "common/little_endian.h"
 #include "disk/geometry_rule.h"
-#include "host/boot/message.h"
-#include "host/boot/settings.h"
+#include "host/boot/machine_options.h"
 #include "host/card/block_device.h"
 #include "host/card/card_holders.h"
 #include "host/card/card_medium.h"
 #include "host/card/sat_identify.h"
 #include "host/card/sysfs_disk.h"
+#include "host/machine_hooks.h"
 #include "host/registry/registry.h"
 
 namespace host {
 namespace {
-
-// IDENTIFY DEVICE words are 16 bits wide.
-constexpr unsigned long kMaxGeometryValue = 0xFFFF;
 
 // Where the card key names its values.
 constexpr char kImage[] = "Image";
@@ -44,11 +41,6 @@ constexpr char kStopAfterOpen[] = "StopAfterOpen";
 constexpr char kGeometryHint[] =
     "words 1, 3 and 6 of the card's IDENTIFY DEVICE block, which hdparm -I shows as cylinders, "
     "heads and sectors/track in a reader that passes ATA commands, or the card maker's data sheet";
-
-std::vector<std::string>& TeardownNotes() {
-  static std::vector<std::string>* notes = new std::vector<std::string>;
-  return *notes;
-}
 
 void SetText(RegKey* key, const char* name, const std::string& text) {
   RegValue value;
@@ -73,26 +65,6 @@ long Dword(const RegKey* key, const char* name) {
   const RegValue* value = key->Value(name);
   if (value == nullptr || value->type != REG_DWORD || value->data.size() != 4) return -1;
   return static_cast<long>(GetLe32(value->data.data()));
-}
-
-// "CxHxS", each from 1 to 65535.
-bool ParseGeometry(const std::string& text, uint16_t values[3]) {
-  size_t at = 0;
-  for (int i = 0; i < 3; ++i) {
-    if (i > 0) {
-      if (at >= text.size() || (text[at] != 'x' && text[at] != 'X')) return false;
-      ++at;
-    }
-    size_t start = at;
-    unsigned long number = 0;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - start < 6) {
-      number = number * 10 + static_cast<unsigned long>(text[at] - '0');
-      ++at;
-    }
-    if (at == start || number == 0 || number > kMaxGeometryValue) return false;
-    values[i] = static_cast<uint16_t>(number);
-  }
-  return at == text.size();
 }
 
 // The cards' keys in the order the registry lists them.
@@ -120,12 +92,12 @@ bool FromEnvironment(const RegKey* key) {
 }
 
 // How a refusal names the card's medium.
-std::string Subject(const Settings& settings, const RegKey* key, const std::string& device) {
+std::string Subject(const MachineOptions& settings, const RegKey* key, const std::string& device) {
   return FromEnvironment(key) ? settings.card.Shown(device) : device;
 }
 
 // Whether the fixed-disk setting names the same device as the card.
-bool FixedDiskAllowed(const Settings& settings, dev_t device) {
+bool FixedDiskAllowed(const MachineOptions& settings, dev_t device) {
   const std::string& allowed = settings.fixedDisk.value;
   struct stat status;
   return !allowed.empty() && stat(allowed.c_str(), &status) == 0 && S_ISBLK(status.st_mode) &&
@@ -150,44 +122,13 @@ std::string FixedDiskRefusal(const std::string& subject, const std::string& devi
       text += (i == 0 ? " " : ", ") + DiskText(removable[i]);
     }
   }
-  return text + "; to write this disk anyway, give " + Settings().fixedDisk.option + " " + device +
-         " (or " + Settings().fixedDisk.variable + "=" + device + ") as well";
+  return text + "; to write this disk anyway, give " + MachineOptions().fixedDisk.option + " " +
+         device + " (or " + MachineOptions().fixedDisk.variable + "=" + device + ") as well";
 }
 
 bool IsReadOnly(int fd) {
   int readOnly = 0;
   return ioctl(fd, BLKROGET, &readOnly) == 0 && readOnly != 0;
-}
-
-// Why the geometry cannot be addressed, or empty when it can. The card disk
-// reads the geometry words as signed 16-bit numbers and applies its own rule
-// when it opens; the boot applies the same one.
-std::string GeometryFault(long cylinders, long heads, long sectors) {
-  int32_t c = static_cast<int16_t>(cylinders);
-  int32_t h = static_cast<int16_t>(heads);
-  int32_t s = static_cast<int16_t>(sectors);
-  switch (CheckCardGeometry(c, h, s)) {
-    case kGeometryEmpty:
-      if (c < 0 || h < 0 || s < 0) {
-        return "IDENTIFY DEVICE words of 32768 and more are read as negative numbers, so each "
-               "may be at most 32767";
-      }
-      return "a geometry needs cylinders, heads and sectors per track";
-    case kGeometryTooManySectors:
-      return "more than " + std::to_string(kMaxEntrySectors) +
-             " sectors per track, which a CHS address cannot name";
-    case kGeometryTooManyHeads:
-      return "its translation needs more than " + std::to_string(kMaxEntryHeads) +
-             " heads, which a partition entry cannot name";
-    case kGeometryCylindersOutgrow: {
-      int32_t lc = 0, lh = 0, ls = 0;
-      TranslateCardGeometry(c, h, s, &lc, &lh, &ls);
-      return "its translation, " + GeometryText(lc, lh, ls) +
-             ", has more cylinders than the card, so no logical address lands where it should";
-    }
-    default:
-      return std::string();
-  }
 }
 
 // What the boot learns of a card reader's block device, all of it on the
@@ -256,8 +197,9 @@ bool CheckWritable(const CardMedium& medium, const std::string& subject, BlockDe
 
 // Only a card is written: a disk the kernel marks removable, a loop device,
 // a CompactFlash card by its own answer, or the fixed disk the user named.
-bool CheckIsCard(const Settings& settings, const CardMedium& medium, const std::string& subject,
-                 const BlockDeviceFacts& facts, const std::string& sysfs, std::string* error) {
+bool CheckIsCard(const MachineOptions& settings, const CardMedium& medium,
+                 const std::string& subject, const BlockDeviceFacts& facts,
+                 const std::string& sysfs, std::string* error) {
   if (IsCardByKernel(facts) || (facts.answered && facts.identity.compactFlash) ||
       FixedDiskAllowed(settings, medium.status.st_rdev)) {
     return true;
@@ -288,7 +230,7 @@ bool FillCardKey(RegKey* key, const std::string& subject, const BlockDeviceFacts
     return true;
   }
   if (!GivesGeometry(key)) {
-    const Setting& geometry = Settings().geometry;
+    const Setting& geometry = MachineOptions().geometry;
     std::string give = FromEnvironment(key)
                            ? std::string("give the card's geometry as ") + geometry.option +
                                  " CxHxS or " + geometry.variable + "=CxHxS"
@@ -331,7 +273,7 @@ bool CheckGeometryFits(const RegKey* key, bool keyGaveGeometry, const std::strin
   return true;
 }
 
-bool PrepareBlockDevice(const Settings& settings, RegKey* key, const CardMedium& medium,
+bool PrepareBlockDevice(const MachineOptions& settings, RegKey* key, const CardMedium& medium,
                         SgIoRequest request, const std::string& sysfs, std::string* error) {
   const std::string subject = Subject(settings, key, medium.path);
   if (medium.loopDevice && !medium.loopBacked) {
@@ -354,7 +296,8 @@ bool PrepareBlockDevice(const Settings& settings, RegKey* key, const CardMedium&
 
 // The fixed-disk setting, when given, names the card's own device: it lets
 // that fixed disk be written and nothing else.
-bool CheckFixedDiskSetting(const Settings& settings, const CardMedium& medium, std::string* error) {
+bool CheckFixedDiskSetting(const MachineOptions& settings, const CardMedium& medium,
+                           std::string* error) {
   if (!settings.fixedDisk.given()) return true;
   struct stat named;
   if (medium.IsBlockDevice() && stat(settings.fixedDisk.value.c_str(), &named) == 0 &&
@@ -368,44 +311,15 @@ bool CheckFixedDiskSetting(const Settings& settings, const CardMedium& medium, s
 
 }  // namespace
 
-bool ApplyCardSettings(const Settings& settings, std::string* error) {
+bool ApplyCardSettings(const MachineOptions& settings, std::string* error) {
   const std::string& card = settings.card.value;
   const std::string& geometryText = settings.geometry.value;
   EnvironmentCard() = nullptr;
-  if (card.empty()) {
-    if (settings.fixedDisk.given()) {
-      *error = settings.fixedDisk.Shown() + ": it lets the card named by CARD or " +
-               settings.card.variable +
-               " be written although it is a fixed disk, and no card is named";
-      return false;
-    }
-    if (geometryText.empty()) return true;
-    *error = settings.geometry.Shown() + ": it gives the geometry of the card named by CARD or " +
-             settings.card.variable + ", which is not set";
-    return false;
-  }
-  if (settings.machine.given()) {
-    *error = settings.card.Shown() + ": it names the card of the default machine; " +
-             settings.machine.Shown() + " describes its cards in its own card keys";
-    return false;
-  }
-  if (card == "-") {
-    *error = settings.card.Shown() +
-             ": standard input is no card; name a card reader (/dev/sdX) or an image file";
-    return false;
-  }
+  if (card.empty()) return true;
   uint16_t geometry[3] = {};
   if (!geometryText.empty() && !ParseGeometry(geometryText, geometry)) {
-    *error = settings.geometry.Shown() +
-             ": not cylinders x heads x sectors per track, such as 490x8x32, each from 1 to 65535";
+    *error = settings.geometry.Shown() + ": not a geometry";
     return false;
-  }
-  if (!geometryText.empty()) {
-    std::string fault = GeometryFault(geometry[0], geometry[1], geometry[2]);
-    if (!fault.empty()) {
-      *error = settings.geometry.Shown() + ": the card cannot be addressed: " + fault;
-      return false;
-    }
   }
   std::vector<std::pair<std::string, RegKey*>> keys = CardKeys();
   if (keys.size() != 1) {
@@ -433,18 +347,32 @@ bool ApplyCardSettings(const Settings& settings, std::string* error) {
     // A real card tells its own geometry.
     for (const char* name : {kCylinders, kHeads, kSectorsPerTrack}) key->values.erase(name);
   }
+  if (medium.IsRegularFile() && geometryText.empty()) {
+    // An image made elsewhere says no geometry: it gets the one a card of
+    // its size reports, never the default card's.
+    const uint64_t bytes = static_cast<uint64_t>(medium.status.st_size);
+    if (!DerivedGeometry(bytes / kAtaSectorBytes, geometry)) {
+      *error = settings.card.Shown() + ": holds " + std::to_string(bytes) +
+               " bytes, fewer than one track of a card";
+      return false;
+    }
+    SetDword(key, kCylinders, geometry[0]);
+    SetDword(key, kHeads, geometry[1]);
+    SetDword(key, kSectorsPerTrack, geometry[2]);
+    NoteGeometryDerived(card);
+  }
   return CheckFixedDiskSetting(settings, medium, error);
 }
 
-std::string SettingsCardName(const Settings& settings, const std::string& image) {
+std::string SettingsCardName(const MachineOptions& settings, const std::string& image) {
   if (EnvironmentCard() == nullptr) return std::string();
   std::string named;
   return ReadText(EnvironmentCard(), kImage, &named) && named == image ? settings.card.Shown(image)
                                                                        : std::string();
 }
 
-bool PrepareBlockDeviceCards(const Settings& settings, std::string* error, SgIoRequest request,
-                             const std::string& sysfs) {
+bool PrepareBlockDeviceCards(const MachineOptions& settings, std::string* error,
+                             SgIoRequest request, const std::string& sysfs) {
   for (auto& entry : CardKeys()) {
     std::string image;
     if (!ReadText(entry.second, kImage, &image)) continue;
@@ -473,8 +401,7 @@ bool CardWasWritten(const sim::AtaCard& card) {
 }
 
 void NoteHolder(const sim::CardSettings& card) {
-  TeardownNotes().push_back(
-      card.image + ": the card was in use: " + DescribeHolder(card.image, card.lockedWith));
+  Note(card.image + ": the card was in use: " + DescribeHolder(card.image, card.lockedWith));
 }
 
 void AfterCardsClosed(const std::vector<std::string>& rewrittenMedia) {
@@ -487,24 +414,15 @@ void AfterCardsClosed(const std::vector<std::string>& rewrittenMedia) {
         RereadPartitionTable(opened.fd, &why)) {
       continue;
     }
-    TeardownNotes().push_back(medium + ": the kernel did not read the new partition table (" + why +
-                              "); remove and re-insert the card to see its partition");
+    Note(medium + ": the kernel did not read the new partition table (" + why +
+         "); remove and re-insert the card to see its partition");
   }
 }
 
 void NoteEndedAfterWrite(const std::string& medium) {
-  TeardownNotes().push_back(medium +
-                            ": the new partition and volume are written whole; the run was "
-                            "ended by a signal that waited for the write to finish");
-}
-
-void AddTeardownNote(const std::string& note) {
-  TeardownNotes().push_back(note);
-}
-
-void PrintTeardownNotes() {
-  for (const std::string& note : TeardownNotes()) Say(note);
-  TeardownNotes().clear();
+  Note(medium +
+       ": the new partition and volume are written whole; the run was ended by a signal that "
+       "waited for the write to finish");
 }
 
 }  // namespace host

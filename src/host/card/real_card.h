@@ -1,13 +1,13 @@
 // A real card on Linux: the default machine with its card's medium named by
-// DUNMORE_CARD (an image or a card reader's block device) and its geometry by
-// DUNMORE_GEOMETRY, and every card on a block device checked, and asked for
-// its identity where its key gives none, before the terminal is taken.
+// the card option (an image or a card reader's block device) and its geometry
+// by the geometry option, and every card on a block device checked, and asked
+// for its identity where its key gives none, before the terminal is taken.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "host/boot/settings.h"
+#include "host/boot/machine_options.h"
 #include "host/card/sat_identify.h"
 #include "host/card/sysfs_disk.h"
 #include "sim/ata_card.h"
@@ -15,14 +15,15 @@
 namespace host {
 
 // Puts the card and geometry settings into the default machine just loaded
-// (a machine file describes its cards in its own keys). False with *error,
-// one line naming what is wrong.
-bool ApplyCardSettings(const Settings& settings, std::string* error);
+// (a machine file describes its cards in its own keys; the options have been
+// checked against each other before). False with *error, one line naming
+// what is wrong.
+bool ApplyCardSettings(const MachineOptions& settings, std::string* error);
 
 // "DUNMORE_CARD=<image>" (or "card <image>") when image is the medium the
 // card setting named, else empty: refusals about that card name the
 // setting, which the user wrote, not its card key, which the user never saw.
-std::string SettingsCardName(const Settings& settings, const std::string& image);
+std::string SettingsCardName(const MachineOptions& settings, const std::string& image);
 
 // Opens the medium of every card of the machine, once (see card_medium.h).
 void OpenCardMedia();
@@ -37,7 +38,7 @@ void OpenCardMedia();
 // card's answer to IDENTIFY DEVICE, sent through request, and a reader that
 // gives no texts is named by its model in sysfs. False with *error, one line
 // naming the device.
-bool PrepareBlockDeviceCards(const Settings& settings, std::string* error,
+bool PrepareBlockDeviceCards(const MachineOptions& settings, std::string* error,
                              SgIoRequest request = KernelSgIo,
                              const std::string& sysfs = kSysfsRoot);
 
@@ -57,12 +58,5 @@ void AfterCardsClosed(const std::vector<std::string>& rewrittenMedia);
 // When a signal held during the write ends the run: the card's volume and
 // table are whole, which the note says after the terminal is given back.
 void NoteEndedAfterWrite(const std::string& medium);
-
-// Keeps a note for standard error, printed once the terminal is given back.
-void AddTeardownNote(const std::string& note);
-
-// Prints the notes of the teardown on standard error; run at exit after the
-// terminal is given back, or by a test.
-void PrintTeardownNotes();
 
 }  // namespace host

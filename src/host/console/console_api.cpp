@@ -18,6 +18,7 @@
 #include "host/console/line_console.h"
 #include "host/console/terminal.h"
 #include "host/devices/write_signals.h"
+#include "host/host.h"
 #include "win32/win32.h"
 
 namespace host {
@@ -56,8 +57,9 @@ struct HostConsole {
   FILE* realStdout = nullptr;
   FILE* stream = nullptr;
   bool exitHandlerSet = false;
-  KeyAnswerer answerer = nullptr;
-  ScreenShown shown = nullptr;
+  bool stopped = false;  // the run's console has ended (StopConsole)
+  KeyAnswerer answerer;
+  ScreenShown shown;
 };
 
 // Built on first use: tests may start a console while other files are still
@@ -154,6 +156,8 @@ void DumpScreen() {
 }
 
 void AtExit() {
+  if (TheConsole().stopped) return;
+  TheConsole().stopped = true;
   DumpScreen();
   TerminalStop();
 }
@@ -221,6 +225,10 @@ bool BootConsole(const std::string& termName, const std::string& screenDump, std
   return true;
 }
 
+void StopConsole() {
+  AtExit();
+}
+
 void StartHeadlessConsole() {
   TerminalStop();
   TheConsole().kind = ConsoleKind::kHeadless;
@@ -233,7 +241,7 @@ void StartHeadlessConsole() {
   SetExitHandler();
 }
 
-void StartLineConsole(KeyAnswerer answerer, ScreenShown shown) {
+void StartLineConsole(const KeyAnswerer& answerer, const ScreenShown& shown) {
   StartHeadlessConsole();
   TheConsole().kind = ConsoleKind::kLines;
   TheConsole().answerer = answerer;

@@ -1,6 +1,7 @@
 // What the machine's boot needs from the console side of the host.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace host {
@@ -15,6 +16,6 @@ namespace host {
 bool BootConsole(const std::string& termName, const std::string& screenDump, std::string* refusal);
 
 // What runs after the terminal is given back to a signal that ends the run.
-void SetAfterSignalGiveBack(void (*then)());
+void SetAfterSignalGiveBack(const std::function<void()>& then);
 
 }  // namespace host

@@ -5,6 +5,7 @@
 // answerer's to write.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,13 +15,14 @@ namespace host {
 // cursor's place. Called before the ending signals held during a write are
 // let through, so that what the answerer prints of the write's outcome is
 // out before a held signal ends the run.
-using KeyAnswerer = int (*)(const std::vector<std::string>& rows, int cursorColumn, int cursorRow);
+using KeyAnswerer =
+    std::function<int(const std::vector<std::string>& rows, int cursorColumn, int cursorRow)>;
 
 // The screen as it stands while the system pauses (Sleep) with a message
 // on it, such as "Writing PC Card HDD partition info." before a write.
-using ScreenShown = void (*)(const std::vector<std::string>& rows);
+using ScreenShown = std::function<void(const std::vector<std::string>& rows)>;
 
 // Replaces whatever console was there; the terminal is never touched.
-void StartLineConsole(KeyAnswerer answerer, ScreenShown shown);
+void StartLineConsole(const KeyAnswerer& answerer, const ScreenShown& shown);
 
 }  // namespace host

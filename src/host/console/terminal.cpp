@@ -11,14 +11,20 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
+
+#include "host/console/console_state.h"
 
 namespace host {
 
 namespace {
 
 // What runs once the terminal is given back to a signal that ends the run.
-void (*afterGiveBack)() = nullptr;
+std::function<void()>& AfterGiveBack() {
+  static auto* then = new std::function<void()>;
+  return *then;
+}
 
 struct TerminalState {
   SCREEN* screen = nullptr;
@@ -130,15 +136,15 @@ void DrawTooSmallNotice() {
 
 void GiveBackOnSignal(int signalNumber) {
   TerminalStop();
-  if (afterGiveBack != nullptr) afterGiveBack();
+  if (AfterGiveBack()) AfterGiveBack()();
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);
 }
 
 }  // namespace
 
-void SetAfterSignalGiveBack(void (*then)()) {
-  afterGiveBack = then;
+void SetAfterSignalGiveBack(const std::function<void()>& then) {
+  AfterGiveBack() = then;
 }
 
 bool TerminalStart(const std::string& termName, std::string* refusal) {

@@ -33,8 +33,4 @@ void TerminalBell();
 // Gives the terminal back; safe to call more than once.
 void TerminalStop();
 
-// What runs after the terminal is given back to a signal that ends the run,
-// before the process ends by it: the notes for standard error.
-void SetAfterSignalGiveBack(void (*then)());
-
 }  // namespace host

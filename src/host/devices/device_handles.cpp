@@ -18,13 +18,12 @@
 #include <vector>
 
 #include "cards/card_registry.h"
-#include "host/boot/message.h"
 #include "host/card/card_medium.h"
 #include "host/card/real_card.h"
 #include "host/devices/program_address.h"
 #include "host/devices/write_signals.h"
-#include "host/finish/finish_host.h"
-#include "host/undo/write_guard.h"
+#include "host/host.h"
+#include "host/machine_hooks.h"
 #include "sim/ata_card.h"
 #include "sim/pass_through_driver.h"
 #include "sim/vwin32_device.h"
@@ -69,6 +68,19 @@ void StopHere() {
   raise(SIGSTOP);
 }
 
+// The card works on the medium the machine opened, never on its name, with
+// the test's seams its key asks for and the hooks around its writes.
+void UseOpenedMedium(sim::CardSettings* settings) {
+  if (settings->killAtWrite != 0) settings->powerCut = CutPower;
+  if (settings->stopAtWrite != 0) settings->stop = StopHere;
+  const CardMedium& medium = CardMediumAt(settings->image);
+  settings->openMedium = OpenedCardMedium;
+  settings->openedExclusively = medium.exclusive;
+  settings->lockedWith = medium.loopBackingFile;
+  settings->beforeWrite = Hooks().beforeWrite;
+  settings->afterWrite = Hooks().afterWrite;
+}
+
 // Reads the driver's key and its cards. Their media are opened on the cards'
 // first use; the boot has checked them already.
 std::unique_ptr<CardSet> LoadCards() {
@@ -76,21 +88,13 @@ std::unique_ptr<CardSet> LoadCards() {
   cards::DriverRegistry registry;
   std::string problem;
   if (!cards::ReadDriverRegistry(&registry, &problem)) {
-    Say(problem);
+    Note(problem);
     set->usable = false;
     return set;
   }
   set->driverInstalled = registry.installed;
   for (sim::CardSettings& settings : registry.cards) {
-    if (settings.killAtWrite != 0) settings.powerCut = CutPower;
-    if (settings.stopAtWrite != 0) settings.stop = StopHere;
-    // The card works on the medium the machine opened, never on its name.
-    const CardMedium& medium = CardMediumAt(settings.image);
-    settings.openMedium = OpenedCardMedium;
-    settings.openedExclusively = medium.exclusive;
-    settings.lockedWith = medium.loopBackingFile;
-    // What a write overwrites is kept, and what it wrote read back.
-    GuardCardWrites(&settings);
+    UseOpenedMedium(&settings);
     set->cards.push_back(std::make_unique<sim::AtaCard>(settings));
   }
   return set;
@@ -127,9 +131,9 @@ std::vector<std::string> RewrittenMedia() {
 // the system still holds its handles: the cards are released first, as the
 // end of a run releases them.
 void ReleaseCardsBeforeEnding() {
-  if (cardSet != nullptr) FinishWrittenCards(cardSet->Pointers());
+  if (cardSet != nullptr && Hooks().beforeRelease) Hooks().beforeRelease(cardSet->Pointers());
   std::vector<std::string> rewritten = RewrittenMedia();
-  FinishWriteGuard();
+  if (Hooks().afterRelease) Hooks().afterRelease();
   AfterCardsClosed(rewritten);
   for (const std::string& medium : rewritten) NoteEndedAfterWrite(medium);
 }
@@ -138,7 +142,7 @@ void DropCardsWhenIdle() {
   if (!openHandles.empty()) return;
   // The finishing step, while each card is still locked and before its
   // partition table is read again.
-  if (cardSet != nullptr) FinishWrittenCards(cardSet->Pointers());
+  if (cardSet != nullptr && Hooks().beforeRelease) Hooks().beforeRelease(cardSet->Pointers());
   std::vector<std::string> rewritten = RewrittenMedia();
   if (cardSet != nullptr) {
     for (const auto& card : cardSet->cards) {
@@ -146,7 +150,7 @@ void DropCardsWhenIdle() {
     }
   }
   cardSet.reset();
-  FinishWriteGuard();
+  if (Hooks().afterRelease) Hooks().afterRelease();
   // Whatever was being written is over once the cards are released.
   SetBeforeHeldSignalEnds(nullptr);
   ReleaseEndingSignals();
@@ -154,6 +158,25 @@ void DropCardsWhenIdle() {
 }
 
 }  // namespace
+
+bool MachineCards(std::vector<sim::CardSettings>* cards, std::string* error) {
+  cards::DriverRegistry registry;
+  if (!cards::ReadDriverRegistry(&registry, error)) return false;
+  for (sim::CardSettings& settings : registry.cards) UseOpenedMedium(&settings);
+  *cards = registry.cards;
+  return true;
+}
+
+const sim::AtaCard* SelectedCard() {
+  for (auto it = openHandles.rbegin(); it != openHandles.rend(); ++it) {
+    if ((*it)->driver != nullptr) return (*it)->driver->SelectedCard();
+  }
+  return nullptr;
+}
+
+void RereadTables(const std::vector<std::string>& media) {
+  AfterCardsClosed(media);
+}
 
 // The test hooks (host/testing.h).
 
@@ -228,7 +251,7 @@ BOOL DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID 
     // waits for a key again, a signal waits for the write to end.
     if (code == sim::kPassThroughWrite) {
       host::HoldEndingSignals();
-      host::KeepLocksForFinishing(cardSet->Pointers());
+      if (host::Hooks().writeBegins) host::Hooks().writeBegins(cardSet->Pointers());
     }
     done = device->driver->Control(code, in, inSize, out, outSize);
   } else if (device != nullptr) {

@@ -1,0 +1,13 @@
+// --list: the cards present, or the one CARD names, as text or JSON;
+// nothing is opened for writing and nothing is locked.
+#pragma once
+
+#include "tool/run/tool_run.h"
+
+namespace tool {
+
+// The listing's exit code: 0, or 1 when CARD names nothing that can be read
+// or standard output cannot be written.
+int RunList(ToolRun* run);
+
+}  // namespace tool

@@ -1,0 +1,16 @@
+// A card's sectors by their number from 0, through the card's model: the
+// model takes its commands at physical cylinder, head and sector, as the
+// card's controller does.
+#pragma once
+
+#include <cstdint>
+
+#include "sim/ata_card.h"
+
+namespace tool {
+
+// count sectors (1 to 255) from first, in one command.
+bool ReadCardSectors(sim::AtaCard* card, uint32_t first, uint32_t count, uint8_t* data);
+bool WriteCardSectors(sim::AtaCard* card, uint32_t first, uint32_t count, const uint8_t* data);
+
+}  // namespace tool

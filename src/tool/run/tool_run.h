@@ -1,0 +1,56 @@
+// One run of the native program: what it was told, the mode chosen once,
+// and what it keeps while the machine runs (the undo file and read-back,
+// the finishing step, the notes for standard error), in one object handed
+// to whatever needs it. The machine reaches it only through the hooks made
+// here.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/machine_hooks.h"
+#include "tool/command/message.h"
+#include "tool/command/mode.h"
+#include "tool/command/settings.h"
+#include "tool/finish/finish_host.h"
+#include "tool/undo/write_guard.h"
+
+namespace tool {
+
+struct ToolRun {
+  Settings settings;
+  Mode mode;
+  Notes notes;
+  WriteGuard guard;
+  Finishing finishing;
+  // The cards whose write ended with the master boot record, as outputs
+  // name them.
+  std::vector<std::string> written;
+
+  ToolRun(const Settings& given, const Mode& chosen);
+  ToolRun(const ToolRun&) = delete;
+  ToolRun& operator=(const ToolRun&) = delete;
+};
+
+// The machine's hooks bound to the run: its undo file and read-back around
+// each write, its finishing step, its notes.
+host::MachineHooks HooksFor(ToolRun* run);
+
+// Boots the machine for the run: its options from the settings (its media
+// only read when the run writes nothing), the run's hooks, and then the
+// run's own start-up checks on the cards the boot opened: the finishing
+// step against each card, and the undo file. False with *error, one line;
+// nothing is written or created, and the terminal is untouched.
+bool BootMachineFor(ToolRun* run, std::string* error);
+
+// How outputs name the card whose key names image: the file the machine
+// opened for it (a link resolved at the open).
+std::string OpenedCardName(const std::string& image);
+
+// The end of the run: the console given back, the notes said, and what
+// went to out (when given) checked. The exit code: code, or 1 when out
+// could not be written.
+int EndRun(ToolRun* run, int code, FILE* out = nullptr);
+
+}  // namespace tool

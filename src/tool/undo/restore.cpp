@@ -1,0 +1,195 @@
+#include "tool/undo/restore.h"
+
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "common/ata_commands.h"
+#include "sim/ata_card.h"
+#include "tool/command/message.h"
+#include "tool/modes/report_output.h"
+#include "tool/run/card_at_hand.h"
+#include "tool/run/card_sectors.h"
+#include "tool/undo/restore_plan.h"
+#include "tool/undo/undo_format.h"
+
+namespace tool {
+namespace {
+
+constexpr int kRefused = 1;
+constexpr int kWriteFailed = 3;
+constexpr size_t kRangesShown = 8;
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  uint8_t chunk[65536];
+  for (;;) {
+    ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = path + ": " + std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    bytes->insert(bytes->end(), chunk, chunk + n);
+  }
+  close(fd);
+  return true;
+}
+
+std::string When(int64_t seconds) {
+  time_t at = static_cast<time_t>(seconds);
+  struct tm utc = {};
+  gmtime_r(&at, &utc);
+  char text[40];
+  strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+  return text;
+}
+
+// Shows what will be restored and asks, unless --yes answered already; true
+// for Y.
+bool Confirmed(const std::string& file, const UndoContents& contents, const CardAtHand& hand,
+               bool yes) {
+  const sim::CardIdentity& id = hand.card->settings().identity;
+  const uint64_t sectors = hand.sectors;
+  uint64_t kept = 0;
+  for (const UndoRecord& record : contents.records) kept += record.count;
+  std::printf("Restore %s onto %s\n", file.c_str(), hand.name.c_str());
+  std::printf("  card       %s, S/N %s, %llu sectors, %u x %u x %u\n", id.model.c_str(),
+              id.serialNumber.empty() ? "unknown" : id.serialNumber.c_str(),
+              static_cast<unsigned long long>(sectors), id.cylinders, id.heads, id.sectorsPerTrack);
+  std::printf("  undo file  begun %s, %s\n", When(contents.header.time).c_str(),
+              contents.closed ? "whole (its run ended)"
+                              : "cut short (its run was cut): every whole record is restored");
+  std::printf("  restores   %llu sectors in %zu records: %s\n",
+              static_cast<unsigned long long>(kept), contents.records.size(),
+              CoveredSectors(contents.records, kRangesShown).c_str());
+  std::printf("Everything else on the card stays as it is.\n");
+  std::printf("Proceed with restore (Y/N)? ");
+  if (yes) {
+    std::printf("Y (--yes)\n");
+    std::fflush(stdout);
+    return true;
+  }
+  std::fflush(stdout);
+  char answer[64] = {};
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr) answer[0] = 0;
+  std::printf("\n");
+  return answer[0] == 'Y' || answer[0] == 'y';
+}
+
+// Reads every restored sector back, each against what it was last given.
+bool ReadBack(sim::AtaCard* card, const std::vector<RestoreWrite>& writes, std::string* error) {
+  std::map<uint32_t, const uint8_t*> expected;
+  for (const RestoreWrite& write : writes) {
+    for (uint32_t i = 0; i < write.count; ++i) {
+      expected[write.first + i] = write.data + static_cast<size_t>(i) * kAtaSectorBytes;
+    }
+  }
+  std::vector<uint8_t> back;
+  for (const RestoreWrite& write : writes) {
+    back.resize(static_cast<size_t>(write.count) * kAtaSectorBytes);
+    if (!ReadCardSectors(card, write.first, write.count, back.data())) {
+      *error = "sectors " + std::to_string(write.first) + "-" +
+               std::to_string(write.first + write.count - 1) + " could not be read back";
+      return false;
+    }
+    for (uint32_t i = 0; i < write.count; ++i) {
+      if (std::memcmp(back.data() + static_cast<size_t>(i) * kAtaSectorBytes,
+                      expected[write.first + i], kAtaSectorBytes) != 0) {
+        *error = "sector " + std::to_string(write.first + i) + " read back other than restored";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunRestore(ToolRun* run) {
+  const std::string& file = run->settings.restore.value;
+  std::vector<uint8_t> bytes;
+  std::string error;
+  UndoContents contents;
+  if (!ReadWholeFile(file, &bytes, &error)) {
+    Say(error + "; nothing was written");
+    return kRefused;
+  }
+  if (!ParseUndoFile(bytes, &contents, &error)) {
+    Say(file + ": " + error + "; nothing was written");
+    return kRefused;
+  }
+  CardAtHand hand;
+  if (!BootMachineFor(run, &error) || !TakeOneCard(&hand, &error)) {
+    Say(error + (EndsWith(error, "nothing was written") ? "" : "; nothing was written"));
+    return kRefused;
+  }
+  const sim::CardIdentity& id = hand.card->settings().identity;
+  RestoreCard facts;
+  facts.sectors = hand.sectors;
+  facts.cylinders = id.cylinders;
+  facts.heads = id.heads;
+  facts.sectorsPerTrack = id.sectorsPerTrack;
+  facts.model = id.model;
+  facts.serialNumber = id.serialNumber;
+  std::string difference = CardDifference(contents.header, facts, run->settings.force.given());
+  if (!difference.empty()) {
+    Say(hand.name + ": " + difference + "; nothing was written");
+    return kRefused;
+  }
+  if (contents.records.empty()) {
+    Say(file + ": the undo file holds no sectors; nothing was written");
+    return 0;
+  }
+  std::vector<RestoreWrite> writes = RestoreWrites(contents);
+  if (run->mode.answers == Answers::kDryRun) {
+    WritesReport report{hand.name, std::string(run->settings.restore.option) + " " + file, {}};
+    for (const RestoreWrite& write : writes) report.runs.push_back({write.first, write.count});
+    std::fputs((run->mode.json ? WritesJson(report) : WritesText(report)).c_str(), stdout);
+    return OutputWritten(stdout, "standard output") ? 0 : 1;
+  }
+  if (!Confirmed(file, contents, hand, run->mode.answers == Answers::kYes)) {
+    Say("nothing was restored");
+    return OutputWritten(stdout, "standard output") ? 0 : 1;
+  }
+  BeginCardWrite();
+  bool written = true;
+  for (const RestoreWrite& write : writes) {
+    if (!WriteCardSectors(hand.card.get(), write.first, write.count, write.data)) {
+      error = "the write of sectors " + std::to_string(write.first) + "-" +
+              std::to_string(write.first + write.count - 1) + " failed";
+      written = false;
+      break;
+    }
+  }
+  if (written) written = ReadBack(hand.card.get(), writes, &error);
+  uint64_t sectors = 0;
+  for (const RestoreWrite& write : writes) sectors += write.count;
+  const std::string name = hand.name;
+  GiveBackCard(run, &hand,
+               written ? name + ": " + std::to_string(sectors) + " sectors in " +
+                             std::to_string(contents.records.size()) + " records restored from " +
+                             file + " and read back"
+                       : name + ": the restore failed: " + error);
+  if (!OutputWritten(stdout, "standard output")) return 1;
+  return written ? 0 : kWriteFailed;
+}
+
+}  // namespace tool

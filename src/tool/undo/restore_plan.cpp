@@ -1,0 +1,91 @@
+#include "tool/undo/restore_plan.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "common/ata_commands.h"
+
+namespace tool {
+namespace {
+
+std::string Geometry(uint16_t c, uint16_t h, uint16_t s) {
+  return std::to_string(c) + " x " + std::to_string(h) + " x " + std::to_string(s);
+}
+
+std::string Text(const std::string& text) {
+  return text.empty() ? std::string("none") : "'" + text + "'";
+}
+
+}  // namespace
+
+std::string CardDifference(const UndoHeader& header, const RestoreCard& card, bool force) {
+  if (card.sectors != header.sectors) {
+    return "another card: it has " + std::to_string(card.sectors) +
+           " sectors, the undo file's card had " + std::to_string(header.sectors);
+  }
+  if (card.cylinders != header.cylinders || card.heads != header.heads ||
+      card.sectorsPerTrack != header.sectorsPerTrack) {
+    return "another card: its geometry is " +
+           Geometry(card.cylinders, card.heads, card.sectorsPerTrack) +
+           ", the undo file's card's was " +
+           Geometry(header.cylinders, header.heads, header.sectorsPerTrack);
+  }
+  const bool known = !card.serialNumber.empty() && header.identityKnown;
+  if (!known && !force) {
+    return "the card's identity is unknown (" +
+           std::string(card.serialNumber.empty() ? "the card" : "the undo file") +
+           " names no serial number), so it cannot be told from another card of its size; "
+           "give --force to restore it all the same";
+  }
+  if (card.serialNumber != header.serialNumber && known) {
+    return "another card: its serial number is " + Text(card.serialNumber) +
+           ", the undo file's card's was " + Text(header.serialNumber);
+  }
+  if (card.model != header.model && known) {
+    return "another card: its model is " + Text(card.model) + ", the undo file's card's was " +
+           Text(header.model);
+  }
+  return std::string();
+}
+
+std::vector<RestoreWrite> RestoreWrites(const UndoContents& contents) {
+  std::vector<RestoreWrite> writes;
+  const uint8_t* mbr = nullptr;
+  for (auto it = contents.records.rbegin(); it != contents.records.rend(); ++it) {
+    RestoreWrite write{it->first, it->count, it->data.data()};
+    if (write.first == 0) {
+      mbr = write.data;  // the earliest record's MBR, as it is met last
+      ++write.first;
+      --write.count;
+      write.data += kAtaSectorBytes;
+    }
+    if (write.count > 0) writes.push_back(write);
+  }
+  if (mbr != nullptr) writes.push_back({0, 1, mbr});
+  return writes;
+}
+
+std::string CoveredSectors(const std::vector<UndoRecord>& records, size_t limit) {
+  std::vector<std::pair<uint32_t, uint32_t>> ranges;  // first, end
+  for (const UndoRecord& record : records)
+    ranges.emplace_back(record.first, record.first + record.count);
+  std::sort(ranges.begin(), ranges.end());
+  std::vector<std::pair<uint32_t, uint32_t>> merged;
+  for (const auto& range : ranges) {
+    if (!merged.empty() && range.first <= merged.back().second) {
+      merged.back().second = std::max(merged.back().second, range.second);
+    } else {
+      merged.push_back(range);
+    }
+  }
+  std::string text;
+  for (size_t i = 0; i < merged.size(); ++i) {
+    if (i == limit) return text + ", ...";
+    if (i > 0) text += ", ";
+    text += std::to_string(merged[i].first);
+    if (merged[i].second - merged[i].first > 1) text += "-" + std::to_string(merged[i].second - 1);
+  }
+  return text;
+}
+
+}  // namespace tool

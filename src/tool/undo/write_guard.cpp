@@ -1,0 +1,265 @@
+#include "tool/undo/write_guard.h"
+
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "common/ata_commands.h"
+#include "host/card/card_medium.h"
+#include "sim/medium.h"
+#include "tool/undo/undo_file.h"
+
+namespace tool {
+namespace {
+
+// Names tried after a default name that is taken (two runs in one second).
+constexpr int kMoreNames = 100;
+
+bool IsBlockDevice(int fd) {
+  struct stat status;
+  return fstat(fd, &status) == 0 && S_ISBLK(status.st_mode);
+}
+
+// Makes folder and its parents (mode 0700 for those it makes).
+bool MakeFolders(const std::string& folder, std::string* error) {
+  for (size_t at = 1; at <= folder.size(); ++at) {
+    if (at < folder.size() && folder[at] != '/') continue;
+    std::string part = folder.substr(0, at);
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+      *error = part + ": cannot make the undo files' folder: " + std::strerror(errno);
+      return false;
+    }
+  }
+  struct stat status;
+  if (stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    *error = folder + ": the undo files' folder is not a folder";
+    return false;
+  }
+  return true;
+}
+
+// The nearest folder at or above path that is there: where a folder not
+// made yet would be made.
+std::string NearestFolder(std::string path) {
+  struct stat status;
+  while (stat(path.c_str(), &status) != 0) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    path = slash == 0 ? "/" : path.substr(0, slash);
+  }
+  return path;
+}
+
+// Whether a new file can be made in folder (or in the folder that would be
+// made there): a folder there, that this process may write, on a file
+// system mounted for writing. *error says why not.
+bool CanMakeFileIn(const std::string& folder, const std::string& shown, std::string* error) {
+  std::string there = NearestFolder(folder);
+  struct stat status;
+  if (stat(there.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    *error = shown + ": " + there + " is not a folder";
+    return false;
+  }
+  if (access(there.c_str(), W_OK | X_OK) != 0) {
+    *error = shown + ": no undo file can be made in " + there + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+int64_t Now() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return now.tv_sec;
+}
+
+// The sectors from first on whose read-back differs, as "N" or "N-M" (the
+// first and last that differ), and how many.
+std::string Differing(uint32_t first, uint32_t count, const uint8_t* sent, const uint8_t* back,
+                      uint32_t* differing) {
+  uint32_t low = 0, high = 0;
+  *differing = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    size_t at = static_cast<size_t>(i) * kAtaSectorBytes;
+    if (std::memcmp(sent + at, back + at, kAtaSectorBytes) == 0) continue;
+    if (*differing == 0) low = first + i;
+    high = first + i;
+    ++*differing;
+  }
+  return low == high ? std::to_string(low) : std::to_string(low) + "-" + std::to_string(high);
+}
+
+}  // namespace
+
+std::string DefaultUndoName(const std::string& model, const std::string& serialNumber,
+                            int64_t time) {
+  auto plain = [](const std::string& text, const char* unknown) {
+    std::string out;
+    for (char c : text) {
+      bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                  c == '-' || c == '.';
+      out += kept ? c : '_';
+    }
+    return out.empty() ? std::string(unknown) : out;
+  };
+  time_t seconds = static_cast<time_t>(time);
+  struct tm utc = {};
+  gmtime_r(&seconds, &utc);
+  char stamp[32];
+  strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+  return plain(model, "card") + "_" + plain(serialNumber, "no-serial") + "_" + stamp + ".undo";
+}
+
+// Begins the card's undo file at its first write.
+bool WriteGuard::BeginUndoFile(const sim::CardSettings& card, int fd) {
+  UndoHeader header;
+  header.sectors = sim::MediumSize(fd) / kAtaSectorBytes;
+  header.cylinders = card.identity.cylinders;
+  header.heads = card.identity.heads;
+  header.sectorsPerTrack = card.identity.sectorsPerTrack;
+  header.model = card.identity.model;
+  header.serialNumber = card.identity.serialNumber;
+  header.firmwareRevision = card.identity.firmwareRevision;
+  header.identityKnown = !card.identity.serialNumber.empty();
+  header.time = Now();
+  std::string error;
+  if (!undoFile.empty()) {
+    if (CreateUndoFile(undoFile, header, &file, &error)) return true;
+  } else {
+    std::string name =
+        undoFolder + "/" + DefaultUndoName(header.model, header.serialNumber, header.time);
+    std::string tried = name;
+    for (int more = 0; more <= kMoreNames; ++more) {
+      if (CreateUndoFile(tried, header, &file, &error)) return true;
+      if (errno != EEXIST) break;
+      tried = name.substr(0, name.size() - 5) + "-" + std::to_string(more + 2) + ".undo";
+    }
+  }
+  notes->Add(error + "; nothing was written to " + card.image);
+  return false;
+}
+
+bool WriteGuard::Prepare(const Settings& settings, const std::vector<sim::CardSettings>& cards,
+                         bool dryRun, std::string* error) {
+  undo = !settings.noUndo.given();
+  verify = !settings.noVerify.given();
+  undoFile = settings.undo.value;
+  if (!undoFile.empty()) {
+    struct stat status;
+    if (lstat(undoFile.c_str(), &status) == 0) {
+      *error = settings.undo.Shown() + ": there is a file of that name already; an undo file " +
+               "is never written over";
+      return false;
+    }
+    std::string folder = FolderOf(undoFile);
+    if (stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+      *error = settings.undo.Shown() + ": there is no folder " + folder + " to make it in";
+      return false;
+    }
+    return CanMakeFileIn(folder, settings.undo.Shown(), error);
+  }
+  bool anyBlockDevice = false;
+  for (const sim::CardSettings& card : cards) {
+    anyBlockDevice = anyBlockDevice || host::CardMediumAt(card.image).IsBlockDevice();
+  }
+  if (!undo || !anyBlockDevice) return true;
+  // A base of "/" (root's home in a bare system) gives "/.local/...", not
+  // "//.local/...".
+  auto under = [](const std::string& base, const char* rest) {
+    return (base.back() == '/' ? base.substr(0, base.size() - 1) : base) + rest;
+  };
+  if (settings.stateHome.given() && settings.stateHome.value[0] == '/') {
+    undoFolder = under(settings.stateHome.value, "/dunmore");
+  } else if (settings.home.given()) {
+    undoFolder = under(settings.home.value, "/.local/state/dunmore");
+  } else {
+    *error = std::string("no folder for the undo file: neither ") + settings.stateHome.variable +
+             " nor " + settings.home.variable + " is set; give " + settings.undo.option + " FILE";
+    return false;
+  }
+  if (!CanMakeFileIn(undoFolder, undoFolder, error)) return false;
+  return dryRun || MakeFolders(undoFolder, error);
+}
+
+bool WriteGuard::KeepBeforeWrite(const sim::CardSettings& card, int fd, uint32_t first,
+                                 uint32_t count) {
+  const bool keep = undo && (!undoFile.empty() || IsBlockDevice(fd));
+  if (!keep) return true;
+  const std::string shown = host::CardMediumAt(card.image).shownName;
+  if (!this->card.empty() && this->card != shown) {
+    notes->Add(shown + ": the undo file holds " + this->card + " already; nothing was written to " +
+               shown);
+    return false;
+  }
+  this->card = shown;
+  if (!fileBegun) {
+    if (!BeginUndoFile(card, fd)) return false;
+    fileBegun = true;
+  }
+  const uint32_t bytes = count * kAtaSectorBytes;
+  buffer.resize(bytes);
+  std::string error;
+  if (!sim::ReadMedium(fd, static_cast<uint64_t>(first) * kAtaSectorBytes, buffer.data(), bytes)) {
+    notes->Add(shown + ": sectors " + std::to_string(first) + "-" +
+               std::to_string(first + count - 1) +
+               " could not be read for the undo file; they were not written");
+    return false;
+  }
+  if (!AppendUndoRecord(&file, first, count, buffer.data(), &error)) {
+    notes->Add(error + "; nothing more was written to " + shown);
+    return false;
+  }
+  return true;
+}
+
+bool WriteGuard::VerifyAfterWrite(const sim::CardSettings& card, int fd, uint32_t first,
+                                  uint32_t count, const uint8_t* data) {
+  if (!verify || !IsBlockDevice(fd)) return true;
+  const std::string shown = host::CardMediumAt(card.image).shownName;
+  const uint32_t bytes = count * kAtaSectorBytes;
+  buffer.resize(bytes);
+  if (!sim::ReadMedium(fd, static_cast<uint64_t>(first) * kAtaSectorBytes, buffer.data(), bytes)) {
+    notes->Add(shown + ": sectors " + std::to_string(first) + "-" +
+               std::to_string(first + count - 1) + " could not be read back after the write");
+    return false;
+  }
+  uint32_t differing = 0;
+  std::string where = Differing(first, count, data, buffer.data(), &differing);
+  if (differing != 0) {
+    notes->Add(shown + ": " + std::to_string(differing) + " of the " + std::to_string(count) +
+               " sectors written at " + std::to_string(first) + " read back other than written (" +
+               where + "): the card does not keep what it is sent; the write was stopped there");
+    return false;
+  }
+  verifiedCard = shown;
+  verified += count;
+  return true;
+}
+
+void WriteGuard::Finish() {
+  if (fileBegun) {
+    std::string error;
+    if (!CloseUndoFile(&file, &error)) notes->Add(error);
+    notes->Add(card + ": what the write overwrote (" + std::to_string(file.sectors) +
+               " sectors in " + std::to_string(file.records) + " records) is kept in " + file.path +
+               "; 'dunmore --restore " + file.path + " " + card + "' puts it back");
+    fileBegun = false;
+  }
+  if (verified != 0) {
+    notes->Add(verifiedCard + ": " + std::to_string(verified) +
+               " sectors written were read back from the card and matched what was sent");
+    verified = 0;
+  }
+}
+
+}  // namespace tool
