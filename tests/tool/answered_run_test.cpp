@@ -16,6 +16,7 @@
 
 #include "support/golden.h"
 #include "support/image.h"
+#include "support/loop_device.h"
 #include "support/machine_text.h"
 #include "tool/mode_run.h"
 
@@ -40,18 +41,29 @@ std::string PlanText(const std::string& out, const std::string& card) {
 }  // namespace
 
 TEST(AnsweredRun, TheCardWrittenWithoutATerminalIsTheInteractiveRunsCard) {
+  // The answers go by the prompt on the cursor's row, never by the same
+  // words elsewhere on the screen: in a card's name, or its model.
+  MachineCard prompts;
+  prompts.model = "Enter choice: (Y/N)?";
+  prompts.serialNumber = "Press Esc to exit";
   const struct {
     const char* golden;
     std::string arguments;
     std::string image;
+    const MachineCard* machine;
   } cards[] = {
-      {"default_card", "", "pccard.img"},
-      {"fat16_1016x16x63", "--geometry 1016x16x63 card.img", "card.img"},
-      {"fat32_8192x16x63", "card.img --geometry 8192x16x63", "card.img"},
+      {"default_card", "", "pccard.img", nullptr},
+      {"fat16_1016x16x63", "--geometry 1016x16x63 card.img", "card.img", nullptr},
+      {"fat32_8192x16x63", "card.img --geometry 8192x16x63", "card.img", nullptr},
+      {"default_card", "--geometry 490x8x32 'Enter choice:.img'", "Enter choice:.img", nullptr},
+      {"default_card", "--geometry 490x8x32 '(Y/N)?.img'", "(Y/N)?.img", nullptr},
+      {"default_card", "--machine prompts.reg", "pccard.img", &prompts},
   };
   for (const auto& c : cards) {
-    SCOPED_TRACE(c.golden);
+    SCOPED_TRACE(c.arguments);
     TempDir dir;
+    ASSERT_EQ("0:", Shell("mkdir '" + dir.File("(Y") + "'"));
+    if (c.machine != nullptr) WriteMachine(dir.path(), "prompts.reg", MachineText(*c.machine));
     ModeRun run = RunDunmore(dir, "--yes " + kClock + " " + c.arguments);
     EXPECT_EQ(0, run.code) << run.err;
     ExpectGoldenImage(dir.File(c.image), c.golden);
@@ -149,26 +161,31 @@ TEST(AnsweredRun, EndsAsTheInteractiveRunEnds) {
   faulty.extraValues = "\"BadWriteSectors\"=\"40\"\n";
   CreateImage(dir.File("faulty.img"), faulty);
   std::string faultyMachine = WriteMachine(dir.path(), "faulty.reg", MachineText(faulty));
+  // The outcome says what the run did: never "written" for a run that
+  // wrote nothing, whatever its exit code.
   const struct {
     const char* name;
     std::string arguments;
     int code;
     std::string message;
+    std::string outcome;
   } cases[] = {
       {"no card", "--machine " DUNMORE_SOURCE_DIR "/machines/no-card.reg", 1,
-       "PC Card HDD not exist!\n"},
-      {"a card held by another process", "held.img", 1, "PC Card HDD used other!\n"},
+       "PC Card HDD not exist!\n", "refused at start-up, nothing written"},
+      {"a card held by another process", "held.img", 1, "PC Card HDD used other!\n",
+       "refused at start-up, nothing written"},
       {"a card that refuses a write", "--machine faulty.reg", 3,
-       "Writing PC Card HDD partition info.\nWRITE ERROR!\n"},
+       "Writing PC Card HDD partition info.\nWRITE ERROR!\n", "the write failed"},
       {"Windows XP", "--machine " DUNMORE_SOURCE_DIR "/machines/nt.reg", 1,
-       "This program is for Windows 9x.\n"},
+       "This program is for Windows 9x.\n", "refused at start-up, nothing written"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ModeRun run = RunDunmore(dir, "--yes " + kClock + " " + c.arguments);
     EXPECT_EQ(c.code, run.code) << run.out << run.err;
     EXPECT_NE(std::string::npos, run.out.find(c.message)) << run.out;
-    EXPECT_NE(std::string::npos, run.out.find("(exit " + std::to_string(c.code) + ")\n"))
+    EXPECT_NE(std::string::npos,
+              run.out.find(": " + c.outcome + " (exit " + std::to_string(c.code) + ")\n"))
         << run.out;
     // --dry-run ends as the start-up ends, before any plan.
     ModeRun dry = RunDunmore(dir, "--dry-run " + c.arguments);
@@ -206,4 +223,31 @@ TEST(AnsweredRun, ASignalDuringTheWriteIsHeldUntilItIsDone) {
   ASSERT_EQ(pid, waitpid(pid, &status, 0));
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
   ExpectGoldenImage(dir.File("pccard.img"), "default_card");
+}
+
+// A machine file's card is named as the machine opened it: the plan, its
+// JSON and the outcome name the loop device behind the card key's link,
+// never the default card's image.
+TEST(AnsweredRun, AMachineFilesCardIsNamedAsOpened) {
+  TempDir dir;
+  const std::string image = dir.File("card.img");
+  MachineCard card;
+  CreateImage(image, card);
+  LoopDevice loop(image);
+  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  ASSERT_EQ("0:", Shell("ln -s '" + loop.path() + "' '" + dir.File("reader") + "'"));
+  card.image = "reader";
+  WriteMachine(dir.path(), "m.reg", MachineText(card));
+  const std::string state = "XDG_STATE_HOME='" + dir.File("state") + "'";
+  ModeRun json = RunDunmore(dir, "--dry-run --json --machine m.reg", state);
+  ASSERT_EQ(0, json.code) << json.err;
+  EXPECT_EQ(loop.path() + "\n", FromJson(dir, json.out, "print(d['path'])"));
+  ModeRun yes = RunDunmore(dir, "--yes " + kClock + " --machine m.reg", state);
+  ASSERT_EQ(0, yes.code) << yes.err;
+  EXPECT_FALSE(PlanText(yes.out, loop.path()).empty()) << yes.out;
+  EXPECT_NE(std::string::npos, yes.out.find("\n" + loop.path() + ": written (exit 0)\n"))
+      << yes.out;
+  EXPECT_EQ(std::string::npos, (yes.out + yes.err).find("pccard.img"));
+  EXPECT_NE(std::string::npos, yes.err.find("'dunmore --restore ")) << yes.err;
+  EXPECT_NE(std::string::npos, yes.err.find(" " + loop.path() + "' puts it back")) << yes.err;
 }

@@ -4,15 +4,16 @@
 
 namespace testsupport {
 
-ModeRun RunDunmore(const TempDir& dir, const std::string& arguments) {
+ModeRun RunDunmore(const TempDir& dir, const std::string& arguments,
+                   const std::string& environment) {
   ModeRun run;
   std::string out = dir.File("mode.out");
   std::string err = dir.File("mode.err");
   std::string output;
   // RunCommand sends the command's standard error to its own output: the
   // run's redirections stand inside the group that receives that.
-  run.code = RunCommand("{ cd '" + dir.path() + "' && '" DUNMORE_EXE "' " + arguments +
-                            " </dev/null >'" + out + "' 2>'" + err + "'; }",
+  run.code = RunCommand("{ cd '" + dir.path() + "' && env " + environment + " '" DUNMORE_EXE "' " +
+                            arguments + " </dev/null >'" + out + "' 2>'" + err + "'; }",
                         &output);
   run.out = ReadFile(out);
   run.err = ReadFile(err);

@@ -15,8 +15,10 @@ struct ModeRun {
 };
 
 // Runs dunmore with these arguments (each quoted for the shell) in dir,
-// standard input /dev/null, standard output and error files.
-ModeRun RunDunmore(const TempDir& dir, const std::string& arguments);
+// standard input /dev/null, standard output and error files; environment
+// ("NAME=value ...") is set for it alone.
+ModeRun RunDunmore(const TempDir& dir, const std::string& arguments,
+                   const std::string& environment = "");
 
 // What the python3 expression prints for the JSON document: the document
 // is `d`, json is imported; a parse error fails the test.

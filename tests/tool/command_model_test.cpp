@@ -1,0 +1,226 @@
+// One command model: every combination of the modes' options either means
+// something or is refused before anything is opened; --yes answers every
+// question a mode asks and --dry-run writes, creates and keeps nothing, for
+// the write, --restore and --make-bootable alike; and a failed write to
+// standard output fails the run.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <algorithm>
+#include <string>
+
+#include "support/image.h"
+#include "support/loop_device.h"
+#include "support/machine_text.h"
+#include "support/support.h"
+#include "tool/mode_run.h"
+
+using namespace testsupport;
+
+namespace {
+
+const std::string kClock = "--clock 1000000000";
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Every file and folder below the folders, hidden ones too, but the run's
+// own output files.
+std::string Tree(const std::string& folders) {
+  std::string output;
+  RunCommand("find " + folders + " ! -name 'mode.*' 2>/dev/null | LC_ALL=C sort", &output);
+  return output;
+}
+
+}  // namespace
+
+TEST(CommandModel, EachCombinationMeansWhatItSaysOrIsRefused) {
+  TempDir dir;
+  const std::string card = dir.File("card.img");
+  // A card written by the program, with what the write overwrote kept.
+  CreateImage(card, MachineCard());
+  WriteSectorBytes(card, 0, std::vector<uint8_t>(64 * 512, 0x5A));
+  const std::string fresh = ImageFingerprint(card);
+  ModeRun write = RunDunmore(dir, "--yes " + kClock + " --undo u.undo card.img");
+  ASSERT_EQ(0, write.code) << write.err;
+  const std::string written = ImageFingerprint(card);
+  ASSERT_NE(fresh, written);
+  const std::string writtenCopy = dir.File("written.img");
+  ASSERT_EQ("0:", Shell("cp --sparse=always '" + card + "' '" + writtenCopy + "'"));
+
+  enum Card { kUnchanged, kChanged, kAsBeforeTheWrite };
+  const struct {
+    const char* what;
+    std::string arguments;
+    int code;
+    std::string said;  // in standard output (when the run writes or lists) or standard error
+    Card after;
+  } rows[] = {
+      // --yes answers the restore's question, as it answers the write's.
+      {"--restore with --yes restores", "--restore u.undo --yes --force card.img", 0,
+       "280 sectors in 5 records restored from u.undo", kAsBeforeTheWrite},
+      {"--restore with --dry-run lists its sectors", "--restore u.undo --dry-run --force card.img",
+       0,
+       "card.img: what --restore u.undo would write\n     Writes   279-310, 156-278, 33-155, 32, 0",
+       kUnchanged},
+      {"--restore with --list", "--restore u.undo --list card.img", 1,
+       "dunmore: --list and --restore go one at a time\n", kUnchanged},
+      {"--restore with --boot", "--restore u.undo --boot card.img", 1,
+       "dunmore: --boot does not go with --restore", kUnchanged},
+      {"--make-bootable with --dry-run writes nothing", "--make-bootable --dry-run card.img", 0,
+       "card.img: what --make-bootable would write\n     Writes   32, 0 (2 sectors", kUnchanged},
+      {"--make-bootable with --yes finishes unasked", "--make-bootable --yes card.img", 0,
+       "Make the card bootable (Y/N)? Y (--yes)\n", kChanged},
+      {"--make-bootable with --clock", "--make-bootable --clock 1 card.img", 1,
+       "dunmore: --clock 1 does not go with --make-bootable", kUnchanged},
+      {"--make-bootable without undo on a fixed disk",
+       "--make-bootable --no-undo --fixed-disk /dev/sdz /dev/sdz", 1,
+       "dunmore: --no-undo with --fixed-disk /dev/sdz: a fixed disk is written only with its "
+       "undo file kept\n",
+       kUnchanged},
+      {"--force alone", "--force --yes card.img", 1, "dunmore: --force goes with --restore alone",
+       kUnchanged},
+      {"an option given twice", "--list --list card.img", 1, "dunmore: --list is given twice\n",
+       kUnchanged},
+      {"a clock past its range", "--clock 4294967296 --yes card.img", 1,
+       "dunmore: --clock 4294967296: not a count of seconds since 1970 from 0 to 4294967295\n",
+       kUnchanged},
+      {"--dry-run with --yes", "--dry-run --yes card.img", 1,
+       "dunmore: --list, --dry-run and --yes go one at a time\n", kUnchanged},
+      {"--json with a restore that writes", "--restore u.undo --json card.img", 1,
+       "dunmore: --json goes with --list or --dry-run\n", kUnchanged},
+      {"--list with undo options", "--list --no-verify card.img", 1,
+       "dunmore: --no-verify does not go with --list", kUnchanged},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_EQ("0:", Shell("cp --sparse=always '" + writtenCopy + "' '" + card + "'"));
+    ModeRun run = RunDunmore(dir, row.arguments);
+    EXPECT_EQ(row.code, run.code) << run.out << run.err;
+    if (row.code == 1) {
+      // A refusal is one line, and nothing else is said but, for a mistake
+      // of the command line's own, where to read more.
+      EXPECT_EQ(0u, run.err.find(row.said)) << run.err;
+      std::string more = run.err.substr(run.err.find('\n') + 1);
+      EXPECT_TRUE(more.empty() || more == "Try 'dunmore --help' for more information.\n")
+          << run.err;
+      EXPECT_EQ("", run.out);
+    } else {
+      EXPECT_TRUE(Contains(run.out + run.err, row.said)) << run.out << run.err;
+    }
+    const std::string now = ImageFingerprint(card);
+    switch (row.after) {
+      case kUnchanged:
+        EXPECT_EQ(written, now);
+        break;
+      case kChanged:
+        EXPECT_NE(written, now);
+        break;
+      case kAsBeforeTheWrite:
+        EXPECT_EQ(fresh, now);
+        break;
+    }
+  }
+}
+
+// A dry run, of a write, a restore or the finishing step, on a block device
+// (whose write keeps an undo file by default) and on a machine whose image
+// is not there: no undo folder, no undo file, no image.
+TEST(CommandModel, ADryRunCreatesNothing) {
+  TempDir dir;
+  const std::string image = dir.File("card.img");
+  CreateImage(image, MachineCard());
+  ASSERT_EQ(0, RunDunmore(dir, "--yes " + kClock + " --undo u.undo card.img").code);
+  LoopDevice loop(image);
+  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  MachineCard missing;
+  missing.image = "missing.img";
+  WriteMachine(dir.path(), "missing.reg", MachineText(missing));
+  const std::string environment =
+      "HOME='" + dir.File("home") + "' XDG_STATE_HOME='" + dir.File("state") + "' ";
+  const std::string before = Tree("'" + dir.path() + "'");
+  const std::string fingerprint = ImageFingerprint(image);
+  const struct {
+    const char* what;
+    std::string arguments;
+    int code;
+  } runs[] = {
+      {"the write", "--dry-run --geometry 490x8x32 " + loop.path(), 0},
+      {"the write with the finishing step", "--dry-run --boot --geometry 490x8x32 " + loop.path(),
+       0},
+      {"a restore", "--dry-run --force --restore u.undo --geometry 490x8x32 " + loop.path(), 0},
+      {"the finishing step", "--dry-run --make-bootable --geometry 490x8x32 " + loop.path(), 0},
+      {"a machine whose image is not there", "--dry-run --machine missing.reg", 1},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.what);
+    ModeRun dry = RunDunmore(dir, run.arguments, environment);
+    EXPECT_EQ(run.code, dry.code) << dry.out << dry.err;
+    EXPECT_EQ(before, Tree("'" + dir.path() + "'"));
+    EXPECT_EQ(fingerprint, ImageFingerprint(image));
+  }
+}
+
+// What the start-up can know of the undo file is refused there, before the
+// card is touched: a folder that is not there, a file system mounted
+// read-only.
+TEST(CommandModel, AnUndoFileThatCannotBeMadeIsRefusedAtTheStartUp) {
+  TempDir dir;
+  const std::string image = dir.File("card.img");
+  CreateImage(image, MachineCard());
+  LoopDevice loop(image);
+  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  const std::string readOnly = dir.File("read-only");
+  ASSERT_EQ("0:", Shell("mkdir '" + readOnly + "'"));
+  if (mount("tmpfs", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+    GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
+  }
+  const std::string fingerprint = ImageFingerprint(image);
+  const struct {
+    const char* what;
+    std::string arguments;
+    std::string environment;
+    std::string said;
+  } cases[] = {
+      {"--undo in a missing folder", "--undo " + dir.File("none/u.undo"), "",
+       "--undo " + dir.File("none/u.undo") + ": there is no folder " + dir.File("none") +
+           " to make it in"},
+      {"--undo on a read-only file system", "--undo " + readOnly + "/u.undo", "",
+       "--undo " + readOnly + "/u.undo: no undo file can be made in " + readOnly +
+           ": Read-only file system"},
+      {"the undo folder on a read-only file system", "", "XDG_STATE_HOME='" + readOnly + "/state' ",
+       readOnly + "/state/dunmore: no undo file can be made in " + readOnly +
+           ": Read-only file system"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* mode : {"--yes", "--dry-run"}) {
+      ModeRun run = RunDunmore(
+          dir, std::string(mode) + " --geometry 490x8x32 " + c.arguments + " " + loop.path(),
+          c.environment);
+      EXPECT_EQ(1, run.code) << mode << run.out;
+      EXPECT_EQ("dunmore: " + c.said + "\n", run.err) << mode;
+      EXPECT_EQ("", run.out) << mode;
+      EXPECT_EQ(fingerprint, ImageFingerprint(image)) << mode;
+    }
+  }
+  umount(readOnly.c_str());
+}
+
+TEST(CommandModel, AStandardOutputThatCannotBeWrittenFailsTheRun) {
+  TempDir dir;
+  CreateImage(dir.File("card.img"), MachineCard());
+  for (const char* arguments : {"--help", "--version", "--dry-run card.img",
+                                "--list --json card.img", "--yes --clock 1 card.img"}) {
+    SCOPED_TRACE(arguments);
+    std::string output;
+    int status = RunCommand("{ cd '" + dir.path() + "' && '" DUNMORE_EXE "' " + arguments +
+                                " </dev/null >/dev/full 2>err; }",
+                            &output);
+    EXPECT_EQ(1, status);
+    std::string error = ReadFile(dir.File("err"));
+    EXPECT_EQ(0u, error.find("dunmore: standard output: cannot be written")) << error;
+    EXPECT_EQ(1, std::count(error.begin(), error.end(), '\n')) << error;
+  }
+}
