@@ -446,3 +446,31 @@ TEST(RealCard, AKeyGeometryTheCardDiskCannotAddressIsRefused) {
 }
 
 }  // namespace
+
+// An image that says no geometry gets the one a CompactFlash card of its
+// size reports: the geometries of real cards of these sizes.
+TEST(RealCard, AnImageWithoutAGeometryGetsACardsOfItsSize) {
+  const struct {
+    uint64_t sectors;
+    uint16_t cylinders, heads, sectorsPerTrack;
+  } cards[] = {
+      {62720, 490, 4, 32},        // 32 MB
+      {125440, 490, 8, 32},       // 64 MB, the default card
+      {501760, 980, 16, 32},      // 256 MB
+      {1000944, 993, 16, 63},     // 512 MB
+      {2001888, 1986, 16, 63},    // 1 GB
+      {16514064, 16383, 16, 63},  // 8 GB, the most a geometry says
+      {62533296, 16383, 16, 63},  // 32 GB
+      {2048, 64, 1, 32},          // 1 MB, an image of tests
+  };
+  for (const auto& card : cards) {
+    uint16_t got[3] = {};
+    ASSERT_TRUE(host::DerivedGeometry(card.sectors, got)) << card.sectors;
+    EXPECT_EQ(card.cylinders, got[0]) << card.sectors;
+    EXPECT_EQ(card.heads, got[1]) << card.sectors;
+    EXPECT_EQ(card.sectorsPerTrack, got[2]) << card.sectors;
+    EXPECT_LE(uint64_t{got[0]} * got[1] * got[2], card.sectors);
+  }
+  uint16_t none[3] = {};
+  EXPECT_FALSE(host::DerivedGeometry(31, none)) << "less than one track";
+}
