@@ -40,6 +40,14 @@ TEST(GuardedWrites, TheFinishingStepAndTheRestoreKeepAndReadBackWhatTheyWrite) {
   WriteMachine(dir.path(), "m.reg", MachineText(card));
   const std::string state = "XDG_STATE_HOME='" + dir.File("state") + "'";
 
+  // The image behind the loop device is the same card: refused as the
+  // write refuses it.
+  ModeRun behind = RunDunmore(dir, "--make-bootable --yes card.img", state);
+  EXPECT_EQ(1, behind.code);
+  EXPECT_EQ("dunmore: card card.img: is attached to " + loop.path() + "; detach it first\n",
+            behind.err);
+  EXPECT_EQ(before, ImageFingerprint(image));
+
   ModeRun finish = RunDunmore(dir, "--make-bootable --yes --machine m.reg", state);
   ASSERT_EQ(0, finish.code) << finish.out << finish.err;
   EXPECT_TRUE(Contains(finish.err, loop.path() + ": 2 sectors written were read back"))
