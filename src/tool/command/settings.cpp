@@ -172,7 +172,9 @@ std::string UsageText() {
          "  sudo dunmore /dev/sdc\n"
          "  sudo dunmore --list --json\n"
          "  sudo dunmore --yes /dev/sdc\n"
-         "  sudo dunmore --restore ~/.local/state/dunmore/MODEL_SERIAL_TIME.undo /dev/sdc\n";
+         "  sudo dunmore --restore ~/.local/state/dunmore/MODEL_SERIAL_TIME.undo /dev/sdc\n"
+         "\n"
+         "For more details see dunmore(8).\n";
 }
 
 SettingsOutcome ReadSettings(int argc, char* const* argv, Settings* settings,
