@@ -33,15 +33,17 @@ def write_card(build, image, geometry, options, work):
     err_path = os.path.join(work, "stderr")
     argv = [os.path.join(build, "dunmore"), "--geometry", geometry, "--clock", "1000000000",
             *options, image]
+    import fcntl
+    import termios
     pid, fd = pty.fork()
     if pid == 0:
+        # The terminal's size is set before the program starts: set by the
+        # parent, it could come after the program looked at it.
+        fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 25, 80, 0, 0))
         err = os.open(err_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
         os.dup2(err, 2)
         env = dict(os.environ, TERM="xterm", DUNMORE_SCREEN_DUMP=dump)
         os.execve(argv[0], argv, env)
-    import fcntl
-    import termios
-    fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 25, 80, 0, 0))
 
     def dump_number():
         try:
