@@ -82,37 +82,52 @@ std::string Words(const std::vector<std::string>& rows) {
   return words;
 }
 
-// The JSON's card in the same words.
-const char kJsonWords[] = R"(c = d[0]
+// The JSON's card in the same words: a file system found nowhere is the
+// screen's UNKNOWN, an extended partition's none at all.
+const char kJsonWords[] = R"(c = d["cards"][0]
+assert c["geometry_from"] == "--geometry", c
 for g in (c["physical"], c["logical"]):
     print("%d %d %d " % (g["cylinders"], g["heads"], g["sectors"]))
 for p in c["partitions"]:
-    w = [p["type_name"], p["start"]["cylinder"], p["start"]["head"], p["start"]["sector"],
-         p["end"]["cylinder"], p["end"]["head"], p["end"]["sector"], p["mb"], p["system"], p["label"]]
-    print("".join("%s " % x for x in w if x != ""))
+    system = p["system"] or ("" if p["type"] in ("5", "f") else "UNKNOWN")
+    w = [p["type_name"], p["chs_start"]["cylinder"], p["chs_start"]["head"], p["chs_start"]["sector"],
+         p["chs_end"]["cylinder"], p["chs_end"]["head"], p["chs_end"]["sector"], p["mb"], system,
+         p["label"]]
+    print("".join("%s " % x for x in w if x not in (None, "")))
 )";
+
+// Each partition's first sector, size and type, as sfdisk's JSON gives
+// them and as the listing's does.
+const char kSfdiskEntries[] = R"(print(sorted((p["start"], p["size"], p["type"])
+             for p in d["partitiontable"]["partitions"])))";
+const char kListedEntries[] = R"(print(sorted((p["start"], p["size"], p["type"])
+             for p in d["cards"][0]["partitions"])))";
 
 struct MadeCard {
   const char* name;
   std::string make;  // shell commands on $IMAGE (before the loop device)
   int partitions;
+  // The entries the listing gives, where sfdisk reads another table than
+  // the MBR (a GPT); else sfdisk's.
+  std::string entries;
 };
 
 }  // namespace
 
 TEST(CardList, ACardIsListedAsTheMainScreenShowsItAndLeftAsItWas) {
   const MadeCard cards[] = {
-      {"an empty card", "true", 0},
+      {"an empty card", "true", 0, ""},
       {"a FAT16 card with a label",
        "echo 'start=32,type=6' | sfdisk -q \"$IMAGE\" && "
        "mkfs.fat -F 16 -n FLEET01 --offset 32 \"$IMAGE\" >/dev/null",
-       1},
+       1, ""},
       {"four partitions",
        "printf 'start=32,size=20000,type=6\\nstart=20032,size=20000,type=b\\n"
        "start=40032,size=20000,type=83\\nstart=60032,type=5\\n' | sfdisk -q \"$IMAGE\" && "
        "mkfs.fat -F 16 -n FIRST --offset 32 \"$IMAGE\" 10000 >/dev/null",
-       4},
-      {"a GPT card", "echo 'start=2048,type=L' | sfdisk -q --label gpt \"$IMAGE\"", 1},
+       4, ""},
+      {"a GPT card", "echo 'start=2048,type=L' | sfdisk -q --label gpt \"$IMAGE\"", 1,
+       "[(1, 125439, 'ee')]\n"},
   };
   for (const MadeCard& made : cards) {
     SCOPED_TRACE(made.name);
@@ -134,8 +149,16 @@ TEST(CardList, ACardIsListedAsTheMainScreenShowsItAndLeftAsItWas) {
       EXPECT_EQ(2u + made.partitions, screen.size());
       EXPECT_EQ(screen, ListedRows(text.out)) << text.out;
       EXPECT_EQ(Words(screen), FromJson(dir, json.out, kJsonWords)) << json.out;
-      EXPECT_EQ(loop.path() + "\n",
-                FromJson(dir, json.out, "print(d[0]['path']); assert d[0]['mounts'] == []"));
+      EXPECT_EQ(loop.path() + "\n", FromJson(dir, json.out,
+                                             "print(d['cards'][0]['path']); "
+                                             "assert d['cards'][0]['mounts'] == []"));
+      std::string expected = made.partitions == 0 ? "[]\n" : made.entries;
+      if (expected.empty()) {
+        std::string sfdisk;
+        ASSERT_EQ(0, RunCommand("sfdisk -J '" + image + "'", &sfdisk)) << sfdisk;
+        expected = FromJson(dir, sfdisk, kSfdiskEntries);
+      }
+      EXPECT_EQ(expected, FromJson(dir, json.out, kListedEntries));
       EXPECT_NE(std::string::npos, text.out.find("1 card; "));
     }
     EXPECT_EQ(before, ImageFingerprint(image)) << "the card was changed";
@@ -172,8 +195,8 @@ TEST(CardList, AMountedCardIsListedWithItsMountPoint) {
       << text.out;
   EXPECT_EQ(loop.path() + " " + point + " 0\n",
             FromJson(dir, json.out,
-                     "m = d[0]['mounts'][0]; print(m['device'], m['mount_point'], "
-                     "len(d[0]['partitions']))"));
+                     "c = d['cards'][0]; m = c['mounts'][0]; print(m['device'], m['mount_point'], "
+                     "len(c['partitions']))"));
   EXPECT_EQ(before, ImageFingerprint(image));
 }
 
@@ -233,10 +256,19 @@ TEST(CardList, FixedDisksAreLeftOutAndCounted) {
   machine.Loop("loop0", "/srv/card.img");
   machine.Loop("loop1", "");  // no file attached
   machine.Node("sdd");
-  tool::CardScan scan = tool::ScanCards(machine.sysfs, machine.devices, CompactFlashAnswer);
   const std::string d = machine.devices + "/";
-  EXPECT_EQ((std::vector<std::string>{d + "loop0", d + "sdb", d + "sdc", d + "sdd"}), scan.cards);
-  EXPECT_EQ((std::vector<std::string>{d + "sda", d + "sde"}), scan.fixedDisks);
-  std::string text = tool::ListingText({}, scan.fixedDisks);
-  EXPECT_EQ(0u, text.find("0 cards; 2 fixed disks left out: " + d + "sda " + d + "sde (")) << text;
+  // A loop device is listed only when asked for: a machine has many that
+  // are nobody's card.
+  for (bool loops : {false, true}) {
+    SCOPED_TRACE(loops ? "with the loop devices" : "without them");
+    tool::CardScan scan =
+        tool::ScanCards(loops, machine.sysfs, machine.devices, CompactFlashAnswer);
+    std::vector<std::string> cards = {d + "sdb", d + "sdc", d + "sdd"};
+    if (loops) cards.insert(cards.begin(), d + "loop0");
+    EXPECT_EQ(cards, scan.cards);
+    EXPECT_EQ((std::vector<std::string>{d + "sda", d + "sde"}), scan.fixedDisks);
+    std::string text = tool::ListingText({}, scan.fixedDisks);
+    EXPECT_EQ(0u, text.find("0 cards; 2 fixed disks left out: " + d + "sda " + d + "sde ("))
+        << text;
+  }
 }

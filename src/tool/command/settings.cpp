@@ -38,6 +38,7 @@ const OptionEntry kOptions[] = {
     {'n', [](Settings& s) -> Setting& { return s.dryRun; }},
     {'y', [](Settings& s) -> Setting& { return s.yes; }},
     {0, [](Settings& s) -> Setting& { return s.json; }},
+    {0, [](Settings& s) -> Setting& { return s.all; }},
 };
 constexpr size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
 
@@ -126,6 +127,7 @@ std::string UsageText() {
          "                      plan, then the run that 1, 2 and Y make, its messages\n"
          "                      printed as lines; or the restore, or --make-bootable\n"
          "  --json              with --list or --dry-run: the same as one JSON document\n"
+         "  --all               with --list: the loop devices too (else only one named)\n"
          "  --undo FILE         keep what the write overwrites in FILE (a new file);\n"
          "                      a block device's is kept by default in\n"
          "                      $XDG_STATE_HOME/dunmore (~/.local/state/dunmore)\n"
