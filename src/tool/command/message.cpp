@@ -52,15 +52,6 @@ std::string Escaped(const std::string& text) {
   return shown;
 }
 
-std::string EscapedLines(const std::string& text) {
-  std::string shown;
-  size_t at = 0;
-  for (size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-    shown += Escaped(text.substr(at, end - at)) + "\n";
-  }
-  return shown + Escaped(text.substr(at));
-}
-
 void Say(const std::string& line) {
   std::fprintf(stderr, "dunmore: %s\n", Escaped(line).c_str());
   std::fflush(stderr);

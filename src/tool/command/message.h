@@ -25,8 +25,6 @@ inline bool IsControlCharacter(uint32_t code) {
 // text with every control character (C0, DEL, C1) and every byte that is
 // not valid UTF-8 as \xHH, byte by byte: no name reaches a terminal raw.
 std::string Escaped(const std::string& text);
-// The same, line by line: the line ends stay.
-std::string EscapedLines(const std::string& text);
 
 // Writes "dunmore: <line>" and a new line on standard error, escaped.
 void Say(const std::string& line);

@@ -69,7 +69,7 @@ int MakeBootable(ToolRun* run) {
     return OutputWritten(stdout, "standard output") ? 0 : 1;
   }
 
-  std::printf("%s (%llu sectors):\n", hand.name.c_str(),
+  std::printf("%s (%llu sectors):\n", Escaped(hand.name).c_str(),
               static_cast<unsigned long long>(hand.sectors));
   for (const std::string& line : DescribeFinish(card, options)) std::printf("  %s\n", line.c_str());
   std::printf("Make the card bootable (Y/N)? ");

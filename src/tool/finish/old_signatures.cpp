@@ -57,9 +57,15 @@ std::vector<SectorRunPlan> OldSignatureSectors(SectorIo* card, uint64_t cardSect
   if (cardSectors < 2) return {};
   const uint64_t last = cardSectors - 1;
   uint8_t data[kAtaSectorBytes];
+  // Between the MBR and the volume: one run from the first sector that is
+  // not zeros to the last, in one command.
+  uint32_t first = 0, end = 0;
   for (uint32_t at = 1; at < volumeStart && at < cardSectors; ++at) {
-    if (card->Read(at, data) && !AllZero(data, sizeof data)) sectors.insert(at);
+    if (!card->Read(at, data) || AllZero(data, sizeof data)) continue;
+    if (first == 0) first = at;
+    end = at + 1;
   }
+  for (uint32_t at = first; at < end; ++at) sectors.insert(at);
   uint64_t alternate = 0, unused = 0;
   const bool primary = card->Read(kGptPrimaryHeaderSector, data) &&
                        IsGptHeader(data, kGptPrimaryHeaderSector, &alternate);

@@ -11,12 +11,13 @@
 //     the primary names, where that is elsewhere), when either holds a valid
 //     header: tools that prefer a GPT to the DOS table would read the old
 //     partitions;
-//   - every sector between the MBR and the new volume that is not all zeros:
-//     the primary GPT's entries, and the superblocks and labels of a file
-//     system or volume made on the whole card (ext2/3/4 at 1 KB, swap,
-//     LVM, RAID 1.1 and 1.2), which blkid reports for the whole card next
-//     to the new DOS table. Nothing of the new card lives there (the
-//     system's MBR carries no boot code that would).
+//   - the sectors between the MBR and the new volume, from the first that is
+//     not all zeros to the last, in one run: the primary GPT's entries, and
+//     the superblocks and labels of a file system or volume made on the
+//     whole card (ext2/3/4 at 1 KB, swap, LVM, RAID 1.1 and 1.2), which
+//     blkid reports for the whole card next to the new DOS table. Nothing
+//     of the new card lives there (the system's MBR carries no boot code
+//     that would).
 // Left as they are: signatures at the card's end other than the GPT's
 // (RAID 0.90 and 1.0 superblocks, ZFS labels), which only disks taken into
 // such arrays carry, and file systems of the old partitions past the new

@@ -51,10 +51,12 @@ std::string GeometryRows(const CardReport& card) {
          "\n";
 }
 
+// A named line of the text outputs, its value escaped: a name or a label
+// never breaks the line or acts on the terminal.
 std::string Field(const char* name, const std::string& value) {
   std::string line = kIndent + std::string(name);
   line.resize(14, ' ');
-  return Trimmed(line + value) + "\n";
+  return Trimmed(line + Escaped(value)) + "\n";
 }
 
 // What a text's source adds to it in the text outputs.
@@ -112,7 +114,7 @@ std::string SizeText(uint64_t bytes) {
 }
 
 std::string CardText(const SurveyedCard& card) {
-  std::string text = card.path + "\n";
+  std::string text = Escaped(card.path) + "\n";
   if (!card.opened) return text + Field("Unread", OpenFailureOf(card));
   if (card.empty) return text + Field("Medium", "none: the reader is empty");
   TextSource source = TextSource::kNone;
@@ -130,7 +132,7 @@ std::string CardText(const SurveyedCard& card) {
   for (int i = 0; i < card.report.partitionCount; ++i) {
     std::string row = kIndent + PartitionRow(card.report.partitions[i]);
     std::string point = MountPointOf(card, card.entries[static_cast<size_t>(i)].node);
-    if (!point.empty()) row += "  mounted on " + point;
+    if (!point.empty()) row += "  mounted on " + Escaped(point);
     text += Trimmed(row) + "\n";
   }
   for (const host::MountedDevice& mount : card.mounts) {
@@ -283,10 +285,10 @@ std::string PartitionRow(const ReportedPartition& p) {
                 static_cast<int>(p.endHead), static_cast<int>(p.endSector),
                 static_cast<int>(p.sizeMb));
   // The label right-aligned in its 11 columns, as the screen shows it.
-  std::string label = FromCodePage437(p.label);
+  std::string label = Escaped(FromCodePage437(p.label));
   std::string row = line + std::string(kLabelWidth - std::min(kLabelWidth, Characters(label)), ' ');
   row += label;
-  std::string system = FromCodePage437(p.system);
+  std::string system = Escaped(FromCodePage437(p.system));
   if (row.size() < kSystemColumn + system.size()) row.resize(kSystemColumn + system.size(), ' ');
   row.replace(kSystemColumn, system.size(), system);
   return row;
@@ -302,13 +304,13 @@ std::string ListingText(const std::vector<SurveyedCard>& cards,
   }
   text += std::to_string(cards.size()) + (cards.size() == 1 ? " card" : " cards");
   if (unopened != 0) text += "; " + std::to_string(unopened) + " of them could not be opened";
-  if (leftOut.empty()) return EscapedLines(text + "; no fixed disk left out\n");
+  if (leftOut.empty()) return text + "; no fixed disk left out\n";
   text += "; " + std::to_string(leftOut.size()) +
           (leftOut.size() == 1 ? " fixed disk left out:" : " fixed disks left out:");
-  for (const std::string& path : leftOut) text += " " + path;
-  return EscapedLines(text +
-                      " (not removable, no loop device, no CompactFlash answer to IDENTIFY "
-                      "DEVICE; --fixed-disk DEVICE DEVICE lists one)\n");
+  for (const std::string& path : leftOut) text += " " + Escaped(path);
+  return text +
+         " (not removable, no loop device, no CompactFlash answer to IDENTIFY DEVICE; "
+         "--fixed-disk DEVICE DEVICE lists one)\n";
 }
 
 std::string ListingJson(const std::vector<SurveyedCard>& cards,
@@ -326,7 +328,7 @@ std::string PlanText(const PlanReport& plan) {
   const VolumePlan& v = plan.volume;
   long c = 0, h = 0, s = 0;
   PlannedStart(plan, &c, &h, &s);
-  std::string text = plan.path + ": the plan of \"1\"\n";
+  std::string text = Escaped(plan.path) + ": the plan of \"1\"\n";
   const std::string serial = Trimmed(plan.card.serialNumber);
   text += Field("Model", Trimmed(plan.card.model) + SourceNote(plan.modelSource));
   text +=
@@ -355,7 +357,7 @@ std::string PlanText(const PlanReport& plan) {
                                 "zeroed after the MBR)");
   }
   if (!plan.finish.empty()) text += Field("Finish", plan.finish);
-  return EscapedLines(text);
+  return text;
 }
 
 std::string PlanJson(const PlanReport& plan) {
@@ -400,10 +402,9 @@ std::string PlanJson(const PlanReport& plan) {
 }
 
 std::string WritesText(const WritesReport& writes) {
-  return EscapedLines(writes.path + ": what " + writes.action + " would write\n" +
-                      Field("Writes", RunsText(writes.runs) + " (" +
-                                          std::to_string(SectorsOf(writes.runs)) +
-                                          " sectors, in this order)"));
+  return Escaped(writes.path + ": what " + writes.action) + " would write\n" +
+         Field("Writes", RunsText(writes.runs) + " (" + std::to_string(SectorsOf(writes.runs)) +
+                             " sectors, in this order)");
 }
 
 std::string WritesJson(const WritesReport& writes) {

@@ -78,22 +78,23 @@ bool Confirmed(const std::string& file, const UndoContents& contents, const Card
   const std::string geometry = std::to_string(id.cylinders) + " x " + std::to_string(id.heads) +
                                " x " + std::to_string(id.sectorsPerTrack) + " (" +
                                GeometrySourceText(medium.geometrySource, false) + ")";
-  std::string lines = "Restore " + file + " onto " + hand.name + "\n";
-  lines +=
-      "  card       " + (id.model.empty() ? hand.name : id.model) + ", S/N " +
-      (id.serialNumber.empty()                          ? std::string("unknown")
-       : SerialIsAMachineFiles(medium, id.serialNumber) ? id.serialNumber + " (the machine file's)"
-                                                        : id.serialNumber) +
-      ", " + std::to_string(sectors) + " sectors, " + geometry + "\n";
-  lines += "  undo file  begun " + When(contents.header.time) + ", " +
-           (contents.closed ? "whole (its run ended)"
-                            : "cut short (its run was cut): every whole record is restored") +
-           "\n";
-  lines += "  restores   " + std::to_string(kept) + " sectors in " +
-           std::to_string(contents.records.size()) +
-           " records: " + CoveredSectors(contents.records, kRangesShown) + "\n";
-  lines += "Everything else on the card stays as it is.\n";
-  std::fputs(EscapedLines(lines).c_str(), stdout);
+  // Each name escaped: a line end or a control character in it reaches no
+  // terminal.
+  const std::string serial = id.serialNumber.empty() ? std::string("unknown")
+                             : SerialIsAMachineFiles(medium, id.serialNumber)
+                                 ? id.serialNumber + " (the machine file's)"
+                                 : id.serialNumber;
+  std::printf("Restore %s onto %s\n", Escaped(file).c_str(), Escaped(hand.name).c_str());
+  std::printf("  card       %s, S/N %s, %llu sectors, %s\n",
+              Escaped(id.model.empty() ? hand.name : id.model).c_str(), Escaped(serial).c_str(),
+              static_cast<unsigned long long>(sectors), geometry.c_str());
+  std::printf("  undo file  begun %s, %s\n", When(contents.header.time).c_str(),
+              contents.closed ? "whole (its run ended)"
+                              : "cut short (its run was cut): every whole record is restored");
+  std::printf("  restores   %llu sectors in %zu records: %s\n",
+              static_cast<unsigned long long>(kept), contents.records.size(),
+              CoveredSectors(contents.records, kRangesShown).c_str());
+  std::printf("Everything else on the card stays as it is.\n");
   std::printf("Proceed with restore (Y/N)? ");
   if (yes) {
     std::printf("Y (--yes)\n");

@@ -47,11 +47,13 @@ std::string RestoreAdvice(const Settings& settings, const std::string& undoPath,
     const std::string& name = m.card.onCommandLine || m.card.value == card ? card : m.card.value;
     command += std::string(name[0] == '-' ? " -- " : " ") + ShellWord(name);
   }
-  std::string advice = "'" + command + "' puts it back";
+  // The command last on the line, to be copied as it stands.
+  std::string advice;
   if (!unchecked.empty()) {
-    advice += " (" + std::string(settings.force.option) + ": " + unchecked +
-              ", so the restore cannot tell it from another card of its size)";
+    advice = unchecked + ", so the restore cannot tell the card from another of its size and " +
+             "needs " + settings.force.option + "; ";
   }
+  advice += "this puts it back: " + command;
   return advice;
 }
 

@@ -26,9 +26,10 @@ std::string UncheckedIdentity(const UndoHeader& header);
 // shell would read otherwise, else in single quotes.
 std::string ShellWord(const std::string& word);
 
-// "'dunmore --restore FILE ... CARD' puts it back", the card named as the
-// write named it (CARD as the user gave it or the file it led to, the
-// machine file, the fixed disk), and "(--force: why)" where it is needed.
+// "this puts it back: dunmore --restore FILE ... CARD", the command last, the
+// card named as the write named it (CARD as the user gave it or the file it
+// led to, the machine file, the fixed disk), and before it, where --force is
+// in it, why.
 std::string RestoreAdvice(const Settings& settings, const std::string& undoPath,
                           const std::string& card, const UndoHeader& header);
 
