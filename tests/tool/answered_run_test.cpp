@@ -261,7 +261,9 @@ TEST(AnsweredRun, AMachineFilesCardIsNamedAsOpened) {
   // of the loop device.
   EXPECT_NE(std::string::npos, yes.err.find(loop.path() + ": what the write overwrote")) << yes.err;
   EXPECT_NE(std::string::npos,
-            yes.err.find(" --machine m.reg --force' puts it back (--force: its serial number was "
-                         "the machine file's"))
+            yes.err.find("its serial number was the machine file's, not the card's own, so the "
+                         "restore cannot tell the card from another of its size and needs --force; "
+                         "this puts it back: dunmore --restore "))
       << yes.err;
+  EXPECT_NE(std::string::npos, yes.err.find(" --machine m.reg --force\n")) << yes.err;
 }
