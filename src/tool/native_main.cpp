@@ -23,19 +23,22 @@
 
 namespace {
 
-// A card whose geometry was derived from its size is said so before the
-// screens take the terminal: they show the geometry, not where it came from.
-void SayDerivedGeometries() {
+// A card whose geometry was derived from its size, or that set --geometry
+// aside for its own, is said so before the screens take the terminal: they
+// show the geometry, not where it came from.
+void SayGeometrySources() {
   std::vector<sim::CardSettings> cards;
   std::string error;
   if (!host::MachineCards(&cards, &error)) return;
   for (const sim::CardSettings& card : cards) {
     const host::CardMedium& medium = host::CardMediumAt(card.image);
-    if (medium.geometrySource != host::GeometrySource::kDerived) continue;
+    if (medium.geometrySource != host::GeometrySource::kDerived && !medium.geometryOptionSetAside) {
+      continue;
+    }
     const sim::CardIdentity& id = card.identity;
     tool::Say(medium.shownName + ": " + std::to_string(id.cylinders) + " x " +
               std::to_string(id.heads) + " x " + std::to_string(id.sectorsPerTrack) + ", " +
-              tool::GeometrySourceText(medium.geometrySource, false));
+              tool::GeometrySourceText(medium.geometrySource, medium.geometryOptionSetAside));
   }
 }
 
@@ -46,7 +49,7 @@ int RunInteractive(tool::ToolRun* run) {
     tool::Say(error);
     return 1;
   }
-  SayDerivedGeometries();
+  SayGeometrySources();
   if (!host::StartConsole(run->settings.machine, &error)) {
     tool::Say(error);
     return 1;
