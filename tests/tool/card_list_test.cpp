@@ -4,6 +4,8 @@
 // mkfs.ext2, as they come from elsewhere.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <memory>
 #include <sstream>
@@ -271,4 +273,63 @@ TEST(CardList, FixedDisksAreLeftOutAndCounted) {
     EXPECT_EQ(0u, text.find("0 cards; 2 fixed disks left out: " + d + "sda " + d + "sde ("))
         << text;
   }
+}
+
+// A card that answers IDENTIFY DEVICE keeps its own geometry: --geometry is
+// set aside, and the listing says so.
+TEST(CardList, ACardThatAnswersKeepsItsOwnGeometry) {
+  TempDir dir;
+  CreateImage(dir.File("card.img"), MachineCard());
+  LoopDevice loop(dir.File("card.img"));
+  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  host::MachineOptions settings;
+  settings.geometry.value = kGeometry;
+  tool::BeginSurvey();
+  tool::SurveyedCard card = tool::SurveyCardAt(settings, loop.path(), CompactFlashAnswer);
+  host::UseCardMedia(host::MediaUse::kWrite);
+  ASSERT_TRUE(card.read) << card.refusal;
+  EXPECT_EQ(host::GeometrySource::kIdentify, card.geometrySource);
+  EXPECT_EQ(16, card.report.physicalCylinders);
+  EXPECT_EQ(4, card.report.physicalHeads);
+  EXPECT_NE(std::string::npos,
+            tool::ListingText({card}, {})
+                .find("     Geometry from IDENTIFY DEVICE, the card's own; --geometry is set "
+                      "aside\n"))
+      << tool::ListingText({card}, {});
+}
+
+// Each partition of the listing is named by the table entry behind it: its
+// place in the table (the kernel's partition number, also when entries
+// before it are empty), its LBA start and size, and the node the kernel made
+// of it, found in sysfs by the device's number.
+TEST(CardList, APartitionIsNamedByItsEntryAndTheKernelsNode) {
+  TempDir dir;
+  const std::string image = dir.File("card.img");
+  CreateImage(image, MachineCard());
+  ASSERT_EQ("0:", Shell("printf 'label: dos\\ncard.img2 : start=32, size=2000, type=6\\n"
+                        "card.img4 : start=4096, size=8192, type=b\\n' | sfdisk -q '" +
+                        image + "'"));
+  LoopDevice loop(image);
+  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  struct stat status;
+  ASSERT_EQ(0, stat(loop.path().c_str(), &status));
+  const std::string name = loop.Name();
+  const std::string sysfs = dir.File("sys");
+  const std::string disk = sysfs + "/devices/virtual/block/" + name;
+  ASSERT_EQ("0:", Shell("mkdir -p '" + disk + "/loop' '" + disk + "/" + name + "p2' '" + disk +
+                        "/" + name + "p4' '" + sysfs + "/dev/block' && ln -s '" + disk + "' '" +
+                        sysfs + "/dev/block/" + std::to_string(major(status.st_rdev)) + ":" +
+                        std::to_string(minor(status.st_rdev)) + "'"));
+  WriteFile(disk + "/" + name + "p2/partition", "2\n");
+  WriteFile(disk + "/" + name + "p4/partition", "4\n");
+  host::MachineOptions settings;
+  settings.geometry.value = kGeometry;
+  tool::BeginSurvey();
+  tool::SurveyedCard card = tool::SurveyCardAt(settings, loop.path(), host::KernelSgIo, sysfs);
+  host::UseCardMedia(host::MediaUse::kWrite);
+  ASSERT_TRUE(card.read) << card.refusal;
+  EXPECT_EQ("2 32 2000 6 /dev/" + name + "p2\n4 4096 8192 b /dev/" + name + "p4\n",
+            FromJson(dir, tool::ListingJson({card}, {}),
+                     "for p in d['cards'][0]['partitions']:\n"
+                     "    print(p['number'], p['start'], p['size'], p['type'], p['node'])"));
 }
