@@ -2,10 +2,14 @@
 // the settings, the mode chosen from them, and the run of that mode over the
 // simulated Windows 9x machine and the system, the same system dunmore.exe
 // runs on Windows.
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/run_utility.h"
+#include "host/card/card_medium.h"
 #include "host/host.h"
 #include "tool/command/message.h"
 #include "tool/command/mode.h"
@@ -13,19 +17,53 @@
 #include "tool/finish/make_bootable.h"
 #include "tool/modes/answered_run.h"
 #include "tool/modes/list_run.h"
+#include "tool/run/card_facts.h"
 #include "tool/run/tool_run.h"
 #include "tool/undo/restore.h"
 
 namespace {
 
+// A card whose geometry was derived from its size, or that set --geometry
+// aside for its own, is said so before the screens take the terminal: they
+// show the geometry, not where it came from.
+void SayGeometrySources() {
+  std::vector<sim::CardSettings> cards;
+  std::string error;
+  if (!host::MachineCards(&cards, &error)) return;
+  for (const sim::CardSettings& card : cards) {
+    const host::CardMedium& medium = host::CardMediumAt(card.image);
+    if (medium.geometrySource != host::GeometrySource::kDerived && !medium.geometryOptionSetAside) {
+      continue;
+    }
+    const sim::CardIdentity& id = card.identity;
+    tool::Say(medium.shownName + ": " + std::to_string(id.cylinders) + " x " +
+              std::to_string(id.heads) + " x " + std::to_string(id.sectorsPerTrack) + ", " +
+              tool::GeometrySourceText(medium.geometrySource, medium.geometryOptionSetAside));
+  }
+}
+
 // The system's own run at the user's terminal.
 int RunInteractive(tool::ToolRun* run) {
   std::string error;
-  if (!tool::BootMachineFor(run, &error) || !host::StartConsole(run->settings.machine, &error)) {
+  if (!tool::BootMachineFor(run, &error)) {
     tool::Say(error);
     return 1;
   }
-  return tool::EndRun(run, RunUtility());
+  SayGeometrySources();
+  if (!host::StartConsole(run->settings.machine, &error)) {
+    tool::Say(error);
+    return 1;
+  }
+  const bool terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+  const int code = RunUtility();
+  if (!terminal && code == kRunStartUpFailed) {
+    // After the system's own line, which went to standard output.
+    std::fflush(stdout);
+    tool::Say(
+        "no terminal to show the screens on: --yes writes the card without one, --dry-run "
+        "shows what it would write, --list lists the cards");
+  }
+  return tool::EndRun(run, code);
 }
 
 int RunMode(tool::ToolRun* run) {

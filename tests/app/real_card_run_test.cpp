@@ -233,9 +233,6 @@ TEST(RealCardRun, WhatTheDeviceCannotBeIsRefusedBeforeTheTerminalIsTaken) {
          {{"DUNMORE_CARD", loop.path()}, {"DUNMORE_GEOMETRY", "491x8x32"}},
          named + ": the device holds 125440 sectors (64225280 bytes), fewer than the "
                  "geometry 491 x 8 x 32 needs (125696 sectors, 64356352 bytes)"},
-        {"no IDENTIFY answer and no geometry",
-         {{"DUNMORE_CARD", loop.path()}},
-         named + ": the card does not answer ATA IDENTIFY DEVICE"},
         {"DUNMORE_GEOMETRY not CxHxS",
          {{"DUNMORE_CARD", loop.path()}, {"DUNMORE_GEOMETRY", "490x8x0"}},
          "DUNMORE_GEOMETRY=490x8x0: not cylinders x heads x sectors per track"},

@@ -5,8 +5,10 @@
 // at or after the failing sector is touched: the card holds the old table and
 // exactly the sectors written before the fault. The FAT32 power cuts also
 // keep an undo file (--undo), which then restores the card exactly, cut short
-// as the kill left it. One line per fault site says what was left on the
-// card.
+// as the kill left it. After the MBR the write clears the old card's pattern
+// between the MBR and the volume (an old signature's place): a power cut
+// there leaves the new card whole. One line per fault site says what was
+// left on the card.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -42,6 +44,8 @@ struct Layout {
   OldCard card;
   std::vector<Write> writes;
   std::vector<Region> regions;  // in the order they are written, the MBR last
+  // After the MBR: the old sectors between it and the volume, cleared.
+  std::vector<Write> clears;
 
   std::string RegionOf(uint32_t lba) const {
     for (const Region& region : regions) {
@@ -103,6 +107,7 @@ void Prepare(const TempDir& dir, const MachineCard& machineCard, const std::stri
     ASSERT_TRUE(r[region].Holds(w.end() - 1)) << "write at " << w.first << " spans regions";
   }
 
+  layout->clears.push_back({1, hidden - 1});
   layout->card.machineCard = machineCard;
   layout->card.image = dir.File(machineCard.image);
   layout->card.patternEnd = end + 64;
@@ -115,14 +120,15 @@ std::string Sectors(const std::vector<uint32_t>& sectors) {
   return faulttest::DescribeSectors(sectors) + " (" + std::to_string(sectors.size()) + " sectors)";
 }
 
-// The sectors of writes [0, count) and then of [partialFirst, partialEnd).
+// The sectors of writes [0, count) and then of [partialFirst, partialEnd);
+// a count past the system's writes takes that many of the clears after them.
 std::vector<uint32_t> Expected(const Layout& layout, size_t count, uint32_t partialFirst = 0,
                                uint32_t partialEnd = 0) {
+  std::vector<Write> writes = layout.writes;
+  writes.insert(writes.end(), layout.clears.begin(), layout.clears.end());
   std::vector<uint32_t> sectors;
   for (size_t i = 0; i < count; ++i) {
-    for (uint32_t s = layout.writes[i].first; s < layout.writes[i].end(); ++s) {
-      sectors.push_back(s);
-    }
+    for (uint32_t s = writes[i].first; s < writes[i].end(); ++s) sectors.push_back(s);
   }
   for (uint32_t s = partialFirst; s < partialEnd; ++s) sectors.push_back(s);
   std::sort(sectors.begin(), sectors.end());
@@ -237,7 +243,8 @@ void PowerCutMatrix(const MachineCard& machineCard, const std::string& name, boo
   Prepare(dir, machineCard, name, &layout);
   if (::testing::Test::HasFatalFailure()) return;
 
-  const size_t total = layout.writes.size();
+  const size_t system = layout.writes.size();
+  const size_t total = system + layout.clears.size();
   for (size_t n = 1;; ++n) {
     SCOPED_TRACE(name + " power cut at write " + std::to_string(n));
     char values[64];
@@ -263,6 +270,21 @@ void PowerCutMatrix(const MachineCard& machineCard, const std::string& name, boo
           name.c_str(), n, total, exitCode, undone.c_str());
       std::fflush(stdout);
       break;
+    }
+    if (n > system) {
+      // Cut while the old signatures are cleared: the new card is whole.
+      const Write& cut = layout.clears[n - 1 - system];
+      EXPECT_EQ(kKilled, exitCode);
+      EXPECT_FALSE(mbrKept);
+      EXPECT_EQ(Sectors(Expected(layout, n - 1)), Sectors(changed));
+      EXPECT_TRUE(layout.card.Restore());
+      std::printf(
+          "%-5s power cut at write %3zu of %zu (old signatures, %u-%u): %s, new MBR written, "
+          "rewritten %s%s\n",
+          name.c_str(), n, total, cut.first, cut.end() - 1,
+          exitCode == kKilled ? "killed" : "NOT KILLED", Sectors(changed).c_str(), undone.c_str());
+      std::fflush(stdout);
+      continue;
     }
     const Write& cut = layout.writes[n - 1];
     EXPECT_EQ(kKilled, exitCode);

@@ -174,7 +174,7 @@ TEST(UndoFaults, ACardThatLosesItsWritesFailsTheWriteBeforeTheMbr) {
     // The restore reads back what it puts back, of a card that keeps it.
     card.extraValues.clear();
     WriteMachine(dir.path(), "m.reg", MachineText(card));
-    RestoreRun restore = RunRestore(dir.path(), machine, undo[0]);
+    RestoreRun restore = RunRestore(dir.path(), machine, undo[0], {"--force"});
     EXPECT_EQ(0, restore.exitCode) << restore.output;
     EXPECT_EQ(before, ImageFingerprint(image));
     std::printf("a card that %s: exit %d, %s, old MBR %s, restored %s\n", lossy.what, exitCode,

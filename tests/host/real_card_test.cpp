@@ -474,3 +474,56 @@ TEST(RealCard, AnImageWithoutAGeometryGetsACardsOfItsSize) {
   uint16_t none[3] = {};
   EXPECT_FALSE(host::DerivedGeometry(31, none)) << "less than one track";
 }
+
+// A card's geometry by one rule: the card's own, the option, the recorded
+// one, the one derived from the size, the first that gives one.
+TEST(RealCard, TheGeometryComesFromTheFirstThatGivesOne) {
+  using host::GeometrySource;
+  const uint16_t card[3] = {245, 16, 32}, option[3] = {980, 16, 32}, recorded[3] = {2000, 8, 32};
+  const uint16_t broken[3] = {0, 0, 0};
+  const struct {
+    const char* what;
+    const uint16_t* card;
+    const uint16_t* option;
+    const uint16_t* recorded;
+    uint64_t sectors;
+    GeometrySource source;
+    uint16_t expected[3];
+  } rows[] = {
+      {"the card's own before the option",
+       card,
+       option,
+       recorded,
+       125440,
+       GeometrySource::kIdentify,
+       {245, 16, 32}},
+      {"the option before the recorded one",
+       nullptr,
+       option,
+       recorded,
+       125440,
+       GeometrySource::kOption,
+       {980, 16, 32}},
+      {"a card that gives none",
+       broken,
+       nullptr,
+       recorded,
+       125440,
+       GeometrySource::kRecorded,
+       {2000, 8, 32}},
+      {"the size last", nullptr, nullptr, nullptr, 125440, GeometrySource::kDerived, {490, 8, 32}},
+      {"nothing at all", nullptr, nullptr, nullptr, 31, GeometrySource::kNone, {0, 0, 0}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    host::GeometryCandidates from;
+    from.card = row.card;
+    from.option = row.option;
+    from.recorded = row.recorded;
+    from.sectors = row.sectors;
+    uint16_t got[3] = {};
+    EXPECT_EQ(row.source, host::ResolveGeometry(from, got));
+    EXPECT_EQ(std::vector<uint16_t>(row.expected, row.expected + 3),
+              std::vector<uint16_t>(got, got + 3));
+  }
+}

@@ -4,6 +4,8 @@
 // mkfs.ext2, as they come from elsewhere.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <memory>
 #include <sstream>
@@ -82,37 +84,52 @@ std::string Words(const std::vector<std::string>& rows) {
   return words;
 }
 
-// The JSON's card in the same words.
-const char kJsonWords[] = R"(c = d[0]
+// The JSON's card in the same words: a file system found nowhere is the
+// screen's UNKNOWN, an extended partition's none at all.
+const char kJsonWords[] = R"(c = d["cards"][0]
+assert c["geometry_from"] == "--geometry", c
 for g in (c["physical"], c["logical"]):
     print("%d %d %d " % (g["cylinders"], g["heads"], g["sectors"]))
 for p in c["partitions"]:
-    w = [p["type_name"], p["start"]["cylinder"], p["start"]["head"], p["start"]["sector"],
-         p["end"]["cylinder"], p["end"]["head"], p["end"]["sector"], p["mb"], p["system"], p["label"]]
-    print("".join("%s " % x for x in w if x != ""))
+    system = p["system"] or ("" if p["type"] in ("5", "f") else "UNKNOWN")
+    w = [p["type_name"], p["chs_start"]["cylinder"], p["chs_start"]["head"], p["chs_start"]["sector"],
+         p["chs_end"]["cylinder"], p["chs_end"]["head"], p["chs_end"]["sector"], p["mb"], system,
+         p["label"]]
+    print("".join("%s " % x for x in w if x not in (None, "")))
 )";
+
+// Each partition's first sector, size and type, as sfdisk's JSON gives
+// them and as the listing's does.
+const char kSfdiskEntries[] = R"(print(sorted((p["start"], p["size"], p["type"])
+             for p in d["partitiontable"]["partitions"])))";
+const char kListedEntries[] = R"(print(sorted((p["start"], p["size"], p["type"])
+             for p in d["cards"][0]["partitions"])))";
 
 struct MadeCard {
   const char* name;
   std::string make;  // shell commands on $IMAGE (before the loop device)
   int partitions;
+  // The entries the listing gives, where sfdisk reads another table than
+  // the MBR (a GPT); else sfdisk's.
+  std::string entries;
 };
 
 }  // namespace
 
 TEST(CardList, ACardIsListedAsTheMainScreenShowsItAndLeftAsItWas) {
   const MadeCard cards[] = {
-      {"an empty card", "true", 0},
+      {"an empty card", "true", 0, ""},
       {"a FAT16 card with a label",
        "echo 'start=32,type=6' | sfdisk -q \"$IMAGE\" && "
        "mkfs.fat -F 16 -n FLEET01 --offset 32 \"$IMAGE\" >/dev/null",
-       1},
+       1, ""},
       {"four partitions",
        "printf 'start=32,size=20000,type=6\\nstart=20032,size=20000,type=b\\n"
        "start=40032,size=20000,type=83\\nstart=60032,type=5\\n' | sfdisk -q \"$IMAGE\" && "
        "mkfs.fat -F 16 -n FIRST --offset 32 \"$IMAGE\" 10000 >/dev/null",
-       4},
-      {"a GPT card", "echo 'start=2048,type=L' | sfdisk -q --label gpt \"$IMAGE\"", 1},
+       4, ""},
+      {"a GPT card", "echo 'start=2048,type=L' | sfdisk -q --label gpt \"$IMAGE\"", 1,
+       "[(1, 125439, 'ee')]\n"},
   };
   for (const MadeCard& made : cards) {
     SCOPED_TRACE(made.name);
@@ -134,8 +151,16 @@ TEST(CardList, ACardIsListedAsTheMainScreenShowsItAndLeftAsItWas) {
       EXPECT_EQ(2u + made.partitions, screen.size());
       EXPECT_EQ(screen, ListedRows(text.out)) << text.out;
       EXPECT_EQ(Words(screen), FromJson(dir, json.out, kJsonWords)) << json.out;
-      EXPECT_EQ(loop.path() + "\n",
-                FromJson(dir, json.out, "print(d[0]['path']); assert d[0]['mounts'] == []"));
+      EXPECT_EQ(loop.path() + "\n", FromJson(dir, json.out,
+                                             "print(d['cards'][0]['path']); "
+                                             "assert d['cards'][0]['mounts'] == []"));
+      std::string expected = made.partitions == 0 ? "[]\n" : made.entries;
+      if (expected.empty()) {
+        std::string sfdisk;
+        ASSERT_EQ(0, RunCommand("sfdisk -J '" + image + "'", &sfdisk)) << sfdisk;
+        expected = FromJson(dir, sfdisk, kSfdiskEntries);
+      }
+      EXPECT_EQ(expected, FromJson(dir, json.out, kListedEntries));
       EXPECT_NE(std::string::npos, text.out.find("1 card; "));
     }
     EXPECT_EQ(before, ImageFingerprint(image)) << "the card was changed";
@@ -172,8 +197,8 @@ TEST(CardList, AMountedCardIsListedWithItsMountPoint) {
       << text.out;
   EXPECT_EQ(loop.path() + " " + point + " 0\n",
             FromJson(dir, json.out,
-                     "m = d[0]['mounts'][0]; print(m['device'], m['mount_point'], "
-                     "len(d[0]['partitions']))"));
+                     "c = d['cards'][0]; m = c['mounts'][0]; print(m['device'], m['mount_point'], "
+                     "len(c['partitions']))"));
   EXPECT_EQ(before, ImageFingerprint(image));
 }
 
@@ -233,10 +258,78 @@ TEST(CardList, FixedDisksAreLeftOutAndCounted) {
   machine.Loop("loop0", "/srv/card.img");
   machine.Loop("loop1", "");  // no file attached
   machine.Node("sdd");
-  tool::CardScan scan = tool::ScanCards(machine.sysfs, machine.devices, CompactFlashAnswer);
   const std::string d = machine.devices + "/";
-  EXPECT_EQ((std::vector<std::string>{d + "loop0", d + "sdb", d + "sdc", d + "sdd"}), scan.cards);
-  EXPECT_EQ((std::vector<std::string>{d + "sda", d + "sde"}), scan.fixedDisks);
-  std::string text = tool::ListingText({}, scan.fixedDisks);
-  EXPECT_EQ(0u, text.find("0 cards; 2 fixed disks left out: " + d + "sda " + d + "sde (")) << text;
+  // A loop device is listed only when asked for: a machine has many that
+  // are nobody's card.
+  for (bool loops : {false, true}) {
+    SCOPED_TRACE(loops ? "with the loop devices" : "without them");
+    tool::CardScan scan =
+        tool::ScanCards(loops, machine.sysfs, machine.devices, CompactFlashAnswer);
+    std::vector<std::string> cards = {d + "sdb", d + "sdc", d + "sdd"};
+    if (loops) cards.insert(cards.begin(), d + "loop0");
+    EXPECT_EQ(cards, scan.cards);
+    EXPECT_EQ((std::vector<std::string>{d + "sda", d + "sde"}), scan.fixedDisks);
+    std::string text = tool::ListingText({}, scan.fixedDisks);
+    EXPECT_EQ(0u, text.find("0 cards; 2 fixed disks left out: " + d + "sda " + d + "sde ("))
+        << text;
+  }
+}
+
+// A card that answers IDENTIFY DEVICE keeps its own geometry: --geometry is
+// set aside, and the listing says so.
+TEST(CardList, ACardThatAnswersKeepsItsOwnGeometry) {
+  TempDir dir;
+  CreateImage(dir.File("card.img"), MachineCard());
+  LoopDevice loop(dir.File("card.img"));
+  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  host::MachineOptions settings;
+  settings.geometry.value = kGeometry;
+  tool::BeginSurvey();
+  tool::SurveyedCard card = tool::SurveyCardAt(settings, loop.path(), CompactFlashAnswer);
+  host::UseCardMedia(host::MediaUse::kWrite);
+  ASSERT_TRUE(card.read) << card.refusal;
+  EXPECT_EQ(host::GeometrySource::kIdentify, card.geometrySource);
+  EXPECT_EQ(16, card.report.physicalCylinders);
+  EXPECT_EQ(4, card.report.physicalHeads);
+  EXPECT_NE(std::string::npos,
+            tool::ListingText({card}, {})
+                .find("     Geometry from IDENTIFY DEVICE, the card's own; --geometry is set "
+                      "aside\n"))
+      << tool::ListingText({card}, {});
+}
+
+// Each partition of the listing is named by the table entry behind it: its
+// place in the table (the kernel's partition number, also when entries
+// before it are empty), its LBA start and size, and the node the kernel made
+// of it, found in sysfs by the device's number.
+TEST(CardList, APartitionIsNamedByItsEntryAndTheKernelsNode) {
+  TempDir dir;
+  const std::string image = dir.File("card.img");
+  CreateImage(image, MachineCard());
+  ASSERT_EQ("0:", Shell("printf 'label: dos\\ncard.img2 : start=32, size=2000, type=6\\n"
+                        "card.img4 : start=4096, size=8192, type=b\\n' | sfdisk -q '" +
+                        image + "'"));
+  LoopDevice loop(image);
+  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  struct stat status;
+  ASSERT_EQ(0, stat(loop.path().c_str(), &status));
+  const std::string name = loop.Name();
+  const std::string sysfs = dir.File("sys");
+  const std::string disk = sysfs + "/devices/virtual/block/" + name;
+  ASSERT_EQ("0:", Shell("mkdir -p '" + disk + "/loop' '" + disk + "/" + name + "p2' '" + disk +
+                        "/" + name + "p4' '" + sysfs + "/dev/block' && ln -s '" + disk + "' '" +
+                        sysfs + "/dev/block/" + std::to_string(major(status.st_rdev)) + ":" +
+                        std::to_string(minor(status.st_rdev)) + "'"));
+  WriteFile(disk + "/" + name + "p2/partition", "2\n");
+  WriteFile(disk + "/" + name + "p4/partition", "4\n");
+  host::MachineOptions settings;
+  settings.geometry.value = kGeometry;
+  tool::BeginSurvey();
+  tool::SurveyedCard card = tool::SurveyCardAt(settings, loop.path(), host::KernelSgIo, sysfs);
+  host::UseCardMedia(host::MediaUse::kWrite);
+  ASSERT_TRUE(card.read) << card.refusal;
+  EXPECT_EQ("2 32 2000 6 /dev/" + name + "p2\n4 4096 8192 b /dev/" + name + "p4\n",
+            FromJson(dir, tool::ListingJson({card}, {}),
+                     "for p in d['cards'][0]['partitions']:\n"
+                     "    print(p['number'], p['start'], p['size'], p['type'], p['node'])"));
 }

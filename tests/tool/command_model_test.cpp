@@ -38,7 +38,9 @@ std::string Tree(const std::string& folders) {
 TEST(CommandModel, EachCombinationMeansWhatItSaysOrIsRefused) {
   TempDir dir;
   const std::string card = dir.File("card.img");
-  // A card written by the program, with what the write overwrote kept.
+  // A card written by the program, with what the write overwrote kept: the
+  // system's 280 sectors, and the 31 between the MBR and the volume, which
+  // the pattern filled and the write clears.
   CreateImage(card, MachineCard());
   WriteSectorBytes(card, 0, std::vector<uint8_t>(64 * 512, 0x5A));
   const std::string fresh = ImageFingerprint(card);
@@ -59,10 +61,11 @@ TEST(CommandModel, EachCombinationMeansWhatItSaysOrIsRefused) {
   } rows[] = {
       // --yes answers the restore's question, as it answers the write's.
       {"--restore with --yes restores", "--restore u.undo --yes --force card.img", 0,
-       "280 sectors in 5 records restored from u.undo", kAsBeforeTheWrite},
+       "311 sectors in 6 records restored from u.undo", kAsBeforeTheWrite},
       {"--restore with --dry-run lists its sectors", "--restore u.undo --dry-run --force card.img",
        0,
-       "card.img: what --restore u.undo would write\n     Writes   279-310, 156-278, 33-155, 32, 0",
+       "card.img: what --restore u.undo would write\n     Writes   1-31, 279-310, 156-278, 33-155, "
+       "32, 0",
        kUnchanged},
       {"--restore with --list", "--restore u.undo --list card.img", 1,
        "dunmore: --list and --restore go one at a time\n", kUnchanged},

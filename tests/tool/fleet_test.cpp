@@ -42,10 +42,11 @@ TEST(Fleet, EightCardsAreWrittenAtOnceAndAHeldOneIsLeftAlone) {
   // The cards as --list --json gives them, their paths picked by jq.
   std::string list = dir.File("cards.txt");
   for (const auto& loop : loops) {
-    ASSERT_EQ(
-        "0:",
-        Shell("'" DUNMORE_EXE "' --list --json --geometry " + kGeometry + " " + loop->path() +
-              " | jq -r '.[] | select(.partitions[0].type == 131) | .path' >> '" + list + "'"));
+    ASSERT_EQ("0:",
+              Shell("'" DUNMORE_EXE "' --list --json --geometry " + kGeometry + " " + loop->path() +
+                    " | jq -r '.cards[] | select(.writable and .partitions[0].type == \"83\") | "
+                    ".path' >> '" +
+                    list + "'"));
   }
   const std::string listed = ReadFile(list);
   ASSERT_EQ(kCards, std::count(listed.begin(), listed.end(), '\n')) << listed;

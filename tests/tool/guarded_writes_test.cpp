@@ -59,7 +59,8 @@ TEST(GuardedWrites, TheFinishingStepAndTheRestoreKeepAndReadBackWhatTheyWrite) {
   ASSERT_NE(before, finished);
   EXPECT_EQ(0x80, ReadSectors(image, 0, 1)[446]);
 
-  ModeRun restore = RunDunmore(dir, "--restore '" + undo[0] + "' --yes --machine m.reg", state);
+  ModeRun restore =
+      RunDunmore(dir, "--restore '" + undo[0] + "' --yes --force --machine m.reg", state);
   ASSERT_EQ(0, restore.code) << restore.out << restore.err;
   EXPECT_EQ(before, ImageFingerprint(image)) << "the finishing step undone";
   EXPECT_TRUE(Contains(restore.err, loop.path() + ": 2 sectors written were read back"))
@@ -80,7 +81,8 @@ TEST(GuardedWrites, TheFinishingStepAndTheRestoreKeepAndReadBackWhatTheyWrite) {
 
   // The restore of the restore would put the finished card back: its boot
   // sector is lost, so it fails before its MBR.
-  ModeRun again = RunDunmore(dir, "--restore '" + ofRestore + "' --yes --machine m.reg", state);
+  ModeRun again =
+      RunDunmore(dir, "--restore '" + ofRestore + "' --yes --force --machine m.reg", state);
   EXPECT_EQ(3, again.code) << again.out << again.err;
   EXPECT_TRUE(Contains(again.err, "read back other than written")) << again.err;
   EXPECT_EQ(oldMbr, ReadSectors(image, 0, 1));

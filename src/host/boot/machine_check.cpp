@@ -88,7 +88,7 @@ bool CheckMedium(const sim::CardSettings& card, bool mayCreate, std::string* wha
       return false;
     }
     if (!medium.missing) {
-      *what = std::string("cannot be reached: ") + std::strerror(medium.openError);
+      *what = OpenFailure(medium.openError);
       return false;
     }
     if (!mayCreate) {
@@ -135,8 +135,7 @@ bool CheckMedium(const sim::CardSettings& card, bool mayCreate, std::string* wha
     return false;
   }
   if (medium.fd < 0) {
-    *what =
-        std::string("cannot be opened for reading and writing: ") + std::strerror(medium.openError);
+    *what = OpenFailure(medium.openError);
     return false;
   }
   if (S_ISREG(status.st_mode)) {

@@ -1,5 +1,7 @@
 #include "host/boot/machine_options.h"
 
+#include <utility>
+
 #include "disk/geometry_rule.h"
 
 namespace host {
@@ -84,6 +86,19 @@ bool DerivedGeometry(uint64_t sectors, uint16_t values[3]) {
   values[1] = static_cast<uint16_t>(kMostHeads);
   values[2] = static_cast<uint16_t>(kLargeTrack);
   return true;
+}
+
+GeometrySource ResolveGeometry(const GeometryCandidates& from, uint16_t values[3]) {
+  const std::pair<const uint16_t*, GeometrySource> given[] = {
+      {from.card, from.cardSource},
+      {from.option, GeometrySource::kOption},
+      {from.recorded, GeometrySource::kRecorded}};
+  for (const auto& [words, source] : given) {
+    if (words == nullptr || (words[0] == 0 && words[1] == 0 && words[2] == 0)) continue;
+    for (int i = 0; i < 3; ++i) values[i] = words[i];
+    return source;
+  }
+  return DerivedGeometry(from.sectors, values) ? GeometrySource::kDerived : GeometrySource::kNone;
 }
 
 bool ParseClock(const std::string& text, uint32_t* seconds) {

@@ -45,6 +45,10 @@ struct MachineOptions {
   Setting screenDump{nullptr, "DUNMORE_SCREEN_DUMP", {}};
   Setting terminal{nullptr, "TERM", {}};
   MediaUse media = MediaUse::kWrite;
+  // A geometry that the program on top read from its own records for the
+  // card the card setting names (the undo file a restore puts back), as
+  // IDENTIFY DEVICE words 1, 3 and 6; all 0: none. See ResolveGeometry.
+  uint16_t recordedGeometry[3] = {0, 0, 0};
 };
 
 // "CxHxS", each from 1 to 65535, as IDENTIFY DEVICE words 1, 3 and 6.
@@ -61,6 +65,31 @@ std::string GeometryFault(long cylinders, long heads, long sectors);
 // heads of 63 sectors and sectors / 1008 cylinders, at most 16383. False
 // when the card holds less than one track of 32 sectors.
 bool DerivedGeometry(uint64_t sectors, uint16_t values[3]);
+
+// Where a card's geometry came from.
+enum class GeometrySource {
+  kNone,
+  kIdentify,  // the card's own answer to IDENTIFY DEVICE
+  kCardKey,   // a machine file's card key, which the simulated card answers with
+  kOption,    // the geometry setting
+  kRecorded,  // MachineOptions::recordedGeometry
+  kDerived,   // DerivedGeometry, from the medium's size
+};
+
+// What may give a card's geometry, each null (or 0) when it gives none.
+struct GeometryCandidates {
+  const uint16_t* card = nullptr;  // the card's own answer, or its card key's
+  GeometrySource cardSource = GeometrySource::kIdentify;
+  const uint16_t* option = nullptr;
+  const uint16_t* recorded = nullptr;
+  uint64_t sectors = 0;  // the medium's size, for one derived from it
+};
+
+// The one rule for a card's geometry: the first that gives one of the card
+// itself, the geometry setting, the recorded geometry, and the geometry a
+// card of the medium's size reports. Fills values and says which; kNone when
+// none gives one.
+GeometrySource ResolveGeometry(const GeometryCandidates& from, uint16_t values[3]);
 
 // Seconds since 1970-01-01 00:00 UTC in plain decimal, 0 to 4294967295:
 // the new volume's serial number is a 32-bit field.

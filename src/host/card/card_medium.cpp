@@ -126,9 +126,26 @@ const CardMedium& CardMediumAt(const std::string& path) {
   return *medium;
 }
 
-void NoteGeometryDerived(const std::string& path) {
+void NoteGeometrySource(const std::string& path, GeometrySource source, bool optionSetAside) {
   auto found = Media().find(path);
-  if (found != Media().end()) found->second->geometryDerived = true;
+  if (found == Media().end()) return;
+  found->second->geometrySource = source;
+  found->second->geometryOptionSetAside = optionSetAside;
+}
+
+void NoteTextSources(const std::string& path, TextSource model, TextSource serial) {
+  auto found = Media().find(path);
+  if (found == Media().end()) return;
+  found->second->modelSource = model;
+  found->second->serialSource = serial;
+}
+
+std::string OpenFailure(int error) {
+  std::string text = std::string("cannot open: ") + std::strerror(error);
+  if ((error == EACCES || error == EPERM) && geteuid() != 0) return text + " (run as root)";
+  if (error == ENOMEDIUM) return text + " (no card in the reader)";
+  if (error == ENXIO || error == ENODEV) return text + " (is the card reader still plugged in?)";
+  return text;
 }
 
 int OpenedCardMedium(const std::string& path, uint64_t newSize, std::string* error) {

@@ -16,6 +16,16 @@
 
 namespace host {
 
+// Where an identity text of a card came from.
+enum class TextSource {
+  kNone,
+  kIdentify,  // the card's own answer to IDENTIFY DEVICE
+  kCardKey,   // a machine file's card key
+  kKernel,    // the kernel's vendor and model text of the device
+  kFileName,  // the image's file name
+  kPath,      // the path, standing in for a model text the card gives none of
+};
+
 struct CardMedium {
   std::string path;  // as the card key names it; messages name it so
   // How outputs name the card for the user to act on it again: the path,
@@ -43,9 +53,13 @@ struct CardMedium {
   dev_t loopFileDevice = 0;          // the attached file's device and inode
   ino_t loopInode = 0;
 
-  // The card's geometry is made up from the medium's size (an image that
-  // says none of its own).
-  bool geometryDerived = false;
+  // Where the card's geometry came from (ResolveGeometry), and whether the
+  // geometry setting was set aside for the card's own answer.
+  GeometrySource geometrySource = GeometrySource::kNone;
+  bool geometryOptionSetAside = false;
+  // Where the card's model text and serial number came from.
+  TextSource modelSource = TextSource::kNone;
+  TextSource serialSource = TextSource::kNone;
 
   bool IsBlockDevice() const { return fd >= 0 && S_ISBLK(status.st_mode); }
   bool IsRegularFile() const { return fd >= 0 && S_ISREG(status.st_mode); }
@@ -57,9 +71,13 @@ struct CardMedium {
 // opened (a character device may act on an open).
 const CardMedium& CardMediumAt(const std::string& path);
 
-// Marks the medium at path as one whose card's geometry was made up from
-// its size.
-void NoteGeometryDerived(const std::string& path);
+// Notes where the card's geometry and identity texts came from.
+void NoteGeometrySource(const std::string& path, GeometrySource source, bool optionSetAside);
+void NoteTextSources(const std::string& path, TextSource model, TextSource serial);
+
+// "cannot open: Permission denied (run as root)": why a medium did not open
+// (errno), with a hint where one helps.
+std::string OpenFailure(int error);
 
 // The card model's way to its medium (sim::CardSettings::openMedium): the
 // descriptor opened above, or a new image created for a path that named

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -208,18 +209,88 @@ bool CheckIsCard(const MachineOptions& settings, const CardMedium& medium,
   return false;
 }
 
+void SetGeometry(RegKey* key, const uint16_t geometry[3]) {
+  SetDword(key, kCylinders, geometry[0]);
+  SetDword(key, kHeads, geometry[1]);
+  SetDword(key, kSectorsPerTrack, geometry[2]);
+}
+
+// The geometry setting's and the recorded geometry's words, where given.
+struct GivenGeometries {
+  uint16_t option[3] = {};
+  uint16_t recorded[3] = {};
+
+  explicit GivenGeometries(const MachineOptions& settings) {
+    if (settings.geometry.given()) ParseGeometry(settings.geometry.value, option);
+    for (int i = 0; i < 3; ++i) recorded[i] = settings.recordedGeometry[i];
+  }
+  GeometryCandidates Candidates(uint64_t sectors) const {
+    GeometryCandidates from;
+    from.option = option;
+    from.recorded = recorded;
+    from.sectors = sectors;
+    return from;
+  }
+};
+
+// The model text a card that gives none is named by: its path, as outputs
+// show it, the end of it where it is longer than the field.
+std::string PathStandIn(const CardMedium& medium) {
+  const std::string& path = medium.shownName;
+  return path.size() <= static_cast<size_t>(kModelChars) ? path
+                                                         : path.substr(path.size() - kModelChars);
+}
+
+// The geometry of the card the card setting names, by the one rule: its own
+// answer, the geometry setting, the recorded one, one derived from its size.
+bool ResolveNamedCard(const MachineOptions& settings, RegKey* key, const CardMedium& medium,
+                      const std::string& subject, const BlockDeviceFacts& facts,
+                      std::string* error) {
+  GivenGeometries given(settings);
+  GeometryCandidates from = given.Candidates(facts.bytes / kAtaSectorBytes);
+  const uint16_t answer[3] = {facts.identity.cylinders, facts.identity.heads,
+                              facts.identity.sectorsPerTrack};
+  if (facts.answered) from.card = answer;
+  uint16_t geometry[3] = {};
+  GeometrySource source = ResolveGeometry(from, geometry);
+  if (source == GeometrySource::kNone) {
+    *error = subject + ": holds " + std::to_string(facts.bytes) +
+             " bytes, fewer than one track of a card";
+    return false;
+  }
+  SetGeometry(key, geometry);
+  const bool setAside = source == GeometrySource::kIdentify && settings.geometry.given() &&
+                        !std::equal(answer, answer + 3, given.option);
+  NoteGeometrySource(medium.path, source, setAside);
+  return true;
+}
+
 // What the card key leaves out comes from the card's answer; a card that
-// gives none must have its geometry in the key, and a reader that passes no
-// ATA command still names itself to the kernel, so that the warning before
-// the write names the device it erases.
-bool FillCardKey(RegKey* key, const std::string& subject, const BlockDeviceFacts& facts,
-                 std::string* error) {
+// gives none of a machine file must have its geometry in the key. A reader
+// that passes no ATA command still names itself to the kernel, and a card
+// that gives no model text at all is named by its path, so that the warning
+// before the write names the device it erases.
+bool FillCardKey(const MachineOptions& settings, RegKey* key, const CardMedium& medium,
+                 const std::string& subject, const BlockDeviceFacts& facts, std::string* error) {
+  if (FromEnvironment(key)) {
+    if (!ResolveNamedCard(settings, key, medium, subject, facts, error)) return false;
+  } else if (GivesGeometry(key)) {
+    NoteGeometrySource(medium.path, GeometrySource::kCardKey, false);
+  } else if (facts.answered) {
+    const uint16_t answer[3] = {facts.identity.cylinders, facts.identity.heads,
+                                facts.identity.sectorsPerTrack};
+    SetGeometry(key, answer);
+    NoteGeometrySource(medium.path, GeometrySource::kIdentify, false);
+  } else {
+    *error =
+        subject + ": the card does not answer ATA IDENTIFY DEVICE (" + facts.why +
+        "); give the card key's \"Cylinders\", \"Heads\" and \"SectorsPerTrack\": " + kGeometryHint;
+    return false;
+  }
+  TextSource model = key->Value(kModel) != nullptr ? TextSource::kCardKey : TextSource::kNone;
+  TextSource serial =
+      key->Value(kSerialNumber) != nullptr ? TextSource::kCardKey : TextSource::kNone;
   if (facts.answered) {
-    if (!GivesGeometry(key)) {
-      SetDword(key, kCylinders, facts.identity.cylinders);
-      SetDword(key, kHeads, facts.identity.heads);
-      SetDword(key, kSectorsPerTrack, facts.identity.sectorsPerTrack);
-    }
     const std::pair<const char*, const std::string*> texts[] = {
         {kModel, &facts.identity.model},
         {kSerialNumber, &facts.identity.serialNumber},
@@ -227,22 +298,20 @@ bool FillCardKey(RegKey* key, const std::string& subject, const BlockDeviceFacts
     for (const auto& text : texts) {
       if (key->Value(text.first) == nullptr) SetText(key, text.first, *text.second);
     }
-    return true;
+    if (model == TextSource::kNone && !facts.identity.model.empty()) model = TextSource::kIdentify;
+    if (serial == TextSource::kNone && !facts.identity.serialNumber.empty()) {
+      serial = TextSource::kIdentify;
+    }
   }
-  if (!GivesGeometry(key)) {
-    const Setting& geometry = MachineOptions().geometry;
-    std::string give = FromEnvironment(key)
-                           ? std::string("give the card's geometry as ") + geometry.option +
-                                 " CxHxS or " + geometry.variable + "=CxHxS"
-                           : "give the card key's \"Cylinders\", \"Heads\" and "
-                             "\"SectorsPerTrack\"";
-    *error = subject + ": the card does not answer ATA IDENTIFY DEVICE (" + facts.why + "); " +
-             give + ": " + kGeometryHint;
-    return false;
-  }
-  if (key->Value(kModel) == nullptr && facts.known) {
+  if (model == TextSource::kNone && facts.known && !facts.disk.model.empty()) {
     SetText(key, kModel, facts.disk.model.substr(0, kModelChars));
+    model = TextSource::kKernel;
   }
+  if (model == TextSource::kNone) {
+    SetText(key, kModel, PathStandIn(medium));
+    model = TextSource::kPath;
+  }
+  NoteTextSources(medium.path, model, serial);
   return true;
 }
 
@@ -290,7 +359,7 @@ bool PrepareBlockDevice(const MachineOptions& settings, RegKey* key, const CardM
     facts.answered = AskCardIdentity(medium.fd, &facts.identity, &facts.why, request);
   }
   return writable && CheckIsCard(settings, medium, subject, facts, sysfs, error) &&
-         FillCardKey(key, subject, facts, error) &&
+         FillCardKey(settings, key, medium, subject, facts, error) &&
          CheckGeometryFits(key, keyGaveGeometry, subject, facts, error);
 }
 
@@ -313,11 +382,10 @@ bool CheckFixedDiskSetting(const MachineOptions& settings, const CardMedium& med
 
 bool ApplyCardSettings(const MachineOptions& settings, std::string* error) {
   const std::string& card = settings.card.value;
-  const std::string& geometryText = settings.geometry.value;
   EnvironmentCard() = nullptr;
   if (card.empty()) return true;
   uint16_t geometry[3] = {};
-  if (!geometryText.empty() && !ParseGeometry(geometryText, geometry)) {
+  if (settings.geometry.given() && !ParseGeometry(settings.geometry.value, geometry)) {
     *error = settings.geometry.Shown() + ": not a geometry";
     return false;
   }
@@ -329,37 +397,40 @@ bool ApplyCardSettings(const MachineOptions& settings, std::string* error) {
   RegKey* key = keys[0].second;
   SetText(key, kImage, card);
   EnvironmentCard() = key;
-  if (!geometryText.empty()) {
-    SetDword(key, kCylinders, geometry[0]);
-    SetDword(key, kHeads, geometry[1]);
-    SetDword(key, kSectorsPerTrack, geometry[2]);
-  }
-  // The default card's texts name the default card alone: a real card shows
-  // its own, and an image the user named is named by its file, so that the
-  // warning before the write says what it erases.
+  // The default card's texts and geometry are the default card's alone: a
+  // real card shows its own, and an image the user named is named by its
+  // file, so that the warning before the write says what it erases.
   const CardMedium& medium = CardMediumAt(card);
   for (const char* name : {kModel, kSerialNumber, kFirmwareRevision}) key->values.erase(name);
-  if (!medium.IsBlockDevice()) {
-    size_t slash = card.find_last_of('/');
-    SetText(key, kModel, card.substr(slash == std::string::npos ? 0 : slash + 1, kModelChars));
-  }
-  if (medium.IsBlockDevice() && geometryText.empty()) {
-    // A real card tells its own geometry.
+  if (medium.IsBlockDevice()) {
+    // A real card tells its own geometry, or the boot resolves one for it
+    // (PrepareBlockDeviceCards).
     for (const char* name : {kCylinders, kHeads, kSectorsPerTrack}) key->values.erase(name);
+    return CheckFixedDiskSetting(settings, medium, error);
   }
-  if (medium.IsRegularFile() && geometryText.empty()) {
-    // An image made elsewhere says no geometry: it gets the one a card of
-    // its size reports, never the default card's.
-    const uint64_t bytes = static_cast<uint64_t>(medium.status.st_size);
-    if (!DerivedGeometry(bytes / kAtaSectorBytes, geometry)) {
-      *error = settings.card.Shown() + ": holds " + std::to_string(bytes) +
-               " bytes, fewer than one track of a card";
-      return false;
-    }
-    SetDword(key, kCylinders, geometry[0]);
-    SetDword(key, kHeads, geometry[1]);
-    SetDword(key, kSectorsPerTrack, geometry[2]);
-    NoteGeometryDerived(card);
+  size_t slash = card.find_last_of('/');
+  SetText(key, kModel, card.substr(slash == std::string::npos ? 0 : slash + 1, kModelChars));
+  NoteTextSources(card, TextSource::kFileName, TextSource::kNone);
+  // An image says no geometry of its own: the geometry setting, the
+  // recorded one, or the one a card of its size reports; never the default
+  // card's. A path that names nothing keeps the key's until the checks of
+  // the boot refuse it, unless the geometry setting makes a new image.
+  GivenGeometries given(settings);
+  GeometryCandidates from = given.Candidates(0);
+  if (medium.IsRegularFile()) {
+    from.sectors = static_cast<uint64_t>(medium.status.st_size) / kAtaSectorBytes;
+  } else {
+    from.recorded = nullptr;
+  }
+  GeometrySource source = ResolveGeometry(from, geometry);
+  if (source == GeometrySource::kNone && medium.IsRegularFile()) {
+    *error = settings.card.Shown() + ": holds " + std::to_string(medium.status.st_size) +
+             " bytes, fewer than one track of a card";
+    return false;
+  }
+  if (source != GeometrySource::kNone) {
+    SetGeometry(key, geometry);
+    NoteGeometrySource(card, source, false);
   }
   return CheckFixedDiskSetting(settings, medium, error);
 }
@@ -387,7 +458,22 @@ void OpenCardMedia() {
   for (auto& entry : CardKeys()) {
     std::string image;
     if (!ReadText(entry.second, kImage, &image)) continue;
-    CardMediumAt(image);
+    const CardMedium& medium = CardMediumAt(image);
+    // A card key over an image is that card's own IDENTIFY answer; one that
+    // names no model is named by its path.
+    if (!FromEnvironment(entry.second) && !medium.IsBlockDevice()) {
+      if (GivesGeometry(entry.second)) {
+        NoteGeometrySource(image, GeometrySource::kCardKey, false);
+      }
+      TextSource model = TextSource::kCardKey;
+      if (entry.second->Value(kModel) == nullptr) {
+        SetText(entry.second, kModel, PathStandIn(medium));
+        model = TextSource::kPath;
+      }
+      NoteTextSources(
+          image, model,
+          entry.second->Value(kSerialNumber) != nullptr ? TextSource::kCardKey : TextSource::kNone);
+    }
     // A test's pause between the open and everything after it.
     if (Dword(entry.second, kStopAfterOpen) > 0) raise(SIGSTOP);
   }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 
 namespace host {
 namespace {
@@ -23,6 +24,15 @@ std::string Attribute(const std::string& path) {
   std::string line;
   std::getline(file, line);
   return line;
+}
+
+// A sysfs attribute whole, without the line end that closes it: a file name
+// may hold line ends of its own.
+std::string WholeAttribute(const std::string& path) {
+  std::ifstream file(path);
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
 }
 
 bool Exists(const std::string& path) {
@@ -61,7 +71,7 @@ void ReadEntry(const std::string& folder, SysfsDisk* disk) {
     disk->wholeDisk = BaseName(diskFolder);
   }
   disk->removable = Attribute(diskFolder + "/removable") == "1";
-  disk->backingFile = Attribute(diskFolder + "/loop/backing_file");
+  disk->backingFile = WholeAttribute(diskFolder + "/loop/backing_file");
   disk->loop = !partition && Exists(diskFolder + "/loop");
   disk->model = Words(Words(Attribute(diskFolder + "/device/vendor")) + " " +
                       Words(Attribute(diskFolder + "/device/model")));
@@ -79,6 +89,23 @@ bool ReadSysfsDisk(const std::string& sysfs, dev_t device, SysfsDisk* disk) {
   *disk = SysfsDisk();
   ReadEntry(resolved, disk);
   return true;
+}
+
+std::vector<std::pair<int, std::string>> DiskPartitions(const std::string& sysfs, dev_t device) {
+  std::vector<std::pair<int, std::string>> partitions;
+  std::string link =
+      sysfs + "/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  char resolved[PATH_MAX];
+  if (realpath(link.c_str(), resolved) == nullptr) return partitions;
+  DIR* dir = opendir(resolved);
+  if (dir == nullptr) return partitions;
+  while (dirent* entry = readdir(dir)) {
+    std::string number = Attribute(std::string(resolved) + "/" + entry->d_name + "/partition");
+    if (!number.empty()) partitions.emplace_back(std::atoi(number.c_str()), entry->d_name);
+  }
+  closedir(dir);
+  std::sort(partitions.begin(), partitions.end());
+  return partitions;
 }
 
 std::vector<SysfsDisk> RemovableDisks(const std::string& sysfs) {

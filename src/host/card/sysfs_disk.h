@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace host {
@@ -31,6 +32,10 @@ struct SysfsDisk {
 // The entry of the block device numbered device (a stat's st_rdev). False
 // when sysfs has none.
 bool ReadSysfsDisk(const std::string& sysfs, dev_t device, SysfsDisk* disk);
+
+// The kernel's partitions of the whole disk numbered device, by their
+// number ("sdc1" is 1 on sdc): what the kernel made of its table, or none.
+std::vector<std::pair<int, std::string>> DiskPartitions(const std::string& sysfs, dev_t device);
 
 // The whole disks of the machine whose medium the kernel marks removable and
 // that hold one (a reader without a card has size 0), in name order.

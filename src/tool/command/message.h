@@ -5,13 +5,25 @@
 // terminal it is read on.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace tool {
 
-// text with every control character as \xHH.
+// The length of the valid UTF-8 sequence that begins at text[at] (1 to 4
+// bytes, no overlong form, no surrogate, at most U+10FFFF) and, in *code,
+// the character it encodes; 0 when the byte there begins none.
+size_t Utf8SequenceAt(const std::string& text, size_t at, uint32_t* code);
+
+// Whether the character is a control character: C0, DEL or C1.
+inline bool IsControlCharacter(uint32_t code) {
+  return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+}
+
+// text with every control character (C0, DEL, C1) and every byte that is
+// not valid UTF-8 as \xHH, byte by byte: no name reaches a terminal raw.
 std::string Escaped(const std::string& text);
 
 // Writes "dunmore: <line>" and a new line on standard error, escaped.

@@ -141,6 +141,11 @@ bool ChooseMode(const Settings& s, Mode* mode, std::string* refusal) {
                       "checked be restored",
                   refusal);
   }
+  if (listing && s.all.given() && s.machine.card.given()) {
+    return Refuse(std::string(s.all.option) + " lists the loop devices among the cards present; " +
+                      s.machine.card.Shown() + " names one card",
+                  refusal);
+  }
   if (listing && s.machine.file.given()) {
     return Refuse(
         s.machine.file.Shown() + ": --list lists the cards in this machine's readers, or CARD",
@@ -155,6 +160,7 @@ bool ChooseMode(const Settings& s, Mode* mode, std::string* refusal) {
       {&s.undo, kWriting},
       {&s.noUndo, kWriting},
       {&s.noVerify, kWriting},
+      {&s.all, kList},
   };
   const unsigned action = 1u << static_cast<unsigned>(mode->action);
   for (const Allowed& option : allowed) {

@@ -38,6 +38,7 @@ const OptionEntry kOptions[] = {
     {'n', [](Settings& s) -> Setting& { return s.dryRun; }},
     {'y', [](Settings& s) -> Setting& { return s.yes; }},
     {0, [](Settings& s) -> Setting& { return s.json; }},
+    {0, [](Settings& s) -> Setting& { return s.all; }},
 };
 constexpr size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
 
@@ -95,9 +96,9 @@ std::string UsageText() {
          "                      only with --geometry); without it, pccard.img in the\n"
          "                      current folder\n"
          "  --geometry CxHxS    the card's cylinders, heads and sectors per track (each\n"
-         "                      1 to 65535), as IDENTIFY DEVICE reports them; a block\n"
-         "                      device is asked for its own, an image gets the one a\n"
-         "                      card of its size reports\n"
+         "                      1 to 65535), as IDENTIFY DEVICE reports them, for a card\n"
+         "                      that reports none (a card that does keeps its own);\n"
+         "                      without it, the one a card of its size reports\n"
          "  --machine FILE      the Windows 9x machine, a REGEDIT4 file whose card keys\n"
          "                      name its cards (not with CARD)\n"
          "  --clock SECONDS     the clock, seconds since 1970-01-01 00:00 UTC, which the\n"
@@ -126,6 +127,7 @@ std::string UsageText() {
          "                      plan, then the run that 1, 2 and Y make, its messages\n"
          "                      printed as lines; or the restore, or --make-bootable\n"
          "  --json              with --list or --dry-run: the same as one JSON document\n"
+         "  --all               with --list: the loop devices too (else only one named)\n"
          "  --undo FILE         keep what the write overwrites in FILE (a new file);\n"
          "                      a block device's is kept by default in\n"
          "                      $XDG_STATE_HOME/dunmore (~/.local/state/dunmore)\n"
@@ -133,7 +135,7 @@ std::string UsageText() {
          "  --no-verify         do not read back what is written to a block device\n"
          "  --restore FILE      put back onto CARD (or the one card) what the undo file\n"
          "                      FILE kept, once asked (Y)\n"
-         "  --force             with --restore: a card whose identity is unknown\n"
+         "  --force             with --restore: a card whose identity cannot be checked\n"
          "  -h, --help          print this text and end\n"
          "  -V, --version       print the version and end\n"
          "  --                  what follows is CARD, even if it begins with '-'\n"

@@ -38,6 +38,8 @@ struct Settings {
   Setting dryRun{"--dry-run", nullptr, {}, false, true};
   Setting yes{"--yes", nullptr, {}, false, true};
   Setting json{"--json", nullptr, {}, false, true};
+  // --list lists loop devices only when named, or with --all.
+  Setting all{"--all", nullptr, {}, false, true};
   // Where the undo files go by default: $XDG_STATE_HOME/dunmore, else
   // $HOME/.local/state/dunmore.
   Setting stateHome{nullptr, "XDG_STATE_HOME", {}};

@@ -2,12 +2,18 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
 #include "common/ata_commands.h"
 #include "disk/geometry_rule.h"
 #include "format/fat_layout.h"
+#include "host/card/card_medium.h"
+#include "sim/medium.h"
+#include "tool/finish/old_signatures.h"
+#include "tool/modes/report_output.h"
+#include "tool/run/card_sectors.h"
 
 namespace tool {
 namespace {
@@ -152,19 +158,76 @@ std::string Finishing::Planned(const VolumePlan& volume) const {
   return "then sectors " + sectors + " written again: " + what;
 }
 
+void Finishing::FindOldSignatures(const std::vector<sim::CardSettings>& cards) {
+  for (const sim::CardSettings& card : cards) {
+    const host::CardMedium& medium = host::CardMediumAt(card.image);
+    if (medium.fd < 0) continue;  // an image made at its first use holds nothing
+    MediumSectorIo io(medium.fd);
+    std::vector<SectorRunPlan> runs = OldSignatureSectors(
+        &io, sim::MediumSize(medium.fd) / kAtaSectorBytes, card.identity.sectorsPerTrack);
+    if (!runs.empty()) oldSignatures[card.image] = runs;
+  }
+}
+
+std::vector<SectorRunPlan> Finishing::OldSignaturesAfter(
+    const std::string& image, const std::vector<SectorRunPlan>& written) const {
+  auto found = oldSignatures.find(image);
+  if (found == oldSignatures.end()) return {};
+  return SectorsOutside(found->second, written);
+}
+
 void Finishing::KeepLocks(const std::vector<sim::AtaCard*>& cards) {
-  if (!Asked()) return;
   for (sim::AtaCard* card : cards) {
+    if (!Asked() && oldSignatures.count(card->settings().image) == 0) continue;
     if (keptLocks.count(card) != 0 || card->volumeLockDepth() == 0) continue;
     if (card->HoldVolumeLock()) keptLocks.insert(card);
   }
+}
+
+namespace {
+
+// The sectors the card's commands wrote.
+std::vector<SectorRunPlan> WrittenRuns(const sim::AtaCard& card) {
+  std::vector<SectorRunPlan> runs;
+  for (const sim::Transfer& transfer : card.transfers) {
+    if (transfer.command == kAtaWriteSectors && transfer.succeeded) {
+      runs.push_back({transfer.firstSector, transfer.count});
+    }
+  }
+  return runs;
+}
+
+}  // namespace
+
+void Finishing::ClearOldSignatures(sim::AtaCard* card) {
+  const std::string& name = host::CardMediumAt(card->settings().image).shownName;
+  std::vector<SectorRunPlan> runs = OldSignaturesAfter(card->settings().image, WrittenRuns(*card));
+  if (runs.empty()) return;
+  std::vector<uint8_t> zeros(kAtaMaxSectorCount * kAtaSectorBytes, 0);
+  for (const SectorRunPlan& run : runs) {
+    for (uint32_t done = 0; done < run.count;) {
+      uint32_t count = std::min<uint32_t>(run.count - done, kAtaMaxSectorCount);
+      if (!WriteCardSectors(card, run.first + done, count, zeros.data())) {
+        notes->Add(name + ": written, but the old signatures outside the new volume (sectors " +
+                   RunsText(runs) + ") were not all cleared: the write of sector " +
+                   std::to_string(run.first + done) + " failed; other tools may still find them");
+        return;
+      }
+      done += count;
+    }
+  }
+  notes->Add(name + ": sectors " + RunsText(runs) +
+             ", an old table's or file system's outside the new volume, cleared, so that other "
+             "tools find only the new table and volume");
 }
 
 void Finishing::FinishWrittenCards(const std::vector<sim::AtaCard*>& cards) {
   for (sim::AtaCard* card : cards) {
     if (keptLocks.count(card) == 0) continue;
     const std::string& image = card->settings().image;
-    if (EndedWithMasterBootRecord(*card) && card->mediumDescriptor() >= 0) {
+    const bool whole = EndedWithMasterBootRecord(*card) && card->mediumDescriptor() >= 0;
+    if (whole) ClearOldSignatures(card);
+    if (whole && Asked()) {
       const sim::CardIdentity& id = card->settings().identity;
       uint64_t sectors = static_cast<uint64_t>(id.cylinders) * id.heads * id.sectorsPerTrack;
       FinishOptions options;

@@ -7,6 +7,7 @@
 // finish the card.
 #pragma once
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,29 +35,44 @@ bool OptionsForCard(const FinishRequest& request, uint64_t cardSectors, int phys
                     int physicalSectors, int physicalCylinders, FinishOptions* options,
                     std::string* why);
 
-// The finishing step of a run: the request read from the settings, and the
-// cards whose volume lock is kept for it past the system's own unlock.
+// What follows the system's write on each card it wrote, before the card is
+// released: its old signatures cleared (old_signatures.h), then the
+// finishing step the settings ask for; and the cards whose volume lock is
+// kept for it past the system's own unlock.
 struct Finishing {
   FinishRequest request;
   Notes* notes = nullptr;  // where the outcome of each card is said
   std::set<const sim::AtaCard*> keptLocks;
+  // The old signatures found on each card at the start-up, by its medium.
+  std::map<std::string, std::vector<SectorRunPlan>> oldSignatures;
 
   bool Asked() const { return request.boot || request.bios != FinishRequest::Bios::kNone; }
+  // Reads what is on each card before anything is written, and keeps the
+  // sectors of old signatures that the write would leave.
+  void FindOldSignatures(const std::vector<sim::CardSettings>& cards);
+  // Those of a card that the sectors written leave, to be cleared after them.
+  std::vector<SectorRunPlan> OldSignaturesAfter(const std::string& image,
+                                                const std::vector<SectorRunPlan>& written) const;
   // Checks that each card of the machine can be described by the BIOS
   // geometry asked for. False with *error, one line. At the start-up, once
   // the cards are open.
   bool CheckCards(const std::vector<sim::CardSettings>& cards, std::string* error) const;
   // The write has begun: each of these cards whose volume is locked gets one
   // more hold on its lock, so that the lock lasts past the system's own
-  // unlock until the card is finished. Nothing when no finishing was asked.
+  // unlock until the card is finished. Nothing for a card that has no old
+  // signatures when no finishing was asked.
   void KeepLocks(const std::vector<sim::AtaCard*>& cards);
   // Before the cards are released: each card whose write ended with its
-  // master boot record is finished, and the lock kept for it given back. A
-  // failure, and the geometry the card was finished for, are noted.
+  // master boot record has its old signatures cleared and is finished, and
+  // the lock kept for it given back. A failure, the sectors cleared and the
+  // geometry the card was finished for are noted.
   void FinishWrittenCards(const std::vector<sim::AtaCard*>& cards);
   // What the step will do after the planned volume is written, for the
   // plan: empty when nothing was asked.
   std::string Planned(const VolumePlan& volume) const;
+
+ private:
+  void ClearOldSignatures(sim::AtaCard* card);
 };
 
 // Whether the card's write ended as the system ends a whole write: with

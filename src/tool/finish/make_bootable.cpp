@@ -47,7 +47,8 @@ int MakeBootable(ToolRun* run) {
   const sim::CardIdentity& id = hand.card->settings().identity;
   // The card's own heads and sectors, for --bios normal: never a geometry
   // made up from the image's size.
-  const bool own = !host::CardMediumAt(hand.card->settings().image).geometryDerived;
+  const bool own = host::CardMediumAt(hand.card->settings().image).geometrySource !=
+                   host::GeometrySource::kDerived;
   FinishOptions options;
   std::string why;
   if (!OptionsForCard(request, hand.sectors, own ? id.heads : 0, own ? id.sectorsPerTrack : 0,
@@ -68,7 +69,7 @@ int MakeBootable(ToolRun* run) {
     return OutputWritten(stdout, "standard output") ? 0 : 1;
   }
 
-  std::printf("%s (%llu sectors):\n", hand.name.c_str(),
+  std::printf("%s (%llu sectors):\n", Escaped(hand.name).c_str(),
               static_cast<unsigned long long>(hand.sectors));
   for (const std::string& line : DescribeFinish(card, options)) std::printf("  %s\n", line.c_str());
   std::printf("Make the card bootable (Y/N)? ");

@@ -6,6 +6,7 @@
 
 #include "app/card_report.h"
 #include "app/run_utility.h"
+#include "host/card/card_medium.h"
 #include "host/console/line_console.h"
 #include "host/host.h"
 #include "tool/command/message.h"
@@ -82,6 +83,16 @@ void PrintPlan(Answering* state) {
   PlanReport plan;
   plan.path = state->card;
   if (!ReportOpenedCard(&plan.card) || !ReportPlan(&plan.partition, &plan.volume)) return;
+  if (const sim::AtaCard* card = host::SelectedCard()) {
+    const host::CardMedium& medium = host::CardMediumAt(card->settings().image);
+    plan.geometrySource = medium.geometrySource;
+    plan.geometryOptionSetAside = medium.geometryOptionSetAside;
+    plan.modelSource = medium.modelSource;
+    plan.serialSource = medium.serialSource;
+    plan.clears = state->run->finishing.OldSignaturesAfter(
+        card->settings().image,
+        std::vector<SectorRunPlan>(plan.volume.runs, plan.volume.runs + plan.volume.runCount));
+  }
   plan.finish = state->run->finishing.Planned(plan.volume);
   std::string text = state->run->mode.json ? PlanJson(plan) : PlanText(plan);
   std::fputs(text.c_str(), state->out);

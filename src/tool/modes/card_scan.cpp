@@ -21,13 +21,14 @@ bool AnswersAsCompactFlash(const std::string& path, SgIoRequest request) {
 
 }  // namespace
 
-CardScan ScanCards(const std::string& sysfs, const std::string& devices, SgIoRequest request) {
+CardScan ScanCards(bool loopDevices, const std::string& sysfs, const std::string& devices,
+                   SgIoRequest request) {
   CardScan scan;
   for (const host::SysfsDisk& disk : host::WholeDisks(sysfs)) {
     const std::string path = devices + "/" + disk.name;
     if (disk.loop) {
       // A loop device without a file holds nothing.
-      if (!disk.backingFile.empty()) scan.cards.push_back(path);
+      if (loopDevices && !disk.backingFile.empty()) scan.cards.push_back(path);
     } else if (!disk.hardware) {
       // Disks the kernel makes of memory or of other disks (ram, zram,
       // device mapper, md) are no readers.

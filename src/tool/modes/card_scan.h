@@ -1,7 +1,8 @@
 // The cards present on the machine, by the rule the boot applies to a card
 // reader's device (host/card/real_card.h): a whole disk the kernel marks
-// removable (a reader without a medium too), a loop device with a file
-// attached, or a disk that answers IDENTIFY DEVICE as a CompactFlash card.
+// removable (a reader without a medium too), or a disk that answers IDENTIFY
+// DEVICE as a CompactFlash card; loop devices with a file attached only when
+// asked for (--all): a machine has many that are nobody's card.
 // Every other disk the machine has is a fixed disk, left out and counted.
 // Devices are opened for reading only, to ask IDENTIFY DEVICE.
 #pragma once
@@ -21,7 +22,8 @@ struct CardScan {
 
 // devices: the folder of the device nodes ("/dev"); tests give sysfs and
 // devices folders of their own, and a stand-in for the SG_IO call.
-CardScan ScanCards(const std::string& sysfs = host::kSysfsRoot, const std::string& devices = "/dev",
+CardScan ScanCards(bool loopDevices, const std::string& sysfs = host::kSysfsRoot,
+                   const std::string& devices = "/dev",
                    host::SgIoRequest request = host::KernelSgIo);
 
 }  // namespace tool

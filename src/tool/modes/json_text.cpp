@@ -2,22 +2,37 @@
 
 #include <cstdio>
 
+#include "tool/command/message.h"
+
 namespace tool {
 
 Json JsonString(const std::string& value) {
   std::string text = "\"";
-  for (unsigned char c : value) {
-    if (c == '"' || c == '\\') {
+  for (size_t at = 0; at < value.size();) {
+    uint32_t code = 0;
+    size_t length = Utf8SequenceAt(value, at, &code);
+    char escape[8];
+    if (length == 0) {
+      // A byte that is no UTF-8 stays visible as the text \xHH.
+      std::snprintf(escape, sizeof escape, "\\\\x%02x", static_cast<unsigned char>(value[at]));
+      text += escape;
+      at += 1;
+      continue;
+    }
+    if (code == '"' || code == '\\') {
       text += '\\';
-      text += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7F) {
-      // Control characters as escapes; other bytes (a path's UTF-8) as they are.
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      text += static_cast<char>(code);
+    } else if (code == '\n') {
+      text += "\\n";
+    } else if (code == '\t') {
+      text += "\\t";
+    } else if (IsControlCharacter(code)) {
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code));
       text += escape;
     } else {
-      text += static_cast<char>(c);
+      text.append(value, at, length);
     }
+    at += length;
   }
   return {text + "\""};
 }

@@ -13,6 +13,8 @@ struct Json {
   std::string text;
 };
 
+// A string value: valid UTF-8 as it is, control characters as escapes, and
+// each byte that is not UTF-8 as the text \xHH.
 Json JsonString(const std::string& value);
 Json JsonNumber(int64_t value);
 Json JsonBool(bool value);

@@ -20,32 +20,37 @@ int RunList(ToolRun* run) {
   if (named.given()) {
     paths.push_back(named.value);
   } else {
-    CardScan scan = ScanCards();
+    CardScan scan = ScanCards(settings.all.given());
     paths = scan.cards;
     leftOut = scan.fixedDisks;
   }
   std::vector<SurveyedCard> cards;
-  int code = 0;
+  std::vector<std::string> unopened;
   for (const std::string& path : paths) {
     SurveyedCard card = SurveyCardAt(settings.machine, path);
     if (card.fixedDisk) {
       leftOut.push_back(path);
-    } else if (card.bytes == 0 && !card.blockDevice) {
-      Say(named.Shown() + ": " + (card.refusal.empty() ? "an empty file" : card.refusal));
-      code = 1;
-    } else {
-      cards.push_back(card);
+      continue;
     }
+    if (!card.opened) unopened.push_back(OpenFailureOf(card));
+    cards.push_back(card);
   }
-  if (code != 0) return code;
-  std::string text = run->mode.json ? ListingJson(cards) : ListingText(cards, leftOut);
-  if (run->mode.json && !leftOut.empty()) {
-    for (const std::string& path : leftOut) {
-      Say(path + ": a fixed disk, left out");
-    }
+  // A card that could not be opened is listed as such, and said once on
+  // standard error: by its name when it was named, else counted.
+  if (named.given() && !unopened.empty()) {
+    Say(named.Shown() + ": " + unopened[0]);
+  } else if (!unopened.empty()) {
+    Say(std::to_string(unopened.size()) + " of the " + std::to_string(cards.size()) +
+        (cards.size() == 1 ? " card" : " cards") + " present could not be opened (" + unopened[0] +
+        (unopened.size() > 1 ? ", ..." : "") + ")");
   }
+  if (run->mode.json) {
+    for (const std::string& path : leftOut) Say(path + ": a fixed disk, left out");
+  }
+  std::string text = run->mode.json ? ListingJson(cards, leftOut) : ListingText(cards, leftOut);
   std::fputs(text.c_str(), stdout);
-  return OutputWritten(stdout, "standard output") ? code : 1;
+  if (!OutputWritten(stdout, "standard output")) return 1;
+  return unopened.empty() ? 0 : 1;
 }
 
 }  // namespace tool

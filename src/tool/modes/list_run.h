@@ -6,8 +6,9 @@
 
 namespace tool {
 
-// The listing's exit code: 0, or 1 when CARD names nothing that can be read
-// or standard output cannot be written.
+// The listing's exit code: 0, or 1 when a card (CARD, or one present) could
+// not be opened, which the listing marks and standard error says, or when
+// standard output cannot be written.
 int RunList(ToolRun* run);
 
 }  // namespace tool

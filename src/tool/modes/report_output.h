@@ -1,7 +1,9 @@
 // The listing of cards and the plan of a write, as text for people (the
 // main screen's own rows where the screen shows the same) and as JSON for
 // scripts. The JSON field names are documented in the manual page; keep
-// them stable.
+// them stable. Text escapes every control character and byte that is not
+// UTF-8 (\xHH); JSON strings are valid UTF-8, a byte that is none as the
+// text \xHH; labels are decoded from the DOS code page (dos_text.h).
 #pragma once
 
 #include <string>
@@ -14,11 +16,18 @@ namespace tool {
 
 std::string ListingText(const std::vector<SurveyedCard>& cards,
                         const std::vector<std::string>& leftOut);
-std::string ListingJson(const std::vector<SurveyedCard>& cards);
+std::string ListingJson(const std::vector<SurveyedCard>& cards,
+                        const std::vector<std::string>& leftOut);
 
 struct PlanReport {
   std::string path;
   CardReport card;
+  host::GeometrySource geometrySource = host::GeometrySource::kNone;
+  bool geometryOptionSetAside = false;
+  host::TextSource modelSource = host::TextSource::kNone;
+  host::TextSource serialSource = host::TextSource::kNone;
+  // Old signatures that the write leaves and that are cleared after it.
+  std::vector<SectorRunPlan> clears;
   ReportedPartition partition;
   VolumePlan volume;
   std::string finish;  // what the finishing step will do after it; empty: nothing
@@ -38,7 +47,11 @@ struct WritesReport {
 std::string WritesText(const WritesReport& writes);
 std::string WritesJson(const WritesReport& writes);
 
-// The main screen's row of a partition, without its five leading blanks.
+// The main screen's row of a partition, without its five leading blanks,
+// its label and file-system name decoded.
 std::string PartitionRow(const ReportedPartition& partition);
+
+// "0, 32-155, 156" for runs of sectors.
+std::string RunsText(const std::vector<SectorRunPlan>& runs);
 
 }  // namespace tool

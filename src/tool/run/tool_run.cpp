@@ -49,6 +49,9 @@ bool BootMachineFor(ToolRun* run, std::string* error) {
   if (run->mode.action == Action::kList) return true;
   std::vector<sim::CardSettings> cards;
   if (!host::MachineCards(&cards, error)) return false;
+  // What the system's write would leave of old signatures is read now,
+  // before anything is written.
+  if (run->mode.action == Action::kWrite) run->finishing.FindOldSignatures(cards);
   return ReadFinishRequest(run->settings, &run->finishing.request, error) &&
          run->finishing.CheckCards(cards, error) &&
          run->guard.Prepare(run->settings, cards, run->mode.answers == Answers::kDryRun, error);

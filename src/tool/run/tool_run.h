@@ -40,7 +40,8 @@ host::MachineHooks HooksFor(ToolRun* run);
 // Boots the machine for the run: its options from the settings (its media
 // only read when the run writes nothing), the run's hooks, and then the
 // run's own start-up checks on the cards the boot opened: the finishing
-// step against each card, and the undo file. False with *error, one line;
+// step against each card, and the undo file; for the write, the old
+// signatures on each card are read. False with *error, one line;
 // nothing is written or created, and the terminal is untouched.
 bool BootMachineFor(ToolRun* run, std::string* error);
 

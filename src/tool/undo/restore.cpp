@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,10 +13,13 @@
 #include <vector>
 
 #include "common/ata_commands.h"
+#include "host/boot/machine_options.h"
+#include "host/card/card_medium.h"
 #include "sim/ata_card.h"
 #include "tool/command/message.h"
 #include "tool/modes/report_output.h"
 #include "tool/run/card_at_hand.h"
+#include "tool/run/card_facts.h"
 #include "tool/run/card_sectors.h"
 #include "tool/undo/restore_plan.h"
 #include "tool/undo/undo_format.h"
@@ -70,10 +74,20 @@ bool Confirmed(const std::string& file, const UndoContents& contents, const Card
   const uint64_t sectors = hand.sectors;
   uint64_t kept = 0;
   for (const UndoRecord& record : contents.records) kept += record.count;
-  std::printf("Restore %s onto %s\n", file.c_str(), hand.name.c_str());
-  std::printf("  card       %s, S/N %s, %llu sectors, %u x %u x %u\n", id.model.c_str(),
-              id.serialNumber.empty() ? "unknown" : id.serialNumber.c_str(),
-              static_cast<unsigned long long>(sectors), id.cylinders, id.heads, id.sectorsPerTrack);
+  const host::CardMedium& medium = host::CardMediumAt(hand.card->settings().image);
+  const std::string geometry = std::to_string(id.cylinders) + " x " + std::to_string(id.heads) +
+                               " x " + std::to_string(id.sectorsPerTrack) + " (" +
+                               GeometrySourceText(medium.geometrySource, false) + ")";
+  // Each name escaped: a line end or a control character in it reaches no
+  // terminal.
+  const std::string serial = id.serialNumber.empty() ? std::string("unknown")
+                             : SerialIsAMachineFiles(medium, id.serialNumber)
+                                 ? id.serialNumber + " (the machine file's)"
+                                 : id.serialNumber;
+  std::printf("Restore %s onto %s\n", Escaped(file).c_str(), Escaped(hand.name).c_str());
+  std::printf("  card       %s, S/N %s, %llu sectors, %s\n",
+              Escaped(id.model.empty() ? hand.name : id.model).c_str(), Escaped(serial).c_str(),
+              static_cast<unsigned long long>(sectors), geometry.c_str());
   std::printf("  undo file  begun %s, %s\n", When(contents.header.time).c_str(),
               contents.closed ? "whole (its run ended)"
                               : "cut short (its run was cut): every whole record is restored");
@@ -136,6 +150,21 @@ int RunRestore(ToolRun* run) {
     Say(file + ": " + error + "; nothing was written");
     return kRefused;
   }
+  // A card named without --geometry that does not tell its own is taken
+  // with the geometry the undo file's card had, before one derived from its
+  // size; the machine boots with it.
+  const UndoHeader& header = contents.header;
+  if (run->settings.machine.card.given() && !run->settings.machine.geometry.given()) {
+    std::string fault = host::GeometryFault(header.cylinders, header.heads, header.sectorsPerTrack);
+    if (!fault.empty()) {
+      Say(file + ": the undo file's geometry " + std::to_string(header.cylinders) + " x " +
+          std::to_string(header.heads) + " x " + std::to_string(header.sectorsPerTrack) +
+          " cannot be addressed: " + fault + "; nothing was written");
+      return kRefused;
+    }
+    const uint16_t recorded[3] = {header.cylinders, header.heads, header.sectorsPerTrack};
+    std::copy(recorded, recorded + 3, run->settings.machine.recordedGeometry);
+  }
   CardAtHand hand;
   if (!BootMachineFor(run, &error) || !TakeOneCard(&hand, &error)) {
     Say(error + (EndsWith(error, "nothing was written") ? "" : "; nothing was written"));
@@ -149,6 +178,8 @@ int RunRestore(ToolRun* run) {
   facts.sectorsPerTrack = id.sectorsPerTrack;
   facts.model = id.model;
   facts.serialNumber = id.serialNumber;
+  facts.serialIsTheCards =
+      SerialIsTheCards(host::CardMediumAt(hand.card->settings().image), id.serialNumber);
   std::string difference = CardDifference(contents.header, facts, run->settings.force.given());
   if (!difference.empty()) {
     Say(hand.name + ": " + difference + "; nothing was written");

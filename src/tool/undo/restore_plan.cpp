@@ -30,12 +30,17 @@ std::string CardDifference(const UndoHeader& header, const RestoreCard& card, bo
            ", the undo file's card's was " +
            Geometry(header.cylinders, header.heads, header.sectorsPerTrack);
   }
-  const bool known = !card.serialNumber.empty() && header.identityKnown;
+  const bool own = !card.serialNumber.empty() && card.serialIsTheCards;
+  const bool known = own && header.identityKnown;
   if (!known && !force) {
-    return "the card's identity is unknown (" +
-           std::string(card.serialNumber.empty() ? "the card" : "the undo file") +
-           " names no serial number), so it cannot be told from another card of its size; "
-           "give --force to restore it all the same";
+    const std::string why = card.serialNumber.empty() ? "the card names no serial number"
+                            : !own ? "the card's serial number is the machine file's, not its own"
+                            : header.serialFromMachineFile
+                                ? "the undo file's serial number was the machine file's"
+                                : "the undo file names no serial number";
+    return "the card's identity is unknown (" + why +
+           "), so it cannot be told from another card of its size; give --force to restore it "
+           "all the same";
   }
   if (card.serialNumber != header.serialNumber && known) {
     return "another card: its serial number is " + Text(card.serialNumber) +

@@ -19,12 +19,15 @@ struct RestoreCard {
   uint16_t sectorsPerTrack = 0;
   std::string model;
   std::string serialNumber;
+  // False when the serial number is a machine file's, given for a real
+  // device: it tells the card from no other.
+  bool serialIsTheCards = true;
 };
 
 // Empty when the card is the undo file's card: the same size and geometry,
 // and the same model and serial number. Otherwise the first difference, as
-// a phrase. A card or file with no serial number is no known card: refused
-// unless forced.
+// a phrase. A card or file with no serial number of the card's own (none, or
+// a machine file's) is no known card: refused unless forced.
 std::string CardDifference(const UndoHeader& header, const RestoreCard& card, bool force);
 
 // One WRITE SECTORS command of the restore.

@@ -10,6 +10,7 @@ namespace {
 
 constexpr char kMagic[8] = {'D', 'U', 'N', 'M', 'U', 'N', 'D', 'O'};
 constexpr uint16_t kIdentityKnown = 0x0001;
+constexpr uint16_t kSerialFromMachineFile = 0x0002;
 
 // Where the header keeps each field.
 constexpr size_t kAtVersion = 8;
@@ -93,6 +94,7 @@ bool ParseHeader(const std::vector<uint8_t>& bytes, UndoHeader* header, std::str
   header->heads = GetLe16(p + kAtHeads);
   header->sectorsPerTrack = GetLe16(p + kAtSectorsPerTrack);
   header->identityKnown = (GetLe16(p + kAtFlags) & kIdentityKnown) != 0;
+  header->serialFromMachineFile = (GetLe16(p + kAtFlags) & kSerialFromMachineFile) != 0;
   header->time = static_cast<int64_t>(GetLe64(p + kAtTime));
   header->model = GetText(p + kAtModel, kModelChars);
   header->serialNumber = GetText(p + kAtSerialNumber, kSerialNumberChars);
@@ -119,7 +121,9 @@ std::vector<uint8_t> EncodeUndoHeader(const UndoHeader& header) {
   PutLe16(p + kAtCylinders, header.cylinders);
   PutLe16(p + kAtHeads, header.heads);
   PutLe16(p + kAtSectorsPerTrack, header.sectorsPerTrack);
-  PutLe16(p + kAtFlags, header.identityKnown ? kIdentityKnown : 0);
+  PutLe16(p + kAtFlags,
+          static_cast<uint16_t>((header.identityKnown ? kIdentityKnown : 0) |
+                                (header.serialFromMachineFile ? kSerialFromMachineFile : 0)));
   PutLe64(p + kAtTime, static_cast<uint64_t>(header.time));
   PutText(p + kAtModel, kModelChars, header.model);
   PutText(p + kAtSerialNumber, kSerialNumberChars, header.serialNumber);

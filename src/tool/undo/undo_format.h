@@ -8,7 +8,10 @@
 //     16  8  the card's size in sectors of 512 bytes
 //     24  2  cylinders, 26 2 heads, 28 2 sectors per track (IDENTIFY
 //            DEVICE words 1, 3 and 6)
-//     30  2  flags: bit 0, the model and serial number are the card's own
+//     30  2  flags: bit 0, the model and serial number are the card's own;
+//            bit 1, the serial number is a machine file's card key's, given
+//            for a real device (never with bit 0): it tells the card from
+//            no other. A file without bit 1 reads as before it was named.
 //     32  8  when the file was begun, seconds since 1970-01-01 00:00 UTC
 //     40  40 model, 80 20 serial number, 100 8 firmware revision (ATA
 //            text, padded with blanks)
@@ -48,6 +51,7 @@ struct UndoHeader {
   uint16_t heads = 0;
   uint16_t sectorsPerTrack = 0;
   bool identityKnown = false;
+  bool serialFromMachineFile = false;
   int64_t time = 0;
   std::string model;
   std::string serialNumber;

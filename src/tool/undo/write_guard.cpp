@@ -11,6 +11,7 @@
 #include "common/ata_commands.h"
 #include "host/card/card_medium.h"
 #include "sim/medium.h"
+#include "tool/undo/restore_advice.h"
 #include "tool/undo/undo_file.h"
 
 namespace tool {
@@ -127,11 +128,9 @@ bool WriteGuard::BeginUndoFile(const sim::CardSettings& card, int fd) {
   header.cylinders = card.identity.cylinders;
   header.heads = card.identity.heads;
   header.sectorsPerTrack = card.identity.sectorsPerTrack;
-  header.model = card.identity.model;
-  header.serialNumber = card.identity.serialNumber;
-  header.firmwareRevision = card.identity.firmwareRevision;
-  header.identityKnown = !card.identity.serialNumber.empty();
+  SetUndoIdentity(card.identity, host::CardMediumAt(card.image), &header);
   header.time = Now();
+  begun = header;
   std::string error;
   if (!undoFile.empty()) {
     if (CreateUndoFile(undoFile, header, &file, &error)) return true;
@@ -151,6 +150,7 @@ bool WriteGuard::BeginUndoFile(const sim::CardSettings& card, int fd) {
 
 bool WriteGuard::Prepare(const Settings& settings, const std::vector<sim::CardSettings>& cards,
                          bool dryRun, std::string* error) {
+  given = settings;
   undo = !settings.noUndo.given();
   verify = !settings.noVerify.given();
   undoFile = settings.undo.value;
@@ -252,7 +252,7 @@ void WriteGuard::Finish() {
     if (!CloseUndoFile(&file, &error)) notes->Add(error);
     notes->Add(card + ": what the write overwrote (" + std::to_string(file.sectors) +
                " sectors in " + std::to_string(file.records) + " records) is kept in " + file.path +
-               "; 'dunmore --restore " + file.path + " " + card + "' puts it back");
+               "; " + RestoreAdvice(given, file.path, card, begun));
     fileBegun = false;
   }
   if (verified != 0) {

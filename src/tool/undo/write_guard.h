@@ -26,6 +26,8 @@ struct WriteGuard {
   std::string undoFile;    // --undo FILE: for any card, images too
   std::string undoFolder;  // where the default files go
   Notes* notes = nullptr;  // where the undo file and the read-back are said
+  Settings given;          // the run's, for the command that restores the card
+  UndoHeader begun;        // the undo file's header, once begun
   // The card being written, its undo file and what was read back.
   std::string card;
   UndoFile file;
