@@ -95,8 +95,11 @@ TEST(SignalDuringWrite, EachEndingSignalWaitsUntilTheCardIsWhole) {
 // On a card reader the signal waits for more than the write: the card is
 // released first, as at the end of a run, so the kernel reads the new table,
 // and standard error says the card is whole once the terminal is given back.
-// A loop device stands in for the reader; the kernel is told of an old
-// partition on it, which its re-read of the table drops.
+// A loop device stands in for the reader, with an old partition on it. A
+// kernel that reads DOS tables on loop devices must list the new partition
+// in its place; on one without that parser (partx tells it of the old one)
+// the rest is checked and the test then says it skipped the re-read, which
+// the vm stage of tests/run-all checks on Debian's kernel.
 TEST(SignalDuringWrite, AHeldSignalReleasesTheCardBeforeTheRunEnds) {
   TempDir dir;
   MachineCard card = Fat32Card();
@@ -106,9 +109,10 @@ TEST(SignalDuringWrite, AHeldSignalReleasesTheCardBeforeTheRunEnds) {
   LoopDevice loop(image, true);
   if (!loop.usable()) GTEST_SKIP() << loop.reason();
   const std::string partition = "/sys/block/" + loop.Name() + "/" + loop.Name() + "p1";
+  const bool kernelReadsTables = Exists(partition);
   std::string output;
-  RunCommand("partx -a '" + loop.path() + "'", &output);
-  if (!Exists(partition)) GTEST_SKIP() << "the kernel lists no partition of the loop device";
+  if (!kernelReadsTables) RunCommand("partx -a '" + loop.path() + "'", &output);
+  ASSERT_TRUE(Exists(partition)) << "the kernel lists no partition of the loop device: " << output;
 
   card.image = loop.path();
   card.extraValues = "\"StopAtWrite\"=dword:00000002";
@@ -123,18 +127,21 @@ TEST(SignalDuringWrite, AHeldSignalReleasesTheCardBeforeTheRunEnds) {
   run.WaitExit(120000);
   ASSERT_TRUE(run.Exited());
   EXPECT_TRUE(WIFSIGNALED(run.status()) && WTERMSIG(run.status()) == SIGTERM);
-  // A kernel that reads DOS tables on loop devices lists the new partition,
-  // one without that parser none: the old one is gone either way.
-  std::vector<uint8_t> mbr = ReadSectors(image, 0, 1);
-  uint32_t count = Le32(mbr, kMbrEntriesOffset + kEntrySectorCount);
-  if (Exists(partition)) {
-    EXPECT_EQ(std::to_string(count) + "\n", ReadFile(partition + "/size"))
-        << "the kernel kept the old partition: no re-read";
-  }
   std::string terminal = run.TerminalOutput();
   size_t note =
       terminal.find("dunmore: " + loop.path() + ": the new partition and volume are written whole");
   EXPECT_NE(std::string::npos, note) << terminal;
   EXPECT_GT(note, terminal.rfind("\x1b[?1049l")) << "said after the terminal is given back";
   ExpectGoldenImage(image, "fat32_8192x16x63");
+  // The re-read: the old partition is gone either way, and a kernel that
+  // reads DOS tables lists the new one.
+  if (!kernelReadsTables) {
+    EXPECT_FALSE(Exists(partition)) << "the kernel kept the old partition: no re-read";
+    GTEST_SKIP() << "this kernel reads no DOS partition table on a loop device: the new "
+                    "partition's listing is checked by the vm stage of tests/run-all";
+  }
+  std::vector<uint8_t> mbr = ReadSectors(image, 0, 1);
+  uint32_t count = Le32(mbr, kMbrEntriesOffset + kEntrySectorCount);
+  EXPECT_EQ(std::to_string(count) + "\n", ReadFile(partition + "/size"))
+      << "the kernel kept the old partition: no re-read";
 }
