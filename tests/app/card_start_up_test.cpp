@@ -1,7 +1,9 @@
 // Start-up failures and choices: each reached by a machine, checked on the
 // screen, by exit code, and on the card, which must stay as it was.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,14 @@ namespace {
 
 std::string Example(const std::string& name) {
   return std::string(DUNMORE_SOURCE_DIR) + "/machines/" + name;
+}
+
+// Whether another process holds the image's lock (flock).
+bool LockedByAnother(const std::string& image) {
+  int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
+  bool locked = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0;
+  if (fd >= 0) close(fd);
+  return locked;
 }
 
 struct Refusal {
@@ -115,7 +125,9 @@ TEST(CardStartUp, LockHeldByAnotherProcessIsUsedOther) {
     execlp("flock", "flock", image.c_str(), "sleep", "60", static_cast<char*>(nullptr));
     _exit(127);
   }
-  usleep(300 * 1000);
+  // flock has taken the lock once this process can no longer take it.
+  for (int i = 0; i < 1000 && !LockedByAnother(image); ++i) usleep(10 * 1000);
+  ASSERT_TRUE(LockedByAnother(image)) << "flock did not take the lock";
   {
     ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));
     Screen screen;

@@ -102,21 +102,27 @@ bool BlankBeyondTheConsole(const TerminalScreen& terminal) {
 }
 
 // Resizes the terminal and waits for the program to show itself again; the
-// screen drawn after the resize, played on a terminal of the new size.
+// screen drawn after the resize, played on a terminal of the new size. The
+// screen is drawn before the key wait begins, but its last bytes may still
+// be on their way through the terminal: it is played again until it shows
+// the whole console as the key wait's dump has it or, on a terminal too
+// small for it, the size the program needs (10 s at most).
 TerminalScreen ResizeAndRedraw(ProgramRun& run, int columns, int rows) {
   size_t before = run.TerminalOutput().size();
   run.Resize(columns, rows);
-  EXPECT_TRUE(run.WaitForKeyWait(nullptr))
+  Screen dump;
+  EXPECT_TRUE(run.WaitForKeyWait(&dump))
       << "no key wait after the resize to " << columns << " x " << rows;
-  // The screen is drawn before the key wait begins; its last bytes may still
-  // be on their way through the terminal.
-  for (size_t size = 0; size != run.TerminalOutput().size();) {
-    size = run.TerminalOutput().size();
-    usleep(100 * 1000);
+  const bool fits = columns >= 80 && rows >= 25;
+  for (int i = 0;; ++i) {
+    TerminalScreen terminal(columns, rows);
+    terminal.Feed(run.TerminalOutput().substr(before));
+    if (i == 1000 || (fits ? Shown(terminal).Text() == dump.Text()
+                           : terminal.Row(1) == "DUNMORE needs 80 x 25.")) {
+      return terminal;
+    }
+    usleep(10 * 1000);
   }
-  TerminalScreen terminal(columns, rows);
-  terminal.Feed(run.TerminalOutput().substr(before));
-  return terminal;
 }
 
 void Key(ProgramRun& run, const std::string& key, Screen* screen = nullptr) {
