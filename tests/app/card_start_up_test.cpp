@@ -1,11 +1,6 @@
 // Start-up failures and choices: each reached by a machine, checked on the
 // screen, by exit code, and on the card, which must stay as it was.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -17,18 +12,6 @@
 using namespace testsupport;
 
 namespace {
-
-std::string Example(const std::string& name) {
-  return std::string(DUNMORE_SOURCE_DIR) + "/machines/" + name;
-}
-
-// Whether another process holds the image's lock (flock).
-bool LockedByAnother(const std::string& image) {
-  int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
-  bool locked = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0;
-  if (fd >= 0) close(fd);
-  return locked;
-}
 
 struct Refusal {
   const char* name;
@@ -109,41 +92,6 @@ TEST(CardStartUp, UnreadableBootSectorOfAListedPartition) {
   EXPECT_EQ("PC Card HDD access error!", screen.At(20, 15, 25));
   EXPECT_EQ(1, run.TypeAndWaitExit(kEsc));
   EXPECT_EQ(before, ImageFingerprint(image));
-}
-
-// The image's lock here; RealCardRun.ADeviceHeldByAnotherProgramIsUsedOther
-// is the same refusal for a block device held open exclusively.
-TEST(CardStartUp, LockHeldByAnotherProcessIsUsedOther) {
-  TempDir dir;
-  MachineCard card;
-  std::string image = dir.File("pccard.img");
-  CreateImage(image, card);
-  pid_t holder = fork();
-  if (holder == 0) {
-    // A group of its own, so that the sleep holding the lock ends with it.
-    setpgid(0, 0);
-    execlp("flock", "flock", image.c_str(), "sleep", "60", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  // flock has taken the lock once this process can no longer take it.
-  for (int i = 0; i < 1000 && !LockedByAnother(image); ++i) usleep(10 * 1000);
-  ASSERT_TRUE(LockedByAnother(image)) << "flock did not take the lock";
-  {
-    ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));
-    Screen screen;
-    ASSERT_TRUE(run.WaitForKeyWait(&screen));
-    EXPECT_EQ("PC Card HDD used other!", screen.At(20, 15, 23));
-    EXPECT_EQ(1, run.TypeAndWaitExit(kEsc));
-  }
-  kill(-holder, SIGTERM);
-  int status;
-  waitpid(holder, &status, 0);
-  // Once the other process is gone the card opens.
-  ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));
-  Screen screen;
-  ASSERT_TRUE(run.WaitForKeyWait(&screen));
-  EXPECT_EQ("Choose one of the following:", screen.At(5, 16, 28));
-  EXPECT_EQ(2, run.TypeAndWaitExit(kEsc));
 }
 
 TEST(CardStartUp, TwoGigabyteRuleCountsExactlyTwoGigabytesAsSmall) {

@@ -156,13 +156,7 @@ int RunWrite(const TempDir& dir, const Layout& layout, const std::string& values
   RunOptions options;
   options.arguments = arguments;
   ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)), {}, options);
-  if (!run.WaitForKeyWait(screen)) return -1;
-  for (const char* key : {"1", kEnter, "2", kEnter, "Y"}) {
-    if (!run.Type(key, screen)) return -1;
-  }
-  if (!run.Type(kEnter, screen)) return run.WaitExit(30000);
-  *screen = run.LastScreen();
-  return run.TypeAndWaitExit(kEsc, 30000);
+  return WriteWholeCard(run, nullptr, screen, 30000);
 }
 
 // A sector that refuses writes in each region, at the places a run of
