@@ -160,19 +160,3 @@ TEST(CardCorpus, LargestFat16CardsAreWrittenAsFat16) {
     ExpectRewrittenCardPasses(dir, image);
   }
 }
-
-// A card with more than 256 heads over more than 1024 cylinders cannot be
-// addressed through its translated geometry: refused, nothing written.
-TEST(CardCorpus, UntranslatableGeometryIsRefused) {
-  TempDir dir;
-  MachineCard card = CardOf(4096, 300, 63);
-  std::string image = dir.File(card.image);
-  CreateImage(image, card);
-  const std::string before = ImageFingerprint(image);
-  ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)));
-  Screen screen;
-  ASSERT_TRUE(run.WaitForKeyWait(&screen));
-  EXPECT_EQ("PC Card HDD access error!", screen.At(20, 15, 25)) << screen.Text();
-  EXPECT_EQ(1, run.TypeAndWaitExit(kEsc));
-  EXPECT_EQ(before, ImageFingerprint(image));
-}

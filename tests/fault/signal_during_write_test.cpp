@@ -38,6 +38,20 @@ void ExpectCardJudgedWhole(const TempDir& dir, const std::string& image) {
                         Le32(mbr, kMbrEntriesOffset + kEntrySectorCount), "b");
 }
 
+// "1", "2", "Y" and Enter on a card that stops itself at a write, then the
+// signal and SIGCONT: the run is ended by the signal, once it is done.
+void SignalAmidTheWrite(ProgramRun& run, int signalNumber) {
+  ASSERT_TRUE(run.WaitForKeyWait(nullptr));
+  for (const char* key : {"1", kEnter, "2", kEnter, "y"}) Key(run, key);
+  ASSERT_EQ(1, write(run.terminal(), kEnter, 1));
+  ASSERT_TRUE(run.WaitStopped(30000)) << "the write never reached the command";
+  ASSERT_EQ(0, kill(run.pid(), signalNumber));
+  ASSERT_EQ(0, kill(run.pid(), SIGCONT));
+  run.WaitExit(120000);
+  ASSERT_TRUE(run.Exited());
+  EXPECT_TRUE(WIFSIGNALED(run.status()) && WTERMSIG(run.status()) == signalNumber);
+}
+
 }  // namespace
 
 TEST(SignalDuringWrite, EachEndingSignalWaitsUntilTheCardIsWhole) {
@@ -70,19 +84,8 @@ TEST(SignalDuringWrite, EachEndingSignalWaitsUntilTheCardIsWhole) {
     card.extraValues = stopAt;
     ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)),
                    {{"DUNMORE_CLOCK", kClock}});
-    ASSERT_TRUE(run.WaitForKeyWait(nullptr));
-    for (const char* key : {"1", kEnter, "2", kEnter, "y"}) {
-      ASSERT_TRUE(run.Type(key)) << "the program ended after " << key;
-    }
-    ASSERT_EQ(1, write(run.terminal(), kEnter, 1));
-    ASSERT_TRUE(run.WaitStopped(30000)) << "the write never reached the command";
-    ASSERT_EQ(0, kill(run.pid(), point.signalNumber));
-    ASSERT_EQ(0, kill(run.pid(), SIGCONT));
-
-    run.WaitExit(120000);
-    ASSERT_TRUE(run.Exited());
-    EXPECT_TRUE(WIFSIGNALED(run.status()));
-    EXPECT_EQ(point.signalNumber, WTERMSIG(run.status()));
+    SignalAmidTheWrite(run, point.signalNumber);
+    if (HasFatalFailure()) return;
     ExpectGoldenImage(dir.File(card.image), "fat32_8192x16x63");
     ExpectCardJudgedWhole(dir, dir.File(card.image));
     // The terminal reads lines and echoes again.
@@ -118,15 +121,8 @@ TEST(SignalDuringWrite, AHeldSignalReleasesTheCardBeforeTheRunEnds) {
   card.extraValues = "\"StopAtWrite\"=dword:00000002";
   ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)),
                  {{"DUNMORE_CLOCK", kClock}});
-  ASSERT_TRUE(run.WaitForKeyWait(nullptr));
-  for (const char* key : {"1", kEnter, "2", kEnter, "y"}) ASSERT_TRUE(run.Type(key));
-  ASSERT_EQ(1, write(run.terminal(), kEnter, 1));
-  ASSERT_TRUE(run.WaitStopped(30000));
-  ASSERT_EQ(0, kill(run.pid(), SIGTERM));
-  ASSERT_EQ(0, kill(run.pid(), SIGCONT));
-  run.WaitExit(120000);
-  ASSERT_TRUE(run.Exited());
-  EXPECT_TRUE(WIFSIGNALED(run.status()) && WTERMSIG(run.status()) == SIGTERM);
+  SignalAmidTheWrite(run, SIGTERM);
+  if (HasFatalFailure()) return;
   std::string terminal = run.TerminalOutput();
   size_t note =
       terminal.find("dunmore: " + loop.path() + ": the new partition and volume are written whole");
