@@ -187,9 +187,25 @@ TEST(RealCardRun, WhatTheDeviceCannotBeIsRefusedBeforeTheTerminalIsTaken) {
   const std::string other = dir.File("other.img");
   CreateImage(other, MachineCard());
   std::string otherBefore = ImageFingerprint(other);
+  // A file left under /dev by an earlier mistake is no card reader; it would
+  // hide the reader's device node when the reader comes.
+  const std::string stray = "/dev/dunmore-test-stray-" + std::to_string(getpid());
+  int strayFd = open(stray.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0644);
+  ASSERT_LE(0, strayFd) << "needs root to put a file under /dev";
+  close(strayFd);
   {
+    CreateImage(dir.File("protected.img"), MachineCard());
+    const std::string protectedBefore = ImageFingerprint(dir.File("protected.img"));
+    LoopDevice readOnly(dir.File("protected.img"), false, true);  // a write-protected card
+    if (!readOnly.usable()) GTEST_SKIP() << readOnly.reason();
     const std::string named = "DUNMORE_CARD=" + loop.path();
     RefusalCase cases[] = {
+        {"a write-protected card",
+         {{"DUNMORE_CARD", readOnly.path()}, {"DUNMORE_GEOMETRY", "490x8x32"}},
+         "DUNMORE_CARD=" + readOnly.path() + ": the device is read-only"},
+        {"a file under /dev",
+         {{"DUNMORE_CARD", stray}, {"DUNMORE_GEOMETRY", "490x8x32"}},
+         "DUNMORE_CARD=" + stray + ": is a regular file under /dev"},
         // A device smaller than its geometry, or without a geometry and an
         // IDENTIFY answer: RealCard.BlockDeviceCardsAreCheckedBeforeTheRun.
         {"DUNMORE_GEOMETRY not CxHxS",
@@ -251,6 +267,7 @@ TEST(RealCardRun, WhatTheDeviceCannotBeIsRefusedBeforeTheTerminalIsTaken) {
       ExpectRefusedAtBoot(RunToRefusal(dir.path(), "", c.env), {"dunmore: " + c.message});
     }
     EXPECT_TRUE(IsBlockDevice(loop.path()));
+    EXPECT_EQ(protectedBefore, ImageFingerprint(dir.File("protected.img")));
   }
   EXPECT_TRUE(card.Untouched());
   EXPECT_FALSE(Exists(dir.File("pccard.img")));
@@ -258,36 +275,6 @@ TEST(RealCardRun, WhatTheDeviceCannotBeIsRefusedBeforeTheTerminalIsTaken) {
   EXPECT_FALSE(Exists(dir.File("gone.img")));
   EXPECT_TRUE(IsCharacterDevice("/dev/full"));
   EXPECT_EQ(otherBefore, ImageFingerprint(other));
-}
-
-TEST(RealCardRun, AWriteProtectedCardIsRefusedBeforeTheTerminalIsTaken) {
-  TempDir dir;
-  std::string image = BackingImage(dir);
-  std::string before = ImageFingerprint(image);
-  {
-    LoopDevice loop(image, false, true);
-    if (!loop.usable()) GTEST_SKIP() << loop.reason();
-    ExpectRefusedAtBoot(
-        RunToRefusal(dir.path(), "",
-                     {{"DUNMORE_CARD", loop.path()}, {"DUNMORE_GEOMETRY", "490x8x32"}}),
-        {"dunmore: DUNMORE_CARD=" + loop.path() + ": the device is read-only"});
-  }
-  EXPECT_EQ(before, ImageFingerprint(image));
-}
-
-// A file left under /dev by an earlier mistake is no card reader; it would
-// hide the reader's device node when the reader comes.
-TEST(RealCardRun, AFileUnderDevIsNoCard) {
-  TempDir dir;
-  const std::string stray = "/dev/dunmore-test-stray-" + std::to_string(getpid());
-  {
-    int fd = open(stray.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0644);
-    if (fd < 0) GTEST_SKIP() << "needs root to put a file under /dev";
-    close(fd);
-  }
-  ExpectRefusedAtBoot(
-      RunToRefusal(dir.path(), "", {{"DUNMORE_CARD", stray}, {"DUNMORE_GEOMETRY", "490x8x32"}}),
-      {"dunmore: DUNMORE_CARD=" + stray + ": is a regular file under /dev"});
   EXPECT_EQ("", ReadFile(stray));
   unlink(stray.c_str());
 }
