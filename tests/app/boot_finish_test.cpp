@@ -20,10 +20,6 @@ namespace {
 
 constexpr int kSector = 512;
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // A card image of `megabytes` MB with one partition at 2048 of sfdisk's
 // type, formatted by mkfs.fat with the options.
 std::string SfdiskCard(const TempDir& dir, int megabytes, const std::string& type,

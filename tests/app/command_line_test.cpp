@@ -16,10 +16,6 @@ using namespace testsupport;
 
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // Files in the folder, hidden ones included.
 std::string Listing(const TempDir& dir) {
   std::string output;

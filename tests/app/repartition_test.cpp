@@ -15,21 +15,6 @@ using namespace testsupport;
 namespace {
 
 // Types one key and expects the program to wait for the next one.
-void Key(ProgramRun& run, const char* key, Screen* screen = nullptr) {
-  ASSERT_TRUE(run.Type(key, screen)) << "the program ended after " << key;
-}
-
-// "1", "2", "Y": re-partition, write and exit; returns the exit code.
-int RepartitionAndWrite(ProgramRun& run, Screen* reinsert) {
-  Screen screen;
-  EXPECT_TRUE(run.WaitForKeyWait(&screen));
-  for (const char* key : {"1", kEnter, "2", kEnter, "y", kEnter}) {
-    if (!run.Type(key, &screen)) return -1;
-  }
-  *reinsert = screen;
-  return run.TypeAndWaitExit(kEsc, 120000);
-}
-
 struct PlannedCard {
   const char* name;
   int cylinders, heads, sectors;
@@ -112,7 +97,7 @@ TEST(Repartition, CardsOfEverySizeArePlannedTypedAndWritten) {
     CreateImage(dir.File("pccard.img"), card);
     ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card, c.version)));
     Screen screen;
-    ASSERT_EQ(0, RepartitionAndWrite(run, &screen)) << screen.Text();
+    ASSERT_EQ(0, WriteWholeCard(run, nullptr, &screen)) << screen.Text();
     EXPECT_EQ("You must remove and re-insert from/to your system ", screen.At(10, 10, 50));
     EXPECT_EQ("Press Esc to exit DUNMORE", screen.At(5, 24, 25));
     EXPECT_EQ("for your change to take effect.", screen.At(10, 11, 31));

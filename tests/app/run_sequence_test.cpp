@@ -14,10 +14,6 @@ using namespace testsupport;
 
 namespace {
 
-std::string Machine(const std::string& name) {
-  return std::string(DUNMORE_SOURCE_DIR) + "/machines/" + name;
-}
-
 bool AllBlank(const Screen& screen) {
   for (const std::string& row : screen.rows) {
     if (!row.empty()) return false;
@@ -29,7 +25,7 @@ bool AllBlank(const Screen& screen) {
 
 TEST(RunSequence, NtMachineIsRefusedUntilEsc) {
   TempDir dir;
-  ProgramRun run(dir.path(), Machine("nt.reg"));
+  ProgramRun run(dir.path(), Example("nt.reg"));
   Screen screen;
   ASSERT_TRUE(run.WaitForKeyWait(&screen));
   EXPECT_EQ("This program is for Windows 9x.", screen.At(20, 15, 31));
@@ -47,7 +43,7 @@ TEST(RunSequence, NtMachineIsRefusedUntilEsc) {
 
 TEST(RunSequence, TerminalIsGivenBackAsItWas) {
   TempDir dir;
-  ProgramRun run(dir.path(), Machine("nt.reg"));
+  ProgramRun run(dir.path(), Example("nt.reg"));
   ASSERT_TRUE(run.WaitForKeyWait(nullptr));
   struct termios during;
   ASSERT_EQ(0, tcgetattr(run.terminal(), &during));
@@ -61,7 +57,7 @@ TEST(RunSequence, TerminalIsGivenBackAsItWas) {
 
 TEST(RunSequence, MachineNamingNoVersionEndsSilently) {
   TempDir dir;
-  ProgramRun run(dir.path(), Machine("no-version.reg"));
+  ProgramRun run(dir.path(), Example("no-version.reg"));
   EXPECT_EQ(1, run.WaitExit());
   EXPECT_TRUE(AllBlank(run.LastScreen()));
 }
@@ -69,7 +65,7 @@ TEST(RunSequence, MachineNamingNoVersionEndsSilently) {
 TEST(RunSequence, RedirectedInputIsNoConsole) {
   TempDir dir;
   std::string output;
-  int status = RunCommand("cd '" + dir.path() + "' && DUNMORE_MACHINE='" + Machine("nt.reg") +
+  int status = RunCommand("cd '" + dir.path() + "' && DUNMORE_MACHINE='" + Example("nt.reg") +
                               "' '" DUNMORE_EXE "' </dev/null",
                           &output);
   EXPECT_EQ(1, status);

@@ -24,10 +24,6 @@ using namespace testsupport;
 
 namespace {
 
-std::string Example(const std::string& name) {
-  return std::string(DUNMORE_SOURCE_DIR) + "/machines/" + name;
-}
-
 std::vector<std::string> Entries(const std::string& folder) {
   std::vector<std::string> names;
   DIR* dir = opendir(folder.c_str());
@@ -45,42 +41,6 @@ std::vector<std::string> Entries(const std::string& folder) {
 void CreateMarkedImage(const std::string& path, const MachineCard& card) {
   CreateImage(path, card);
   WriteSectorBytes(path, 0, std::vector<uint8_t>(512, 0xA5));
-}
-
-struct Refused {
-  int exitCode = -1;
-  std::string standardError;  // what the program wrote there
-  std::string terminal;       // what reached the terminal
-};
-
-// Runs the program in workDir with standard error going to a file outside
-// it, and waits for it to end by itself.
-Refused RunToRefusal(const std::string& workDir, const std::string& machine,
-                     const std::map<std::string, std::string>& environment = {},
-                     RunOptions options = RunOptions()) {
-  TempDir aside;
-  options.standardError = aside.File("stderr");
-  Refused refused;
-  ProgramRun run(workDir, machine, environment, options);
-  refused.exitCode = run.WaitExit();
-  usleep(50 * 1000);  // the terminal's last bytes
-  refused.terminal = run.TerminalOutput();
-  refused.standardError = ReadFile(options.standardError);
-  return refused;
-}
-
-// Expects the refusal of a machine at boot: exit 1, one line on standard
-// error holding every part of `names`, nothing sent to the terminal.
-void ExpectRefusedAtBoot(const Refused& refused, const std::vector<std::string>& names) {
-  EXPECT_EQ(1, refused.exitCode);
-  ASSERT_FALSE(refused.standardError.empty());
-  EXPECT_EQ(refused.standardError.find('\n'), refused.standardError.size() - 1)
-      << "not one line: " << refused.standardError;
-  for (const std::string& name : names) {
-    EXPECT_NE(std::string::npos, refused.standardError.find(name))
-        << "\"" << name << "\" is missing in: " << refused.standardError;
-  }
-  EXPECT_EQ("", refused.terminal) << "the terminal was touched";
 }
 
 // The screen the terminal shows, its top-left 80 x 25 cells, as a Screen.
@@ -102,25 +62,27 @@ bool BlankBeyondTheConsole(const TerminalScreen& terminal) {
 }
 
 // Resizes the terminal and waits for the program to show itself again; the
-// screen drawn after the resize, played on a terminal of the new size.
+// screen drawn after the resize, played on a terminal of the new size. The
+// screen is drawn before the key wait begins, but its last bytes may still
+// be on their way through the terminal: it is played again until it shows
+// the whole console as the key wait's dump has it or, on a terminal too
+// small for it, the size the program needs (10 s at most).
 TerminalScreen ResizeAndRedraw(ProgramRun& run, int columns, int rows) {
   size_t before = run.TerminalOutput().size();
   run.Resize(columns, rows);
-  EXPECT_TRUE(run.WaitForKeyWait(nullptr))
+  Screen dump;
+  EXPECT_TRUE(run.WaitForKeyWait(&dump))
       << "no key wait after the resize to " << columns << " x " << rows;
-  // The screen is drawn before the key wait begins; its last bytes may still
-  // be on their way through the terminal.
-  for (size_t size = 0; size != run.TerminalOutput().size();) {
-    size = run.TerminalOutput().size();
-    usleep(100 * 1000);
+  const bool fits = columns >= 80 && rows >= 25;
+  for (int i = 0;; ++i) {
+    TerminalScreen terminal(columns, rows);
+    terminal.Feed(run.TerminalOutput().substr(before));
+    if (i == 1000 || (fits ? Shown(terminal).Text() == dump.Text()
+                           : terminal.Row(1) == "DUNMORE needs 80 x 25.")) {
+      return terminal;
+    }
+    usleep(10 * 1000);
   }
-  TerminalScreen terminal(columns, rows);
-  terminal.Feed(run.TerminalOutput().substr(before));
-  return terminal;
-}
-
-void Key(ProgramRun& run, const std::string& key, Screen* screen = nullptr) {
-  ASSERT_TRUE(run.Type(key, screen)) << "the program ended after " << key;
 }
 
 size_t Count(const std::string& text, char c) {

@@ -24,7 +24,7 @@ struct MadeCard {
   const char* name;
   int cylinders, heads, sectors;
   // Shell commands run in the card's folder; $IMG is the card's image.
-  const char* tools;
+  std::string tools;
   const char* writtenType;  // the partition type the rewrite gives, in hex
   bool boot = false;        // finished to start a PC (--boot) after the write
 };
@@ -34,12 +34,7 @@ int Rewrite(const std::string& dir, const std::string& machine, bool boot, std::
   std::map<std::string, std::string> env;
   if (boot) env["DUNMORE_BOOT"] = "1";
   ProgramRun run(dir, machine, env);
-  Screen screen;
-  if (!run.WaitForKeyWait(&screen)) return -1;
-  for (const char* key : {"1", kEnter, "2", kEnter, "y", kEnter}) {
-    if (!run.Type(key)) return -1;
-  }
-  int exitCode = run.TypeAndWaitExit(kEsc, 120000);
+  int exitCode = WriteWholeCard(run);
   *output = run.TerminalOutput();
   return exitCode;
 }
@@ -49,19 +44,15 @@ int Rewrite(const std::string& dir, const std::string& machine, bool boot, std::
 TEST(UndoRoundTrip, CardsMadeElsewhereAreRewrittenAndRestoredByteForByte) {
   const MadeCard cards[] = {
       {"FAT16", 490, 8, 32,
-       "echo 'start=2048, type=6' | sfdisk -q $IMG && "
-       "mkfs.fat -F 16 -n CAMERA --offset 2048 $IMG 61696 && "
-       "printf 'a file' > f.txt && mcopy -i $IMG@@1048576 f.txt ::f.txt",
+       "(" + std::string(kMadeFat16Camera) +
+           ") && printf 'a file' > f.txt && mcopy -i $IMG@@1048576 f.txt ::f.txt",
        "6"},
       // 8 GB: the rewrite's FAT32 volume is capped at 0xA00000 sectors.
       {"FAT32", 16383, 16, 63,
        "echo 'start=2048, type=c' | sfdisk -q $IMG && "
        "mkfs.fat -F 32 -n BIGCARD --offset 2048 $IMG 8000000",
        "b"},
-      {"GPT", 490, 8, 32,
-       "echo 'start=2048, size=100000, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7'"
-       " | sfdisk -q --label gpt $IMG && mkfs.fat -F 16 -n GPTDATA --offset 2048 $IMG 50000",
-       "6"},
+      {"GPT", 490, 8, 32, kMadeGpt, "6"},
       {"four partitions", 980, 16, 63,
        "printf 'start=2048, size=200000, type=6\\nsize=200000, type=6\\nsize=200000, type=b\\n"
        "type=83\\n' | sfdisk -q $IMG && "
@@ -71,10 +62,7 @@ TEST(UndoRoundTrip, CardsMadeElsewhereAreRewrittenAndRestoredByteForByte) {
        "mkfs.fat -F 16 -n FOUR --offset 602048 $IMG 100000",
        "6"},
       // The finishing step's writes are kept as the system's are.
-      {"FAT16, then finished to start a PC", 490, 8, 32,
-       "echo 'start=2048, type=6' | sfdisk -q $IMG && "
-       "mkfs.fat -F 16 -n CAMERA --offset 2048 $IMG 61696",
-       "6", true},
+      {"FAT16, then finished to start a PC", 490, 8, 32, kMadeFat16Camera, "6", true},
   };
   for (const MadeCard& made : cards) {
     SCOPED_TRACE(made.name);
@@ -82,8 +70,7 @@ TEST(UndoRoundTrip, CardsMadeElsewhereAreRewrittenAndRestoredByteForByte) {
     MachineCard card = MachineCardOf(made.cylinders, made.heads, made.sectors);
     std::string image = dir.File("card.img");
     CreateImage(image, card);
-    ASSERT_EQ("0:", Shell("cd '" + dir.path() + "' && IMG='" + image + "' && (" + made.tools +
-                          ") >/dev/null"));
+    ASSERT_EQ("0:", MakeElsewhere(image, made.tools));
     const std::string before = ImageFingerprint(image);
     std::string written;
     {

@@ -37,8 +37,8 @@ struct Region {
   bool Holds(uint32_t lba) const { return lba >= first && lba < first + count; }
 };
 
-// A card with its reference write and the regions of the volume, as a FAT
-// reader finds them in the boot sector the reference wrote.
+// A card with its reference write and the regions of the volume as planned
+// below, never read from what the program wrote.
 struct Layout {
   std::string name;
   OldCard card;
@@ -62,10 +62,42 @@ struct Layout {
   }
 };
 
+// The regions of the card's new volume, in the order they are written and
+// the MBR last, reckoned here from the card's geometry and the FAT rules:
+// the partition runs from head 1 of cylinder 0 to the end of the last
+// cylinder of the translated geometry (cylinders halved and heads doubled
+// while there are more than 1024 cylinders). FAT16: one reserved sector,
+// 64-sector clusters, FATs of ceil((T - 33) / (256 x 64 + 2)) sectors, a
+// root directory of 512 entries. FAT32: 32 reserved sectors with the boot
+// region at 0 and its backup at 6, 8-sector clusters, FATs of
+// ceil((T - 32) / (128 x 8 + 1)) sectors, the root directory in the first
+// cluster after them.
+std::vector<Region> PlannedRegions(const MachineCard& card, bool fat32) {
+  uint32_t cylinders = card.cylinders, heads = card.heads;
+  while (cylinders > 1024) {
+    cylinders /= 2;
+    heads *= 2;
+  }
+  const uint32_t hidden = card.sectors;
+  const uint32_t total = cylinders * heads * card.sectors - hidden;
+  if (fat32) {
+    const uint32_t fat = (total - 32 + 128 * 8) / (128 * 8 + 1);
+    const uint32_t fat1 = hidden + 32;
+    return {{"boot region", hidden, 3},         {"backup boot region", hidden + 6, 3},
+            {"FAT 1", fat1, fat},               {"FAT 2", fat1 + fat, fat},
+            {"root directory cluster", fat1 + 2 * fat, 8}, {"MBR", 0, 1}};
+  }
+  const uint32_t fat = (total - 33 + 256 * 64 + 1) / (256 * 64 + 2);
+  const uint32_t fat1 = hidden + 1;
+  return {{"boot sector", hidden, 1}, {"FAT 1", fat1, fat}, {"FAT 2", fat1 + fat, fat},
+          {"root directory", fat1 + 2 * fat, 32}, {"MBR", 0, 1}};
+}
+
 // Sets the layout up for the card: the reference write on a scratch copy,
-// then the old card with its pattern over everything the write touches.
-void Prepare(const TempDir& dir, const MachineCard& machineCard, const std::string& name,
-             Layout* layout) {
+// which must fall in the planned regions in their order, then the old card
+// with its pattern over everything the write touches.
+void Prepare(const TempDir& dir, const MachineCard& machineCard, bool fat32,
+             const std::string& name, Layout* layout) {
   layout->name = name;
   std::string scratch = dir.File("reference.img");
   CreateImage(scratch, machineCard);
@@ -78,34 +110,20 @@ void Prepare(const TempDir& dir, const MachineCard& machineCard, const std::stri
   uint32_t end = 0;
   for (const Write& w : layout->writes) end = std::max(end, w.end());
 
-  std::vector<uint8_t> boot = ReadSectors(scratch, layout->writes.front().first, 1);
-  uint32_t hidden = Le32(boot, 28);
-  uint32_t reserved = Le16(boot, 14);
-  bool fat32 = Le16(boot, 22) == 0;
-  uint32_t fatSectors = fat32 ? Le32(boot, 36) : Le16(boot, 22);
-  uint32_t fat1 = hidden + reserved;
-  uint32_t root = fat1 + 2 * fatSectors;
-  std::vector<Region>& r = layout->regions;
-  if (fat32) {
-    r.push_back({"boot region", hidden, 3});
-    r.push_back({"backup boot region", hidden + Le16(boot, 50), 3});
-    r.push_back({"FAT 1", fat1, fatSectors});
-    r.push_back({"FAT 2", fat1 + fatSectors, fatSectors});
-    r.push_back({"root directory cluster", root, boot[13]});
-  } else {
-    r.push_back({"boot sector", hidden, 1});
-    r.push_back({"FAT 1", fat1, fatSectors});
-    r.push_back({"FAT 2", fat1 + fatSectors, fatSectors});
-    r.push_back({"root directory", root, Le16(boot, 17) * 32u / 512});
-  }
-  r.push_back({"MBR", 0, 1});
-  // Every write lies in one region, and the regions are written in order.
+  const std::vector<Region>& r = layout->regions = PlannedRegions(machineCard, fat32);
+  // Every write lies in one region, the regions are written in order, and
+  // every sector of each is written.
   size_t region = 0;
+  uint32_t covered = 0;
   for (const Write& w : layout->writes) {
     while (region < r.size() && !r[region].Holds(w.first)) ++region;
     ASSERT_LT(region, r.size()) << "write at " << w.first << " is out of order or outside";
     ASSERT_TRUE(r[region].Holds(w.end() - 1)) << "write at " << w.first << " spans regions";
+    covered += w.count;
   }
+  uint32_t planned = 0;
+  for (const Region& each : r) planned += each.count;
+  ASSERT_EQ(planned, covered) << "sectors written against the planned regions";
 
   layout->clears.push_back({1, hidden - 1});
   layout->card.machineCard = machineCard;
@@ -144,13 +162,7 @@ int RunWrite(const TempDir& dir, const Layout& layout, const std::string& values
   RunOptions options;
   options.arguments = arguments;
   ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)), {}, options);
-  if (!run.WaitForKeyWait(screen)) return -1;
-  for (const char* key : {"1", kEnter, "2", kEnter, "Y"}) {
-    if (!run.Type(key, screen)) return -1;
-  }
-  if (!run.Type(kEnter, screen)) return run.WaitExit(30000);
-  *screen = run.LastScreen();
-  return run.TypeAndWaitExit(kEsc, 30000);
+  return WriteWholeCard(run, nullptr, screen, 30000);
 }
 
 // A sector that refuses writes in each region, at the places a run of
@@ -160,7 +172,7 @@ int RunWrite(const TempDir& dir, const Layout& layout, const std::string& values
 void BadSectorMatrix(const MachineCard& machineCard, const std::string& name) {
   TempDir dir;
   Layout layout;
-  Prepare(dir, machineCard, name, &layout);
+  Prepare(dir, machineCard, name == "FAT32", name, &layout);
   if (::testing::Test::HasFatalFailure()) return;
 
   struct Site {
@@ -240,7 +252,7 @@ std::string RestoreFromUndo(const TempDir& dir, const Layout& layout, const std:
 void PowerCutMatrix(const MachineCard& machineCard, const std::string& name, bool undo = false) {
   TempDir dir;
   Layout layout;
-  Prepare(dir, machineCard, name, &layout);
+  Prepare(dir, machineCard, name == "FAT32", name, &layout);
   if (::testing::Test::HasFatalFailure()) return;
 
   const size_t system = layout.writes.size();

@@ -38,6 +38,20 @@ void ExpectCardJudgedWhole(const TempDir& dir, const std::string& image) {
                         Le32(mbr, kMbrEntriesOffset + kEntrySectorCount), "b");
 }
 
+// "1", "2", "Y" and Enter on a card that stops itself at a write, then the
+// signal and SIGCONT: the run is ended by the signal, once it is done.
+void SignalAmidTheWrite(ProgramRun& run, int signalNumber) {
+  ASSERT_TRUE(run.WaitForKeyWait(nullptr));
+  for (const char* key : {"1", kEnter, "2", kEnter, "y"}) Key(run, key);
+  ASSERT_EQ(1, write(run.terminal(), kEnter, 1));
+  ASSERT_TRUE(run.WaitStopped(30000)) << "the write never reached the command";
+  ASSERT_EQ(0, kill(run.pid(), signalNumber));
+  ASSERT_EQ(0, kill(run.pid(), SIGCONT));
+  run.WaitExit(120000);
+  ASSERT_TRUE(run.Exited());
+  EXPECT_TRUE(WIFSIGNALED(run.status()) && WTERMSIG(run.status()) == signalNumber);
+}
+
 }  // namespace
 
 TEST(SignalDuringWrite, EachEndingSignalWaitsUntilTheCardIsWhole) {
@@ -70,19 +84,8 @@ TEST(SignalDuringWrite, EachEndingSignalWaitsUntilTheCardIsWhole) {
     card.extraValues = stopAt;
     ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)),
                    {{"DUNMORE_CLOCK", kClock}});
-    ASSERT_TRUE(run.WaitForKeyWait(nullptr));
-    for (const char* key : {"1", kEnter, "2", kEnter, "y"}) {
-      ASSERT_TRUE(run.Type(key)) << "the program ended after " << key;
-    }
-    ASSERT_EQ(1, write(run.terminal(), kEnter, 1));
-    ASSERT_TRUE(run.WaitStopped(30000)) << "the write never reached the command";
-    ASSERT_EQ(0, kill(run.pid(), point.signalNumber));
-    ASSERT_EQ(0, kill(run.pid(), SIGCONT));
-
-    run.WaitExit(120000);
-    ASSERT_TRUE(run.Exited());
-    EXPECT_TRUE(WIFSIGNALED(run.status()));
-    EXPECT_EQ(point.signalNumber, WTERMSIG(run.status()));
+    SignalAmidTheWrite(run, point.signalNumber);
+    if (HasFatalFailure()) return;
     ExpectGoldenImage(dir.File(card.image), "fat32_8192x16x63");
     ExpectCardJudgedWhole(dir, dir.File(card.image));
     // The terminal reads lines and echoes again.
@@ -95,8 +98,11 @@ TEST(SignalDuringWrite, EachEndingSignalWaitsUntilTheCardIsWhole) {
 // On a card reader the signal waits for more than the write: the card is
 // released first, as at the end of a run, so the kernel reads the new table,
 // and standard error says the card is whole once the terminal is given back.
-// A loop device stands in for the reader; the kernel is told of an old
-// partition on it, which its re-read of the table drops.
+// A loop device stands in for the reader, with an old partition on it. A
+// kernel that reads DOS tables on loop devices must list the new partition
+// in its place; on one without that parser (partx tells it of the old one)
+// the rest is checked and the test then says it skipped the re-read, which
+// the vm stage of tests/run-all checks on Debian's kernel.
 TEST(SignalDuringWrite, AHeldSignalReleasesTheCardBeforeTheRunEnds) {
   TempDir dir;
   MachineCard card = Fat32Card();
@@ -106,35 +112,32 @@ TEST(SignalDuringWrite, AHeldSignalReleasesTheCardBeforeTheRunEnds) {
   LoopDevice loop(image, true);
   if (!loop.usable()) GTEST_SKIP() << loop.reason();
   const std::string partition = "/sys/block/" + loop.Name() + "/" + loop.Name() + "p1";
+  const bool kernelReadsTables = Exists(partition);
   std::string output;
-  RunCommand("partx -a '" + loop.path() + "'", &output);
-  if (!Exists(partition)) GTEST_SKIP() << "the kernel lists no partition of the loop device";
+  if (!kernelReadsTables) RunCommand("partx -a '" + loop.path() + "'", &output);
+  ASSERT_TRUE(Exists(partition)) << "the kernel lists no partition of the loop device: " << output;
 
   card.image = loop.path();
   card.extraValues = "\"StopAtWrite\"=dword:00000002";
   ProgramRun run(dir.path(), WriteMachine(dir.path(), "m.reg", MachineText(card)),
                  {{"DUNMORE_CLOCK", kClock}});
-  ASSERT_TRUE(run.WaitForKeyWait(nullptr));
-  for (const char* key : {"1", kEnter, "2", kEnter, "y"}) ASSERT_TRUE(run.Type(key));
-  ASSERT_EQ(1, write(run.terminal(), kEnter, 1));
-  ASSERT_TRUE(run.WaitStopped(30000));
-  ASSERT_EQ(0, kill(run.pid(), SIGTERM));
-  ASSERT_EQ(0, kill(run.pid(), SIGCONT));
-  run.WaitExit(120000);
-  ASSERT_TRUE(run.Exited());
-  EXPECT_TRUE(WIFSIGNALED(run.status()) && WTERMSIG(run.status()) == SIGTERM);
-  // A kernel that reads DOS tables on loop devices lists the new partition,
-  // one without that parser none: the old one is gone either way.
-  std::vector<uint8_t> mbr = ReadSectors(image, 0, 1);
-  uint32_t count = Le32(mbr, kMbrEntriesOffset + kEntrySectorCount);
-  if (Exists(partition)) {
-    EXPECT_EQ(std::to_string(count) + "\n", ReadFile(partition + "/size"))
-        << "the kernel kept the old partition: no re-read";
-  }
+  SignalAmidTheWrite(run, SIGTERM);
+  if (HasFatalFailure()) return;
   std::string terminal = run.TerminalOutput();
   size_t note =
       terminal.find("dunmore: " + loop.path() + ": the new partition and volume are written whole");
   EXPECT_NE(std::string::npos, note) << terminal;
   EXPECT_GT(note, terminal.rfind("\x1b[?1049l")) << "said after the terminal is given back";
   ExpectGoldenImage(image, "fat32_8192x16x63");
+  // The re-read: the old partition is gone either way, and a kernel that
+  // reads DOS tables lists the new one.
+  if (!kernelReadsTables) {
+    EXPECT_FALSE(Exists(partition)) << "the kernel kept the old partition: no re-read";
+    GTEST_SKIP() << "this kernel reads no DOS partition table on a loop device: the new "
+                    "partition's listing is checked by the vm stage of tests/run-all";
+  }
+  std::vector<uint8_t> mbr = ReadSectors(image, 0, 1);
+  uint32_t count = Le32(mbr, kMbrEntriesOffset + kEntrySectorCount);
+  EXPECT_EQ(std::to_string(count) + "\n", ReadFile(partition + "/size"))
+      << "the kernel kept the old partition: no re-read";
 }

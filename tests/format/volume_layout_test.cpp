@@ -70,13 +70,27 @@ TEST(ClusterTables, Fat32RowsAtTheirBounds) {
   }
 }
 
+// The FAT16 rules as a reader of the volume applies them, written out here
+// rather than taken from the writer: one reserved sector (the boot sector),
+// two FATs, a root directory of 512 entries of 32 bytes, and whole clusters
+// of what is left. A FAT sector holds 256 entries, the first two of which
+// describe no cluster; 65,525 clusters or more make a FAT32 volume.
+constexpr uint32_t kReservedSectors = 1;
+constexpr uint32_t kFatCopies = 2;
+constexpr uint32_t kRootSectors = 512 * 32 / 512;
+constexpr uint32_t kMostFat16Clusters = 65524;
+
+uint32_t ClustersBeside(uint32_t t, uint32_t spc, uint32_t fat) {
+  return (t - kReservedSectors - kRootSectors - kFatCopies * fat) / spc;
+}
+
 // The FAT size the boot sector's reckoning gives, ceil((T - 33) / (256 x spc + 2)).
 uint32_t PlainFat16FatSectors(uint32_t t, uint32_t spc) {
   return (t + 256 * spc - 32) / (256 * spc + 2);
 }
 
 bool Fat16FatCovers(uint32_t t, uint32_t spc, uint32_t fat) {
-  return fat * 256ull >= Fat16Clusters(t, spc, fat) + 2ull;
+  return fat * 256ull >= ClustersBeside(t, spc, fat) + 2ull;
 }
 
 TEST(FatSize, WorkedExamplesAndTableEnds) {
@@ -99,31 +113,35 @@ TEST(FatSize, WorkedExamplesAndTableEnds) {
   EXPECT_EQ(517u, Fat32FatSectors(66601, 1));
 }
 
-// Every size the FAT16 table accepts: the FAT has an entry for each cluster
-// beside it, the volume has at most 65,524 clusters, and the FAT is the
-// plain reckoning's wherever that is already enough, else the smallest that
-// is. The sizes where the two differ are counted.
+// Every size the FAT16 table accepts, judged by the rules above: the FAT has
+// an entry for each cluster beside it, the volume has 4,085 to 65,524
+// clusters (the count the writer reports too), and the FAT is the plain
+// reckoning's wherever that is already enough, else the smallest that is.
+// The sizes where the two differ are counted.
 TEST(FatSize, EveryFat16SizeIsCoveredAndCountedAsFat16) {
   uint32_t uncovered = 0;
   uint32_t tooManyClusters = 0;
   for (uint32_t t = 8401; t <= 4194304; ++t) {
     const uint32_t spc = LookUpSectorsPerCluster(Fat16ClusterTable, t);
     const uint32_t fat = Fat16FatSectors(t, spc);
+    const uint32_t clusters = ClustersBeside(t, spc, fat);
     ASSERT_TRUE(Fat16FatCovers(t, spc, fat)) << "total " << t;
-    ASSERT_LE(Fat16Clusters(t, spc, fat), 65524u) << "total " << t;
+    ASSERT_LE(clusters, kMostFat16Clusters) << "total " << t;
+    ASSERT_GE(clusters, 4085u) << "total " << t;
+    ASSERT_EQ(clusters, Fat16Clusters(t, spc, fat)) << "total " << t;
     uint32_t covering = PlainFat16FatSectors(t, spc);
     if (!Fat16FatCovers(t, spc, covering)) {
       ++uncovered;
       ++covering;
     }
-    if (Fat16Clusters(t, spc, covering) > 65524) {
+    if (ClustersBeside(t, spc, covering) > kMostFat16Clusters) {
       ++tooManyClusters;
     } else {
       ASSERT_EQ(covering, fat) << "total " << t;
     }
     // Not a sector more than the entries or the cluster limit need.
-    const bool smallerSuffices =
-        Fat16FatCovers(t, spc, fat - 1) && Fat16Clusters(t, spc, fat - 1) <= 65524;
+    const bool smallerSuffices = Fat16FatCovers(t, spc, fat - 1) &&
+                                 ClustersBeside(t, spc, fat - 1) <= kMostFat16Clusters;
     ASSERT_FALSE(smallerSuffices) << "total " << t;
   }
   EXPECT_EQ(17133u, uncovered);

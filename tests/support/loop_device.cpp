@@ -1,10 +1,12 @@
 #include "support/loop_device.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <vector>
 
@@ -25,6 +27,10 @@ LoopDevice::LoopDevice(const std::string& image, bool partitions, bool readOnly,
   } else {
     reason_ =
         "losetup could not attach a loop device (status " + std::to_string(status) + "): " + output;
+    const char* required = std::getenv("DUNMORE_REQUIRE_DEVICES");
+    if (required != nullptr && std::string(required) == "1") {
+      ADD_FAILURE() << reason_ << "; DUNMORE_REQUIRE_DEVICES=1: this run requires loop devices";
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 #include "support/program_run.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -16,6 +17,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "support/support.h"
 
 namespace testsupport {
 
@@ -234,6 +237,53 @@ Screen ProgramRun::LastScreen() const {
   Screen screen;
   ReadDump(&screen);
   return screen;
+}
+
+void Key(ProgramRun& run, const std::string& key, Screen* screen) {
+  ASSERT_TRUE(run.Type(key, screen)) << "the program ended after " << key;
+}
+
+int WriteWholeCard(ProgramRun& run, Screen* main, Screen* after, int timeoutMs) {
+  Screen screen;
+  if (!run.WaitForKeyWait(&screen)) return -1;
+  if (main != nullptr) *main = screen;
+  for (const char* key : {"1", kEnter, "2", kEnter, "y"}) {
+    if (!run.Type(key, &screen)) return -1;
+  }
+  if (!run.Type(kEnter, &screen)) {
+    if (after != nullptr) *after = run.LastScreen();
+    return run.WaitExit(timeoutMs);
+  }
+  if (after != nullptr) *after = screen;
+  return run.TypeAndWaitExit(kEsc, timeoutMs);
+}
+
+Refused RunToRefusal(const std::string& workDir, const std::string& machine,
+                     const std::map<std::string, std::string>& environment, RunOptions options) {
+  TempDir aside;
+  options.standardError = aside.File("stderr");
+  Refused refused;
+  ProgramRun run(workDir, machine, environment, options);
+  refused.exitCode = run.WaitExit();
+  usleep(50 * 1000);  // any late bytes on the terminal, which must get none
+  refused.terminal = run.TerminalOutput();
+  refused.standardError = ReadFile(options.standardError);
+  return refused;
+}
+
+void ExpectRefusedAtBoot(const Refused& refused, const std::vector<std::string>& names) {
+  EXPECT_EQ(1, refused.exitCode);
+  const std::string& said = refused.standardError;
+  EXPECT_EQ(0u, said.find("dunmore: ")) << said;
+  EXPECT_EQ(said.find('\n'), said.size() - 1) << "not one line: " << said;
+  for (const std::string& name : names) {
+    EXPECT_NE(std::string::npos, said.find(name)) << "\"" << name << "\" is missing in: " << said;
+  }
+  EXPECT_EQ("", refused.terminal) << "the terminal was touched";
+}
+
+std::string Example(const std::string& name) {
+  return std::string(DUNMORE_SOURCE_DIR) + "/machines/" + name;
 }
 
 }  // namespace testsupport

@@ -103,4 +103,32 @@ extern const char kBackspace[];
 extern const char kUpArrow[];
 extern const char kF1[];
 
+// Types the key and expects the program to wait for the next one.
+void Key(ProgramRun& run, const std::string& key, Screen* screen = nullptr);
+
+// "1", "2", "Y" and Enter: the whole card re-partitioned and written, then
+// Esc at the screen after the write; the exit code, or -1 when the program
+// ended before the write. main: the first screen; after: the last one shown
+// (a program that ends at the write gives its own exit code).
+int WriteWholeCard(ProgramRun& run, Screen* main = nullptr, Screen* after = nullptr,
+                   int timeoutMs = 120000);
+
+// A run that ends by itself: its exit code, what it wrote to standard error
+// (a file beside the run) and what reached its terminal.
+struct Refused {
+  int exitCode = -1;
+  std::string standardError;
+  std::string terminal;
+};
+Refused RunToRefusal(const std::string& workDir, const std::string& machine,
+                     const std::map<std::string, std::string>& environment = {},
+                     RunOptions options = RunOptions());
+
+// Expects a refusal at boot: exit 1, one line on standard error that begins
+// "dunmore: " and holds every part of names, nothing sent to the terminal.
+void ExpectRefusedAtBoot(const Refused& refused, const std::vector<std::string>& names);
+
+// An example machine file: machines/<name>.
+std::string Example(const std::string& name);
+
 }  // namespace testsupport

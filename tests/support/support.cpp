@@ -65,6 +65,19 @@ std::string Shell(const std::string& command) {
   return std::to_string(status) + ":" + output;
 }
 
+const char kMadeFat16Camera[] =
+    "echo 'start=2048, type=6' | sfdisk -q $IMG && "
+    "mkfs.fat -F 16 -n CAMERA --offset 2048 $IMG 61696";
+const char kMadeGpt[] =
+    "echo 'start=2048, size=100000, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7'"
+    " | sfdisk -q --label gpt $IMG && mkfs.fat -F 16 -n GPTDATA --offset 2048 $IMG 50000";
+
+std::string MakeElsewhere(const std::string& image, const std::string& tools) {
+  const std::string folder = image.substr(0, image.rfind('/'));
+  const std::string name = image.substr(image.rfind('/') + 1);
+  return Shell("cd '" + folder + "' && IMG='" + name + "' && (" + tools + ") >/dev/null 2>&1");
+}
+
 void ExpectJudgedPartition(const TempDir& dir, const std::string& image, uint32_t first,
                            uint32_t count, const std::string& type) {
   char entry[80];

@@ -21,10 +21,6 @@ namespace {
 
 const std::string kClock = "--clock 1000000000";
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // Every file and folder below the folders, hidden ones too, but the run's
 // own output files.
 std::string Tree(const std::string& folders) {

@@ -18,10 +18,6 @@ using namespace testsupport;
 
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 }  // namespace
 
 TEST(GuardedWrites, TheFinishingStepAndTheRestoreKeepAndReadBackWhatTheyWrite) {

@@ -154,3 +154,24 @@ def golden_dump(image):
 def matches_golden(image, name):
     with open(os.path.join(ROOT, "tests", "golden", name + ".image")) as f:
         return golden_dump(image) == f.read()
+
+
+def judge_card(image, kind):
+    """One partition of sfdisk's type kind, passed by fsck.fat -n, and a file
+    round trip through mtools: what failed, or nothing."""
+    table = partitions(image)
+    if len(table) != 1 or table[0][2] != kind:
+        return [f"sfdisk reads {table}, not one partition of type {kind}"]
+    start, count, _ = table[0]
+    ok, output = fsck_fat(image, start, count)
+    failed = [] if ok else ["fsck.fat -n: " + output]
+    return failed + ([] if mtools_round_trip(image, start) else ["the mtools round trip failed"])
+
+
+if __name__ == "__main__":
+    import sys
+    # judges.py IMAGE TYPE: the card judged by judge_card, for the shell scripts.
+    failures = judge_card(sys.argv[1], sys.argv[2])
+    print("\n".join(failures) or f"sfdisk: one partition of type {sys.argv[2]}; fsck.fat -n; "
+          "mtools round trip")
+    sys.exit(1 if failures else 0)
