@@ -42,6 +42,7 @@ struct CardMedium {
   bool loopScansPartitions = false;  // the kernel reads its partition table
   dev_t loopFileDevice = 0;          // the attached file's device and inode
   ino_t loopInode = 0;
+  dev_t loopFileRdev = 0;  // and, for a file that is a block device, its number
 
   // The card's geometry is made up from the medium's size (an image that
   // says none of its own).
@@ -57,6 +58,10 @@ struct CardMedium {
 // opened (a character device may act on an open).
 const CardMedium& CardMediumAt(const std::string& path);
 
+// The card's medium that is the loop device numbered device, when one is
+// open: what it stands over was read at its open. Null otherwise.
+const CardMedium* OpenedLoopMedium(dev_t device);
+
 // Marks the medium at path as one whose card's geometry was made up from
 // its size.
 void NoteGeometryDerived(const std::string& path);
@@ -66,8 +71,9 @@ void NoteGeometryDerived(const std::string& path);
 // nothing at boot, sparse at newSize bytes and kept for the rest of the run.
 int OpenedCardMedium(const std::string& path, uint64_t newSize, std::string* error);
 
-// How media are opened from now on (see MediaUse).
+// How media are opened from now on (see MediaUse), and how they are.
 void UseCardMedia(MediaUse use);
+MediaUse CardMediaUse();
 
 // Closes every medium: a newly loaded machine has cards of its own.
 void ForgetCardMedia();
