@@ -15,6 +15,7 @@
 #include "tool/modes/list_run.h"
 #include "tool/run/tool_run.h"
 #include "tool/undo/restore.h"
+#include "tool/undo/undo_folder.h"
 
 namespace {
 
@@ -36,6 +37,10 @@ int RunMode(tool::ToolRun* run) {
       return tool::RunRestore(run);
     case tool::Action::kMakeBootable:
       return tool::MakeBootable(run);
+    case tool::Action::kUndoFiles:
+      return tool::RunUndoFiles(run);
+    case tool::Action::kForgetUndo:
+      return tool::RunForgetUndo(run);
     case tool::Action::kWrite:
       break;
   }

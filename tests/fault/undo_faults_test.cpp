@@ -101,7 +101,7 @@ TEST(UndoFaults, RestoreRefusesWhatIsNotTheUndoFilesCardOrNoUndoFile) {
        machine,
        dir.File("damaged.undo"),
        {},
-       "record 1 (byte 112) is damaged (its CRC-32 does not match)"},
+       "record 1 (byte 128) is damaged (its CRC-32 does not match)"},
       {"a file that is no undo file",
        machine,
        machine,

@@ -59,10 +59,10 @@ TEST(CommandModel, EachCombinationMeansWhatItSaysOrIsRefused) {
   } rows[] = {
       // --yes answers the restore's question, as it answers the write's.
       {"--restore with --yes restores", "--restore u.undo --yes --force card.img", 0,
-       "280 sectors in 5 records restored from u.undo", kAsBeforeTheWrite},
+       "280 sectors in 3 records restored from u.undo", kAsBeforeTheWrite},
       {"--restore with --dry-run lists its sectors", "--restore u.undo --dry-run --force card.img",
        0,
-       "card.img: what --restore u.undo would write\n     Writes   279-310, 156-278, 33-155, 32, 0",
+       "card.img: what --restore u.undo would write\n     Writes   64-310, 32-63, 0 (280 sectors",
        kUnchanged},
       {"--restore with --list", "--restore u.undo --list card.img", 1,
        "dunmore: --list and --restore go one at a time\n", kUnchanged},
@@ -89,7 +89,7 @@ TEST(CommandModel, EachCombinationMeansWhatItSaysOrIsRefused) {
       {"--dry-run with --yes", "--dry-run --yes card.img", 1,
        "dunmore: --list, --dry-run and --yes go one at a time\n", kUnchanged},
       {"--json with a restore that writes", "--restore u.undo --json card.img", 1,
-       "dunmore: --json goes with --list or --dry-run\n", kUnchanged},
+       "dunmore: --json goes with --list, --undo-files or --dry-run\n", kUnchanged},
       {"--list with undo options", "--list --no-verify card.img", 1,
        "dunmore: --no-verify does not go with --list", kUnchanged},
   };

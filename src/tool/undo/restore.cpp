@@ -1,9 +1,11 @@
 #include "tool/undo/restore.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,50 +33,18 @@ bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  uint8_t chunk[65536];
-  for (;;) {
-    ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = path + ": " + std::strerror(errno);
-      close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    bytes->insert(bytes->end(), chunk, chunk + n);
-  }
-  close(fd);
-  return true;
-}
-
-std::string When(int64_t seconds) {
-  time_t at = static_cast<time_t>(seconds);
-  struct tm utc = {};
-  gmtime_r(&at, &utc);
-  char text[40];
-  strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
-  return text;
-}
-
 // Shows what will be restored and asks, unless --yes answered already; true
 // for Y.
 bool Confirmed(const std::string& file, const UndoContents& contents, const CardAtHand& hand,
                bool yes) {
   const sim::CardIdentity& id = hand.card->settings().identity;
   const uint64_t sectors = hand.sectors;
-  uint64_t kept = 0;
-  for (const UndoRecord& record : contents.records) kept += record.count;
+  const uint64_t kept = contents.Sectors();
   std::printf("Restore %s onto %s\n", file.c_str(), hand.name.c_str());
   std::printf("  card       %s, S/N %s, %llu sectors, %u x %u x %u\n", id.model.c_str(),
               id.serialNumber.empty() ? "unknown" : id.serialNumber.c_str(),
               static_cast<unsigned long long>(sectors), id.cylinders, id.heads, id.sectorsPerTrack);
-  std::printf("  undo file  begun %s, %s\n", When(contents.header.time).c_str(),
+  std::printf("  undo file  begun %s, %s\n", UndoTimeText(contents.header.time).c_str(),
               contents.closed ? "whole (its run ended)"
                               : "cut short (its run was cut): every whole record is restored");
   std::printf("  restores   %llu sectors in %zu records: %s\n",
@@ -95,7 +65,8 @@ bool Confirmed(const std::string& file, const UndoContents& contents, const Card
 }
 
 // Reads every restored sector back, each against what it was last given.
-bool ReadBack(sim::AtaCard* card, const std::vector<RestoreWrite>& writes, std::string* error) {
+bool ReadBack(sim::AtaCard* card, const std::vector<RestoreWrite>& writes, Progress* progress,
+              std::string* error) {
   std::map<uint32_t, const uint8_t*> expected;
   for (const RestoreWrite& write : writes) {
     for (uint32_t i = 0; i < write.count; ++i) {
@@ -117,6 +88,7 @@ bool ReadBack(sim::AtaCard* card, const std::vector<RestoreWrite>& writes, std::
         return false;
       }
     }
+    progress->Advance(write.count);
   }
   return true;
 }
@@ -128,7 +100,7 @@ int RunRestore(ToolRun* run) {
   std::vector<uint8_t> bytes;
   std::string error;
   UndoContents contents;
-  if (!ReadWholeFile(file, &bytes, &error)) {
+  if (!ReadUndoFile(file, &bytes, &error)) {
     Say(error + "; nothing was written");
     return kRefused;
   }
@@ -150,6 +122,7 @@ int RunRestore(ToolRun* run) {
   facts.model = id.model;
   facts.serialNumber = id.serialNumber;
   std::string difference = CardDifference(contents.header, facts, run->settings.force.given());
+  if (difference.empty()) difference = RecordOutsideCard(contents, facts);
   if (!difference.empty()) {
     Say(hand.name + ": " + difference + "; nothing was written");
     return kRefused;
@@ -169,6 +142,17 @@ int RunRestore(ToolRun* run) {
     Say("nothing was restored");
     return OutputWritten(stdout, "standard output") ? 0 : 1;
   }
+  PlannedSectors plan;
+  uint64_t sectors = 0;
+  for (const RestoreWrite& write : writes) {
+    plan.Add(write.first, write.count);
+    sectors += write.count;
+  }
+  // Every restored sector is read back once more at the end.
+  if (!KeepAheadOfWrite(run, &hand, plan, sectors, &error)) {
+    Say(error);
+    return kRefused;
+  }
   BeginCardWrite();
   bool written = true;
   for (const RestoreWrite& write : writes) {
@@ -179,9 +163,7 @@ int RunRestore(ToolRun* run) {
       break;
     }
   }
-  if (written) written = ReadBack(hand.card.get(), writes, &error);
-  uint64_t sectors = 0;
-  for (const RestoreWrite& write : writes) sectors += write.count;
+  if (written) written = ReadBack(hand.card.get(), writes, &run->progress, &error);
   const std::string name = hand.name;
   GiveBackCard(run, &hand,
                written ? name + ": " + std::to_string(sectors) + " sectors in " +
