@@ -33,15 +33,22 @@ PlannedSectors PlanOfTheWrite(const ToolRun& run, const PlanSources& sources) {
   return plan;
 }
 
-void PlanTheWrite(ToolRun* run) {
+void PlanTheWrite(ToolRun* run, const std::vector<sim::AtaCard*>& cards) {
   if (run->writePlanned) return;
-  const sim::AtaCard* card = host::SelectedCard();
+  const sim::AtaCard* selected = host::SelectedCard();
   ReportedPartition partition;
   VolumePlan volume;
-  if (card == nullptr || card->medium().fd < 0 || !ReportPlan(&partition, &volume)) return;
+  if (selected == nullptr || !ReportPlan(&partition, &volume)) return;
+  // The card's medium is opened at its first transfer; a card whose device
+  // handles were opened again for the write may have had none yet.
+  for (sim::AtaCard* card : cards) {
+    std::string unused;
+    if (card == selected) card->OpenMedium(&unused);
+  }
+  if (selected->medium().fd < 0) return;
   run->writePlanned = true;
-  const sim::CardSettings& settings = card->settings();
-  const PlannedSectors plan = PlanOfTheWrite(*run, {settings, card->medium(), volume});
+  const sim::CardSettings& settings = selected->settings();
+  const PlannedSectors plan = PlanOfTheWrite(*run, {settings, selected->medium(), volume});
   const uint64_t sectors = plan.Sectors();
   // Each planned sector is read ahead for the undo file, written, and read
   // back, as far as the card does each.
@@ -49,7 +56,7 @@ void PlanTheWrite(ToolRun* run) {
                       sectors * (1 + (run->guard.Keeps(settings) ? 1 : 0) +
                                  (run->guard.Verifies(settings) ? 1 : 0)));
   std::string error;
-  if (!run->guard.KeepAhead(settings, card->medium(), plan, &error)) run->notes.Add(error);
+  if (!run->guard.KeepAhead(settings, selected->medium(), plan, &error)) run->notes.Add(error);
 }
 
 host::MachineHooks HooksFor(ToolRun* run) {
@@ -64,9 +71,9 @@ host::MachineHooks HooksFor(ToolRun* run) {
     run->progress.Advance(count * (run->guard.Verifies(card) ? 2 : 1));
     return kept;
   };
-  hooks.pause = [run] { PlanTheWrite(run); };
+  hooks.pause = [run] { PlanTheWrite(run, {}); };
   hooks.writeBegins = [run](const std::vector<sim::AtaCard*>& cards) {
-    PlanTheWrite(run);
+    PlanTheWrite(run, cards);
     run->finishing.KeepLocks(cards);
   };
   hooks.beforeRelease = [run](const std::vector<sim::AtaCard*>& cards) {

@@ -53,10 +53,10 @@ struct PlanSources {
 PlannedSectors PlanOfTheWrite(const ToolRun& run, const PlanSources& sources);
 
 // Once the system has planned its write and before its first sector
-// reaches the card (in the pause before the write, or as it begins): the
-// plan made and what it overwrites kept. Once per run; nothing when the
-// system has planned nothing.
-void PlanTheWrite(ToolRun* run);
+// reaches the card (in the pause before the write, or as it begins, when
+// the machine's cards are given): the plan made and what it overwrites
+// kept. Once per run; nothing when the system has planned nothing.
+void PlanTheWrite(ToolRun* run, const std::vector<sim::AtaCard*>& cards);
 
 // Boots the machine for the run: its options from the settings (its media
 // only read when the run writes nothing), the run's hooks, and then the
