@@ -1,7 +1,9 @@
 #include "tool/undo/undo_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +28,33 @@ bool WriteAll(int fd, const std::vector<uint8_t>& bytes, uint64_t offset) {
       return false;
     }
     done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Writes the spans in order from the file's offset, as few calls as the
+// system's limit on them allows.
+bool WriteSpans(int fd, const std::vector<std::pair<const uint8_t*, size_t>>& spans) {
+  std::vector<iovec> pieces;
+  for (const auto& span : spans) {
+    if (span.second != 0) pieces.push_back({const_cast<uint8_t*>(span.first), span.second});
+  }
+  size_t next = 0;
+  while (next < pieces.size()) {
+    const int count = static_cast<int>(std::min<size_t>(pieces.size() - next, IOV_MAX));
+    ssize_t n = writev(fd, pieces.data() + next, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    // What a short write left of the pieces.
+    size_t done = static_cast<size_t>(n);
+    while (next < pieces.size() && done >= pieces[next].iov_len) done -= pieces[next++].iov_len;
+    if (done != 0) {
+      pieces[next].iov_base = static_cast<uint8_t*>(pieces[next].iov_base) + done;
+      pieces[next].iov_len -= done;
+    }
   }
   return true;
 }
@@ -136,8 +165,7 @@ bool ReadUndoFile(const std::string& path, std::vector<uint8_t>* bytes, std::str
   return true;
 }
 
-bool CreateUndoFile(const std::string& path, const std::vector<uint8_t>& bytes,
-                    const UndoHeader& header, uint32_t records, uint32_t sectors, UndoFile* file,
+bool CreateUndoFile(const std::string& path, const UndoFileLayout& layout, UndoFile* file,
                     std::string* error) {
   *file = UndoFile();
   file->path = path;
@@ -146,16 +174,15 @@ bool CreateUndoFile(const std::string& path, const std::vector<uint8_t>& bytes,
     *error = Failure(*file, "cannot create the undo file");
     return false;
   }
-  if (!WriteAll(file->fd, bytes, 0) || !Durable(file->fd) || !FolderDurable(path)) {
+  if (!WriteSpans(file->fd, layout.spans) || !Durable(file->fd) || !FolderDurable(path)) {
     *error = Failure(*file, "cannot write the undo file");
     DiscardUndoFile(file);
     return false;
   }
-  file->header = header;
-  file->header.fileBytes = bytes.size();
-  file->records = records;
-  file->sectors = sectors;
-  file->bytes = bytes.size();
+  file->header = layout.header;
+  file->records = layout.records;
+  file->sectors = layout.sectors;
+  file->bytes = layout.header.fileBytes;
   return true;
 }
 

@@ -22,12 +22,11 @@ struct UndoFile {
 };
 
 // Creates path as a new file (never through a link, never over a file that
-// is there) holding bytes, a whole undo file (EncodeUndoFile) whose closing
-// record counts records and sectors, durable, its folder's entry too. False
-// with *error (one phrase) otherwise, and nothing left at path; EEXIST is
-// left in errno for a caller that tries another name.
-bool CreateUndoFile(const std::string& path, const std::vector<uint8_t>& bytes,
-                    const UndoHeader& header, uint32_t records, uint32_t sectors, UndoFile* file,
+// is there) holding the whole undo file laid out (in one gathered write),
+// durable with its folder's entry. False with *error (one phrase)
+// otherwise, and nothing left at path; EEXIST is left in errno for a
+// caller that tries another name.
+bool CreateUndoFile(const std::string& path, const UndoFileLayout& layout, UndoFile* file,
                     std::string* error);
 
 // Adds what count sectors from first held (count x 512 bytes of data) after

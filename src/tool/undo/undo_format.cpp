@@ -149,43 +149,79 @@ std::vector<uint8_t> EncodeClosingRecord(uint32_t records, uint32_t sectors) {
   return bytes;
 }
 
-std::vector<uint8_t> EncodeUndoFile(UndoHeader header, const std::vector<KeptRun>& runs,
-                                    uint32_t* records, uint32_t* sectors) {
-  std::vector<uint8_t> body;
-  *records = 0;
-  *sectors = 0;
-  auto add = [&](const std::vector<uint8_t>& record, uint32_t count) {
-    body.insert(body.end(), record.begin(), record.end());
-    ++*records;
-    *sectors += count;
+UndoFileLayout LayOutUndoFile(UndoHeader header, const std::vector<KeptRun>& runs) {
+  // The records first, each a run of zeros or of at most 255 sectors of data.
+  struct Record {
+    uint32_t first, count;
+    const uint8_t* data;  // null: zeros
   };
   static const uint8_t kZeros[kAtaSectorBytes] = {};
+  std::vector<Record> records;
+  uint64_t dataBytes = 0;
   for (const KeptRun& run : runs) {
+    auto zero = [&](uint32_t i) {
+      return std::memcmp(run.data + static_cast<size_t>(i) * kAtaSectorBytes, kZeros,
+                         kAtaSectorBytes) == 0;
+    };
     uint32_t at = 0;
     while (at < run.count) {
-      auto zero = [&](uint32_t i) {
-        return std::memcmp(run.data + static_cast<size_t>(i) * kAtaSectorBytes, kZeros,
-                           kAtaSectorBytes) == 0;
-      };
       uint32_t end = at;
-      if (zero(at)) {
-        while (end < run.count && zero(end)) ++end;
-        add(EncodeZeroRecord(run.first + at, end - at), end - at);
-      } else {
-        while (end < run.count && end - at < kAtaMaxSectorCount && !zero(end)) ++end;
-        add(EncodeUndoRecord(run.first + at, end - at,
-                             run.data + static_cast<size_t>(at) * kAtaSectorBytes),
-            end - at);
+      const bool zeros = zero(at);
+      while (end < run.count && (zeros ? zero(end) : end - at < kAtaMaxSectorCount && !zero(end))) {
+        ++end;
       }
+      const uint8_t* data = run.data + static_cast<size_t>(at) * kAtaSectorBytes;
+      records.push_back({run.first + at, end - at, zeros ? nullptr : data});
+      if (!zeros) dataBytes += static_cast<uint64_t>(end - at) * kAtaSectorBytes;
       at = end;
     }
   }
-  const std::vector<uint8_t> closing = EncodeClosingRecord(*records, *sectors);
+  // Then what is the file's own, in one buffer that never moves, and the
+  // spans over it and over the data.
+  UndoFileLayout layout;
+  layout.own.resize(kUndoHeaderBytes + records.size() * kUndoShortRecordBytes +
+                    kUndoShortRecordBytes);
+  uint8_t* own = layout.own.data();
   header.version = kUndoVersion;
-  header.fileBytes = kUndoHeaderBytes + body.size() + closing.size();
-  std::vector<uint8_t> file = EncodeUndoHeader(header);
-  file.insert(file.end(), body.begin(), body.end());
-  file.insert(file.end(), closing.begin(), closing.end());
+  header.fileBytes = layout.own.size() + dataBytes;
+  const std::vector<uint8_t> head = EncodeUndoHeader(header);
+  std::memcpy(own, head.data(), head.size());
+  layout.spans.emplace_back(own, head.size());
+  own += head.size();
+  for (const Record& record : records) {
+    PutLe32(own, record.data != nullptr ? kUndoRecordSectors : kUndoRecordZeros);
+    PutLe32(own + 4, record.first);
+    PutLe32(own + 8, record.count);
+    uint32_t crc = Crc32(own, kUndoRecordHeadBytes);
+    if (record.data == nullptr) {
+      PutLe32(own + kUndoRecordHeadBytes, crc);
+      layout.spans.emplace_back(own, kUndoShortRecordBytes);
+    } else {
+      const size_t bytes = static_cast<size_t>(record.count) * kAtaSectorBytes;
+      PutLe32(own + kUndoRecordHeadBytes, Crc32(record.data, bytes, crc));
+      layout.spans.emplace_back(own, kUndoRecordHeadBytes);
+      layout.spans.emplace_back(record.data, bytes);
+      layout.spans.emplace_back(own + kUndoRecordHeadBytes, kUndoCrcBytes);
+    }
+    own += kUndoShortRecordBytes;
+    ++layout.records;
+    layout.sectors += record.count;
+  }
+  const std::vector<uint8_t> closing = EncodeClosingRecord(layout.records, layout.sectors);
+  std::memcpy(own, closing.data(), closing.size());
+  layout.spans.emplace_back(own, closing.size());
+  layout.header = header;
+  return layout;
+}
+
+std::vector<uint8_t> EncodeUndoFile(UndoHeader header, const std::vector<KeptRun>& runs,
+                                    uint32_t* records, uint32_t* sectors) {
+  const UndoFileLayout layout = LayOutUndoFile(header, runs);
+  std::vector<uint8_t> file;
+  for (const auto& span : layout.spans)
+    file.insert(file.end(), span.first, span.first + span.second);
+  *records = layout.records;
+  *sectors = layout.sectors;
   return file;
 }
 

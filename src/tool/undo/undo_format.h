@@ -110,10 +110,21 @@ struct KeptRun {
   const uint8_t* data;
 };
 
-// A whole file: the header (its file length set here), the runs as records
-// (runs of all-zero sectors as zero records, the others in records of at
-// most 255 sectors, in the order given), and the closing record. *records
-// and *sectors: what the closing record counts.
+// A whole file laid out for one gathered write, the kept sectors' data not
+// copied: the header (its file length set here), the runs as records (runs
+// of all-zero sectors as zero records, the others in records of at most
+// 255 sectors, in the order given), and the closing record. Its bytes are
+// the spans in order, which point into the runs' data and into own.
+struct UndoFileLayout {
+  UndoHeader header;
+  std::vector<uint8_t> own;  // the header, the records' heads and CRC-32s, the closing record
+  std::vector<std::pair<const uint8_t*, size_t>> spans;
+  uint32_t records = 0;  // what the closing record counts
+  uint32_t sectors = 0;
+};
+UndoFileLayout LayOutUndoFile(UndoHeader header, const std::vector<KeptRun>& runs);
+
+// The same file as bytes.
 std::vector<uint8_t> EncodeUndoFile(UndoHeader header, const std::vector<KeptRun>& runs,
                                     uint32_t* records, uint32_t* sectors);
 

@@ -204,17 +204,13 @@ bool WriteGuard::BeginUndoFile(const sim::CardSettings& card, const sim::Medium&
       if (progress != nullptr) progress->Advance(count);
     }
   }
-  uint32_t records = 0, keptSectors = 0;
-  const std::vector<uint8_t> bytes = EncodeUndoFile(header, runs, &records, &keptSectors);
-  header.version = kUndoVersion;
-  if (!undoFile.empty()) {
-    return CreateUndoFile(undoFile, bytes, header, records, keptSectors, &file, error);
-  }
+  const UndoFileLayout layout = LayOutUndoFile(header, runs);
+  if (!undoFile.empty()) return CreateUndoFile(undoFile, layout, &file, error);
   std::string name =
       undoFolder + "/" + DefaultUndoName(header.model, header.serialNumber, header.time);
   std::string tried = name;
   for (int more = 0; more <= kMoreNames; ++more) {
-    if (CreateUndoFile(tried, bytes, header, records, keptSectors, &file, error)) return true;
+    if (CreateUndoFile(tried, layout, &file, error)) return true;
     if (errno != EEXIST) break;
     tried = name.substr(0, name.size() - 5) + "-" + std::to_string(more + 2) + ".undo";
   }
