@@ -411,6 +411,10 @@ void BenchLoopDevice(const std::string& self, const std::string& folder, const C
   }
   if (!device.empty()) {
     std::vector<double> loopWrites, guardedWrites, floorWrites, directWrites, toolRuns;
+    // Each run's guarded write against its own floor, and against its own
+    // plain write, taken moments apart: a machine whose load changes
+    // between runs changes both alike.
+    std::vector<double> toFloor, toPlain;
     WriteReport report = {}, guarded = {};
     DeviceCounts dunmoreCounts, guardedCounts, directCounts, toolCounts;
     const std::string undoFile = folder + "/bench.undo";
@@ -447,6 +451,8 @@ void BenchLoopDevice(const std::string& self, const std::string& folder, const C
       double floor = UndoFloor(device, volume, undoFile);
       ok = ok && floor >= 0;
       floorWrites.push_back(floor);
+      toFloor.push_back(guarded.seconds / floor);
+      toPlain.push_back(guarded.seconds / report.seconds);
 
       before = CountsOf(device);
       double direct = OneDirectWrite(device, volume.start * kSectorBytes, report.bytesWritten);
@@ -491,6 +497,11 @@ void BenchLoopDevice(const std::string& self, const std::string& folder, const C
           "fdatasync + folder fsync, the runs written with 2 flushes, read back) %.4f s "
           "(%.2fx the plain write)\n",
           floor, floor / loopWrite);
+      std::printf(
+          "                       run by run, with undo file + read-back / its floor: median "
+          "%.2f (%.2f to %.2f); / the plain write: median %.2f\n",
+          Median(toFloor), *std::min_element(toFloor.begin(), toFloor.end()),
+          *std::max_element(toFloor.begin(), toFloor.end()), Median(toPlain));
       std::printf(
           "                       one O_DIRECT write of the same bytes + fsync %.4f s (%llu "
           "writes, %llu flushes): dunmore %.2fx\n",

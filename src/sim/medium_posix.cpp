@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/ata_commands.h"
 #include "sim/medium.h"
 
 namespace sim {
@@ -49,11 +50,12 @@ uint8_t* Bounce(const Medium& medium, uint32_t length) {
   return bounce.data;
 }
 
-// Whether a caller's buffer can be moved as it is: aligned in memory and
-// in length to the medium's alignment.
+// Whether a caller's buffer can be moved as it is: in memory at the
+// medium's alignment, and whole sectors long (a card's device has 512-byte
+// logical sectors; the boot refuses any other).
 bool Aligned(const Medium& medium, const void* data, uint32_t length) {
   return reinterpret_cast<uintptr_t>(data) % medium.alignment == 0 &&
-         length % medium.alignment == 0;
+         length % kAtaSectorBytes == 0;
 }
 
 // The kernel's flush of the device's write cache, where it has one.

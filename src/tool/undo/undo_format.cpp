@@ -149,36 +149,51 @@ std::vector<uint8_t> EncodeClosingRecord(uint32_t records, uint32_t sectors) {
   return bytes;
 }
 
-UndoFileLayout LayOutUndoFile(UndoHeader header, const std::vector<KeptRun>& runs) {
-  // The records first, each a run of zeros or of at most 255 sectors of data.
+UndoFileLayout LayOutUndoFile(UndoHeader header, const std::vector<KeptRun>& runs,
+                              const std::function<const uint8_t*(const uint8_t* end)>& ready) {
+  // The records first, each a run of zeros or of at most 255 sectors of
+  // data, with its CRC-32, as the data comes in.
   struct Record {
     uint32_t first, count;
     const uint8_t* data;  // null: zeros
+    uint32_t crc;
   };
   static const uint8_t kZeros[kAtaSectorBytes] = {};
   std::vector<Record> records;
   uint64_t dataBytes = 0;
+  UndoFileLayout layout;
   for (const KeptRun& run : runs) {
-    auto zero = [&](uint32_t i) {
-      return std::memcmp(run.data + static_cast<size_t>(i) * kAtaSectorBytes, kZeros,
-                         kAtaSectorBytes) == 0;
+    const uint8_t* here = run.data;  // what is there up to here
+    auto sector = [&](uint32_t i) -> const uint8_t* {
+      const uint8_t* at = run.data + static_cast<size_t>(i) * kAtaSectorBytes;
+      if (ready && at + kAtaSectorBytes > here) here = ready(at + kAtaSectorBytes);
+      return at + kAtaSectorBytes <= here || !ready ? at : nullptr;
     };
     uint32_t at = 0;
     while (at < run.count) {
-      uint32_t end = at;
-      const bool zeros = zero(at);
-      while (end < run.count && (zeros ? zero(end) : end - at < kAtaMaxSectorCount && !zero(end))) {
-        ++end;
+      const uint8_t* first = sector(at);
+      if (first == nullptr) return UndoFileLayout();
+      const bool zeros = std::memcmp(first, kZeros, kAtaSectorBytes) == 0;
+      uint32_t end = at + 1;
+      for (; end < run.count && (zeros || end - at < kAtaMaxSectorCount); ++end) {
+        const uint8_t* next = sector(end);
+        if (next == nullptr) return UndoFileLayout();
+        if ((std::memcmp(next, kZeros, kAtaSectorBytes) == 0) != zeros) break;
       }
-      const uint8_t* data = run.data + static_cast<size_t>(at) * kAtaSectorBytes;
-      records.push_back({run.first + at, end - at, zeros ? nullptr : data});
-      if (!zeros) dataBytes += static_cast<uint64_t>(end - at) * kAtaSectorBytes;
+      uint8_t head[kUndoRecordHeadBytes];
+      PutLe32(head, zeros ? kUndoRecordZeros : kUndoRecordSectors);
+      PutLe32(head + 4, run.first + at);
+      PutLe32(head + 8, end - at);
+      const size_t bytes = static_cast<size_t>(end - at) * kAtaSectorBytes;
+      uint32_t crc = Crc32(head, sizeof head);
+      if (!zeros) crc = Crc32(first, bytes, crc);
+      records.push_back({run.first + at, end - at, zeros ? nullptr : first, crc});
+      if (!zeros) dataBytes += bytes;
       at = end;
     }
   }
   // Then what is the file's own, in one buffer that never moves, and the
   // spans over it and over the data.
-  UndoFileLayout layout;
   layout.own.resize(kUndoHeaderBytes + records.size() * kUndoShortRecordBytes +
                     kUndoShortRecordBytes);
   uint8_t* own = layout.own.data();
@@ -192,15 +207,12 @@ UndoFileLayout LayOutUndoFile(UndoHeader header, const std::vector<KeptRun>& run
     PutLe32(own, record.data != nullptr ? kUndoRecordSectors : kUndoRecordZeros);
     PutLe32(own + 4, record.first);
     PutLe32(own + 8, record.count);
-    uint32_t crc = Crc32(own, kUndoRecordHeadBytes);
+    PutLe32(own + kUndoRecordHeadBytes, record.crc);
     if (record.data == nullptr) {
-      PutLe32(own + kUndoRecordHeadBytes, crc);
       layout.spans.emplace_back(own, kUndoShortRecordBytes);
     } else {
-      const size_t bytes = static_cast<size_t>(record.count) * kAtaSectorBytes;
-      PutLe32(own + kUndoRecordHeadBytes, Crc32(record.data, bytes, crc));
       layout.spans.emplace_back(own, kUndoRecordHeadBytes);
-      layout.spans.emplace_back(record.data, bytes);
+      layout.spans.emplace_back(record.data, static_cast<size_t>(record.count) * kAtaSectorBytes);
       layout.spans.emplace_back(own + kUndoRecordHeadBytes, kUndoCrcBytes);
     }
     own += kUndoShortRecordBytes;
@@ -211,12 +223,13 @@ UndoFileLayout LayOutUndoFile(UndoHeader header, const std::vector<KeptRun>& run
   std::memcpy(own, closing.data(), closing.size());
   layout.spans.emplace_back(own, closing.size());
   layout.header = header;
+  layout.complete = true;
   return layout;
 }
 
 std::vector<uint8_t> EncodeUndoFile(UndoHeader header, const std::vector<KeptRun>& runs,
                                     uint32_t* records, uint32_t* sectors) {
-  const UndoFileLayout layout = LayOutUndoFile(header, runs);
+  const UndoFileLayout layout = LayOutUndoFile(header, runs, nullptr);
   std::vector<uint8_t> file;
   for (const auto& span : layout.spans)
     file.insert(file.end(), span.first, span.first + span.second);

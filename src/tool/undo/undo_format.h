@@ -39,6 +39,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -121,8 +122,14 @@ struct UndoFileLayout {
   std::vector<std::pair<const uint8_t*, size_t>> spans;
   uint32_t records = 0;  // what the closing record counts
   uint32_t sectors = 0;
+  bool complete = false;  // false: the data never all came
 };
-UndoFileLayout LayOutUndoFile(UndoHeader header, const std::vector<KeptRun>& runs);
+// ready, when given, is asked before any byte of the runs' data before end
+// is looked at (the runs' data lying one after the other in memory, as it
+// is read in): it answers once the data is there up to a pointer at or
+// after end, or with null when it will never be.
+UndoFileLayout LayOutUndoFile(UndoHeader header, const std::vector<KeptRun>& runs,
+                              const std::function<const uint8_t*(const uint8_t* end)>& ready);
 
 // The same file as bytes.
 std::vector<uint8_t> EncodeUndoFile(UndoHeader header, const std::vector<KeptRun>& runs,

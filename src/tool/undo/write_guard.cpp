@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "common/ata_commands.h"
@@ -45,6 +48,13 @@ AlignedBytes Aligned(size_t bytes) {
     return nullptr;
   }
   return AlignedBytes(static_cast<uint8_t*>(memory));
+}
+
+// Where one command's sectors are read, before it (a command outside the
+// plan) and back after it: aligned, so that the device reads straight in.
+uint8_t* CommandSectors() {
+  static const AlignedBytes sectors = Aligned(kAtaMaxSectorCount * kAtaSectorBytes);
+  return sectors.get();
 }
 
 // Makes folder and its parents (mode 0700 for those it makes).
@@ -181,30 +191,75 @@ bool WriteGuard::BeginUndoFile(const sim::CardSettings& card, const sim::Medium&
   header.firmwareRevision = card.identity.firmwareRevision;
   header.identityKnown = !card.identity.serialNumber.empty();
   header.time = Now();
-  const uint64_t sectors = plan.Sectors();
-  AlignedBytes old = Aligned(sectors * kAtaSectorBytes);
+  // Each run where the device reads it straight in: at an aligned place.
+  std::vector<KeptRun> runs;
+  size_t bytes = 0;
+  for (const SectorRunPlan& run : plan.runs) {
+    bytes = (bytes + kAlignment - 1) / kAlignment * kAlignment;
+    runs.push_back({run.first, run.count, reinterpret_cast<const uint8_t*>(bytes)});
+    bytes += static_cast<size_t>(run.count) * kAtaSectorBytes;
+  }
+  AlignedBytes old = Aligned(bytes);
   if (old == nullptr) {
-    *error = shown + ": no memory for the undo file's " + std::to_string(sectors) + " sectors";
+    *error =
+        shown + ": no memory for the undo file's " + std::to_string(plan.Sectors()) + " sectors";
     return false;
   }
-  std::vector<KeptRun> runs;
-  uint8_t* into = old.get();
-  for (const SectorRunPlan& run : plan.runs) {
-    runs.push_back({run.first, run.count, into});
-    for (uint32_t at = 0; at < run.count; at += kReadAheadSectors) {
-      const uint32_t count = std::min(kReadAheadSectors, run.count - at);
-      const uint64_t offset = (static_cast<uint64_t>(run.first) + at) * kAtaSectorBytes;
-      if (!sim::ReadMedium(medium, offset, into, count * kAtaSectorBytes)) {
-        *error = shown + ": sectors " + std::to_string(run.first + at) + "-" +
-                 std::to_string(run.first + at + count - 1) +
-                 " could not be read for the undo file: " + std::strerror(errno);
-        return false;
+  for (KeptRun& run : runs) run.data = old.get() + reinterpret_cast<size_t>(run.data);
+  // The sectors are read in a thread of their own, one after the other
+  // into old, while what has come in is laid out here (its runs of zeros
+  // found, its CRC-32s taken).
+  struct {
+    std::mutex mutex;
+    std::condition_variable more;
+    size_t read = 0;       // old holds what was read up to here
+    uint64_t sectors = 0;  // how many
+    bool failed = false;
+  } ahead;
+  std::string failure;
+  std::thread reader([&] {
+    for (const KeptRun& run : runs) {
+      for (uint32_t at = 0; at < run.count; at += kReadAheadSectors) {
+        const uint32_t count = std::min(kReadAheadSectors, run.count - at);
+        const uint64_t offset = (static_cast<uint64_t>(run.first) + at) * kAtaSectorBytes;
+        const size_t into = static_cast<size_t>(run.data - old.get()) + at * kAtaSectorBytes;
+        const bool ok = sim::ReadMedium(medium, offset, old.get() + into, count * kAtaSectorBytes);
+        std::lock_guard<std::mutex> hold(ahead.mutex);
+        if (!ok) {
+          failure = shown + ": sectors " + std::to_string(run.first + at) + "-" +
+                    std::to_string(run.first + at + count - 1) +
+                    " could not be read for the undo file: " + std::strerror(errno);
+          ahead.failed = true;
+          ahead.more.notify_one();
+          return;
+        }
+        ahead.read = into + static_cast<size_t>(count) * kAtaSectorBytes;
+        ahead.sectors += count;
+        ahead.more.notify_one();
       }
-      into += static_cast<size_t>(count) * kAtaSectorBytes;
-      if (progress != nullptr) progress->Advance(count);
     }
+  });
+  uint64_t told = 0;  // sectors the progress line was told of
+  const UndoFileLayout layout =
+      LayOutUndoFile(header, runs, [&](const uint8_t* end) -> const uint8_t* {
+        size_t read = 0;
+        uint64_t sectors = 0;
+        {
+          std::unique_lock<std::mutex> hold(ahead.mutex);
+          ahead.more.wait(hold, [&] { return ahead.failed || old.get() + ahead.read >= end; });
+          if (ahead.failed) return nullptr;
+          read = ahead.read;
+          sectors = ahead.sectors;
+        }
+        if (progress != nullptr) progress->Advance(sectors - told);
+        told = sectors;
+        return old.get() + read;
+      });
+  reader.join();
+  if (!layout.complete) {
+    *error = failure;
+    return false;
   }
-  const UndoFileLayout layout = LayOutUndoFile(header, runs);
   if (!undoFile.empty()) return CreateUndoFile(undoFile, layout, &file, error);
   std::string name =
       undoFolder + "/" + DefaultUndoName(header.model, header.serialNumber, header.time);
@@ -301,15 +356,15 @@ bool WriteGuard::KeepBeforeWrite(const sim::CardSettings& card, const sim::Mediu
   if (kept.Covers(first, count)) return true;
   // A command the plan did not foresee: what it overwrites is kept now.
   const uint32_t bytes = count * kAtaSectorBytes;
-  buffer.resize(bytes);
-  if (!sim::ReadMedium(medium, static_cast<uint64_t>(first) * kAtaSectorBytes, buffer.data(),
-                       bytes)) {
+  uint8_t* old = CommandSectors();
+  if (old == nullptr ||
+      !sim::ReadMedium(medium, static_cast<uint64_t>(first) * kAtaSectorBytes, old, bytes)) {
     notes->Add(shown + ": sectors " + std::to_string(first) + "-" +
                std::to_string(first + count - 1) +
                " could not be read for the undo file; they were not written");
     return false;
   }
-  if (!AppendUndoRecord(&file, first, count, buffer.data(), &error)) {
+  if (!AppendUndoRecord(&file, first, count, old, &error)) {
     notes->Add(error + "; nothing more was written to " + shown);
     return false;
   }
@@ -321,15 +376,15 @@ bool WriteGuard::VerifyAfterWrite(const sim::CardSettings& card, const sim::Medi
   if (!Verifies(card)) return true;
   const std::string shown = host::CardMediumAt(card.image).shownName;
   const uint32_t bytes = count * kAtaSectorBytes;
-  buffer.resize(bytes);
-  if (!sim::ReadMedium(medium, static_cast<uint64_t>(first) * kAtaSectorBytes, buffer.data(),
-                       bytes)) {
+  uint8_t* back = CommandSectors();
+  if (back == nullptr ||
+      !sim::ReadMedium(medium, static_cast<uint64_t>(first) * kAtaSectorBytes, back, bytes)) {
     notes->Add(shown + ": sectors " + std::to_string(first) + "-" +
                std::to_string(first + count - 1) + " could not be read back after the write");
     return false;
   }
   uint32_t differing = 0;
-  std::string where = Differing(first, count, data, buffer.data(), &differing);
+  std::string where = Differing(first, count, data, back, &differing);
   if (differing != 0) {
     notes->Add(shown + ": " + std::to_string(differing) + " of the " + std::to_string(count) +
                " sectors written at " + std::to_string(first) + " read back other than written (" +

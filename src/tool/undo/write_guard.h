@@ -41,7 +41,6 @@ struct WriteGuard {
   uint64_t commands = 0;  // commands sent to the card since the file was begun
   std::string verifiedCard;
   uint64_t verified = 0;
-  std::vector<uint8_t> buffer;
 
   // Reads the undo and verify settings once the cards' media are open, and
   // checks that the undo file can be made where it goes: the folder there
