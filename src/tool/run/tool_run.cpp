@@ -5,6 +5,7 @@
 #include "app/card_report.h"
 #include "common/ata_commands.h"
 #include "host/card/card_medium.h"
+#include "host/devices/write_signals.h"
 #include "host/host.h"
 
 namespace tool {
@@ -47,6 +48,9 @@ void PlanTheWrite(ToolRun* run, const std::vector<sim::AtaCard*>& cards) {
   }
   if (selected->medium().fd < 0) return;
   run->writePlanned = true;
+  // The write has begun with its undo file: a signal that ends the run
+  // waits for it, as it waits for the write's commands.
+  host::HoldEndingSignals();
   const sim::CardSettings& settings = selected->settings();
   const PlannedSectors plan = PlanOfTheWrite(*run, {settings, selected->medium(), volume});
   const uint64_t sectors = plan.Sectors();
