@@ -127,6 +127,15 @@ TEST(UndoFaults, RestoreRefusesWhatIsNotTheUndoFilesCardOrNoUndoFile) {
   const std::vector<uint8_t> pastFile = tool::EncodeUndoFile(
       header, {{0, 1, sector.data()}, {125450, 1, sector.data()}}, &count, &sectors);
   WriteFile(dir.File("past.undo"), std::string(pastFile.begin(), pastFile.end()));
+  // A version 1 header, which says no length, before 200 MB: more than a
+  // file for a card of 125440 sectors can hold (each sector twice, in
+  // records of one), refused before it is read.
+  tool::UndoHeader first = header;
+  first.version = tool::kUndoVersion1;
+  first.sectors = 125440;
+  const std::vector<uint8_t> firstHeader = tool::EncodeUndoHeader(first);
+  WriteFile(dir.File("huge.undo"), std::string(firstHeader.begin(), firstHeader.end()));
+  ASSERT_EQ(0, truncate(dir.File("huge.undo").c_str(), 200 << 20));
 
   struct Refusal {
     const char* what;
@@ -182,6 +191,14 @@ TEST(UndoFaults, RestoreRefusesWhatIsNotTheUndoFilesCardOrNoUndoFile) {
        "125440 sectors (490 x 8 x 32)"},
       {"/dev/zero", machine, "/dev/zero", {}, "/dev/zero: is a character device, not an undo file"},
       {"a FIFO", machine, dir.File("fifo"), {}, "fifo: is a FIFO, not an undo file"},
+      {"a file longer than a file for its card can be",
+       machine,
+       dir.File("huge.undo"),
+       {},
+       "is longer (" + std::to_string(200 << 20) +
+           " bytes) than one of a card of 125440 sectors "
+           "can be (" +
+           std::to_string(112 + 2 * 125440 * 528 + 16) + ")"},
       {"a file longer than its header says",
        machine,
        dir.File("longer.undo"),

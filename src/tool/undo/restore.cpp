@@ -100,17 +100,18 @@ int RunRestore(ToolRun* run) {
   std::vector<uint8_t> bytes;
   std::string error;
   UndoContents contents;
-  if (!ReadUndoFile(file, &bytes, &error)) {
+  CardAtHand hand;
+  if (!BootMachineFor(run, &error) || !TakeOneCard(&hand, &error)) {
+    Say(error + (EndsWith(error, "nothing was written") ? "" : "; nothing was written"));
+    return kRefused;
+  }
+  // Read no further than a file for this card can be.
+  if (!ReadUndoFile(file, hand.sectors, &bytes, &error)) {
     Say(error + "; nothing was written");
     return kRefused;
   }
   if (!ParseUndoFile(bytes, &contents, &error)) {
     Say(file + ": " + error + "; nothing was written");
-    return kRefused;
-  }
-  CardAtHand hand;
-  if (!BootMachineFor(run, &error) || !TakeOneCard(&hand, &error)) {
-    Say(error + (EndsWith(error, "nothing was written") ? "" : "; nothing was written"));
     return kRefused;
   }
   const sim::CardIdentity& id = hand.card->settings().identity;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "common/ata_commands.h"
@@ -110,7 +111,8 @@ bool ReadExactly(int fd, uint8_t* data, size_t length) {
 
 }  // namespace
 
-bool ReadUndoFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+bool ReadUndoFile(const std::string& path, uint64_t cardSectors, std::vector<uint8_t>* bytes,
+                  std::string* error) {
   auto refuse = [&](const std::string& why) {
     *error = path + ": " + why;
     return false;
@@ -145,16 +147,22 @@ bool ReadUndoFile(const std::string& path, std::vector<uint8_t>* bytes, std::str
     close(fd);
     return refuse(why.empty() ? std::string("cannot be read: ") + std::strerror(errno) : why);
   }
-  const uint64_t allowed =
-      header.fileBytes != 0
-          ? header.fileBytes
-          : header.Bytes() +
-                header.sectors * (kUndoRecordHeadBytes + kAtaSectorBytes + kUndoCrcBytes) +
-                kUndoShortRecordBytes;
-  if (size > allowed) {
+  if (header.fileBytes != 0 && size > header.fileBytes) {
     close(fd);
     return refuse("the undo file is longer (" + std::to_string(size) + " bytes) than its " +
-                  "header says (" + std::to_string(allowed) + ")");
+                  "header says (" + std::to_string(header.fileBytes) + ")");
+  }
+  const uint64_t sectors = cardSectors != 0 ? cardSectors : header.sectors;
+  const uint64_t perSector = kUndoRecordHeadBytes + kAtaSectorBytes + kUndoCrcBytes;
+  const uint64_t room = std::numeric_limits<uint64_t>::max() / 4 / perSector;
+  const uint64_t cardAllows =
+      sectors > room ? std::numeric_limits<uint64_t>::max()
+                     : header.Bytes() + 2 * sectors * perSector + kUndoShortRecordBytes;
+  if (size > cardAllows) {
+    close(fd);
+    return refuse("the undo file is longer (" + std::to_string(size) + " bytes) than one of a " +
+                  "card of " + std::to_string(sectors) + " sectors can be (" +
+                  std::to_string(cardAllows) + ")");
   }
   // A file that grows meanwhile is read as far as its size was.
   const size_t had = bytes->size();

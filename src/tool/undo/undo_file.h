@@ -44,9 +44,11 @@ void DiscardUndoFile(UndoFile* file);
 
 // An undo file's bytes, to be parsed: a regular file only (a FIFO or a
 // device is looked at, never opened for reading), and no more of it than
-// its header allows: a version 2 file says its length, a version 1 file
-// holds at most what a card of its header's size could have had written.
-// False with *error, one line naming path.
-bool ReadUndoFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
+// its header and the card allow: a version 2 file says its length, and no
+// file for a card of cardSectors sectors (of its header's size, when 0)
+// holds more than every sector of it twice, in records of one. False with
+// *error, one line naming path.
+bool ReadUndoFile(const std::string& path, uint64_t cardSectors, std::vector<uint8_t>* bytes,
+                  std::string* error);
 
 }  // namespace tool

@@ -41,7 +41,7 @@ FolderUndoFile Look(const std::string& path, uint64_t bytes) {
   file.bytes = bytes;
   std::vector<uint8_t> contents;
   std::string why;
-  if (!ReadUndoFile(path, &contents, &why)) {
+  if (!ReadUndoFile(path, 0, &contents, &why)) {
     // A file longer than its header allows still says what card it kept.
     file.undo = ParseUndoHeader(contents.data(), contents.size(), &file.header, &file.why);
     file.state = file.undo ? FolderUndoFile::State::kDamaged : FolderUndoFile::State::kNoUndoFile;
