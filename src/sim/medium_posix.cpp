@@ -54,8 +54,7 @@ uint8_t* Bounce(const Medium& medium, uint32_t length) {
 // medium's alignment, and whole sectors long (a card's device has 512-byte
 // logical sectors; the boot refuses any other).
 bool Aligned(const Medium& medium, const void* data, uint32_t length) {
-  return reinterpret_cast<uintptr_t>(data) % medium.alignment == 0 &&
-         length % kAtaSectorBytes == 0;
+  return reinterpret_cast<uintptr_t>(data) % medium.alignment == 0 && length % kAtaSectorBytes == 0;
 }
 
 // The kernel's flush of the device's write cache, where it has one.
