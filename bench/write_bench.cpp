@@ -8,7 +8,9 @@
 // For each card: the median time of the write (dunmore's own writers called
 // directly, without the pauses of the screens) and of the mkfs.fat process,
 // their ratio, the bytes each wrote against the bytes the layout needs, the
-// peak memory of each process, and whether the image stayed sparse.
+// peak memory of each process, and whether the image stayed sparse; and, as
+// root, the same write through a loop device, plain and with its undo file
+// and read-back beside that one's floor, runs interleaved.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -200,6 +202,17 @@ struct Volume {
   uint32_t fatSectors;
   // The sectors the layout needs written: boot region (and its backup), two
   // FATs, the root directory, and the MBR.
+  // Those sectors as the runs the write makes them, the MBR last.
+  std::vector<std::pair<uint64_t, uint64_t>> Runs() const {
+    const uint64_t fats = start + reserved;
+    if (fat32) {
+      return {{start, fat::kFat32BootRegionSectors},
+              {start + fat::kFat32BackupBootSector, fat::kFat32BootRegionSectors},
+              {fats, 2ull * fatSectors + sectorsPerCluster},
+              {0, 1}};
+    }
+    return {{start, 1}, {fats, 2ull * fatSectors + fat::kFat16RootSectors}, {0, 1}};
+  }
   uint64_t NeededBytes() const {
     uint64_t sectors =
         fat32 ? 2 * fat::kFat32BootRegionSectors + 2ull * fatSectors + sectorsPerCluster + 1
@@ -308,6 +321,72 @@ double OneDirectWrite(const std::string& device, uint64_t offset, uint64_t bytes
   return seconds;
 }
 
+// Fills the sectors the write changes with a pattern, so that a write with
+// its undo file finds something to keep in every one (untimed).
+bool FillWithPattern(const std::string& device, const Volume& volume) {
+  int fd = open(device.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = true;
+  for (const auto& run : volume.Runs()) {
+    std::vector<uint8_t> data(run.second * kSectorBytes);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 251 + 1);
+    ok = ok && pwrite(fd, data.data(), data.size(), static_cast<off_t>(run.first * kSectorBytes)) ==
+                   static_cast<ssize_t>(data.size());
+  }
+  ok = fsync(fd) == 0 && ok;
+  close(fd);
+  return ok;
+}
+
+// The least the write with its undo file and read-back can cost on device:
+// the old sectors read (one O_DIRECT read a run), written to a new undo file
+// in one write and made durable with one fdatasync and one fsync of its
+// folder, the runs written (one O_DIRECT write each, the device flushed
+// before and after the MBR), and read back (one read a run). Seconds, or -1.
+double UndoFloor(const std::string& device, const Volume& volume, const std::string& undoFile) {
+  const auto runs = volume.Runs();
+  uint64_t sectors = 0;
+  for (const auto& run : runs) sectors += run.second;
+  const size_t bytes = sectors * kSectorBytes;
+  void* memory = nullptr;
+  if (posix_memalign(&memory, 4096, bytes) != 0) return -1;
+  uint8_t* buffer = static_cast<uint8_t*>(memory);
+  std::memset(buffer, 0xF6, bytes);
+  double seconds = -1;
+  int fd = open(device.c_str(), O_RDWR | O_DIRECT | O_CLOEXEC);
+  const std::string folder = undoFile.substr(0, undoFile.rfind('/'));
+  if (fd >= 0) {
+    auto start = Clock::now();
+    bool ok = true;
+    auto each = [&](bool write) {
+      uint8_t* at = buffer;
+      for (const auto& run : runs) {
+        const size_t length = run.second * kSectorBytes;
+        const off_t offset = static_cast<off_t>(run.first * kSectorBytes);
+        if (write && run.first == 0) ok = ok && fdatasync(fd) == 0;
+        ok = ok && (write ? pwrite(fd, at, length, offset) : pread(fd, at, length, offset)) ==
+                       static_cast<ssize_t>(length);
+        if (write && run.first == 0) ok = ok && fdatasync(fd) == 0;
+        at += length;
+      }
+    };
+    each(false);
+    int undo = open(undoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ok = ok && undo >= 0 && dir >= 0 && write(undo, buffer, bytes) == static_cast<ssize_t>(bytes) &&
+         fdatasync(undo) == 0 && fsync(dir) == 0;
+    if (undo >= 0) close(undo);
+    if (dir >= 0) close(dir);
+    each(true);
+    each(false);
+    if (ok) seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    close(fd);
+    unlink(undoFile.c_str());
+  }
+  std::free(buffer);
+  return seconds;
+}
+
 // The same write through a loop device over an image, as through a card
 // reader: each WRITE SECTORS command one O_DIRECT write, the device's cache
 // flushed around the MBR. Against it: one O_DIRECT write of the same bytes
@@ -333,7 +412,11 @@ void BenchLoopDevice(const std::string& self, const std::string& folder, const C
     }
   }
   if (!device.empty()) {
-    std::vector<double> loopWrites, guardedWrites, directWrites, toolRuns;
+    std::vector<double> loopWrites, guardedWrites, floorWrites, directWrites, toolRuns;
+    // Each run's guarded write against its own floor, and against its own
+    // plain write, taken moments apart: a machine whose load changes
+    // between runs changes both alike.
+    std::vector<double> toFloor, toPlain;
     WriteReport report = {}, guarded = {};
     DeviceCounts dunmoreCounts, guardedCounts, directCounts, toolCounts;
     const std::string undoFile = folder + "/bench.undo";
@@ -354,15 +437,24 @@ void BenchLoopDevice(const std::string& self, const std::string& folder, const C
       dunmoreCounts = Since(before, CountsOf(device));
       loopWrites.push_back(report.seconds);
 
-      // The same write keeping its undo file and reading back, over what
-      // the plain write left.
+      // The same write keeping its undo file and reading back, over a card
+      // whose every sector written holds something to keep.
       unlink(undoFile.c_str());
+      ok = ok && FillWithPattern(device, volume);
       before = CountsOf(device);
       ok = ok && SpawnDunmoreSide(self, card, device, &guarded, &cost, undoFile);
       guardedCounts = Since(before, CountsOf(device));
       guardedWrites.push_back(guarded.seconds);
       undoBytes = FileSize(undoFile);
       unlink(undoFile.c_str());
+
+      // Its floor, over the same pattern.
+      ok = ok && FillWithPattern(device, volume);
+      double floor = UndoFloor(device, volume, undoFile);
+      ok = ok && floor >= 0;
+      floorWrites.push_back(floor);
+      toFloor.push_back(guarded.seconds / floor);
+      toPlain.push_back(guarded.seconds / report.seconds);
 
       before = CountsOf(device);
       double direct = OneDirectWrite(device, volume.start * kSectorBytes, report.bytesWritten);
@@ -392,15 +484,26 @@ void BenchLoopDevice(const std::string& self, const std::string& folder, const C
           static_cast<unsigned long long>(dunmoreCounts.writes),
           static_cast<unsigned long long>(dunmoreCounts.flushes));
       const double guardedWrite = Median(guardedWrites);
+      const double floor = Median(floorWrites);
       std::printf(
-          "                       with undo file + read-back %.4f s (%.2fx the plain write, "
-          "%.2fx sfdisk + mkfs.fat + sync): undo file %llu bytes; the kernel counted %llu "
-          "reads, %llu writes, %llu flushes\n",
-          guardedWrite, guardedWrite / loopWrite, guardedWrite / Median(toolRuns),
-          static_cast<unsigned long long>(undoBytes),
+          "                       with undo file + read-back %.4f s (%.2fx its floor, %.2fx the "
+          "plain write, %.2fx sfdisk + mkfs.fat + sync): undo file %llu bytes; the kernel "
+          "counted %llu reads, %llu writes, %llu flushes\n",
+          guardedWrite, guardedWrite / floor, guardedWrite / loopWrite,
+          guardedWrite / Median(toolRuns), static_cast<unsigned long long>(undoBytes),
           static_cast<unsigned long long>(guardedCounts.reads),
           static_cast<unsigned long long>(guardedCounts.writes),
           static_cast<unsigned long long>(guardedCounts.flushes));
+      std::printf(
+          "                       its floor (old sectors read, one undo file write + "
+          "fdatasync + folder fsync, the runs written with 2 flushes, read back) %.4f s "
+          "(%.2fx the plain write)\n",
+          floor, floor / loopWrite);
+      std::printf(
+          "                       run by run, with undo file + read-back / its floor: median "
+          "%.2f (%.2f to %.2f); / the plain write: median %.2f\n",
+          Median(toFloor), *std::min_element(toFloor.begin(), toFloor.end()),
+          *std::max_element(toFloor.begin(), toFloor.end()), Median(toPlain));
       std::printf(
           "                       one O_DIRECT write of the same bytes + fsync %.4f s (%llu "
           "writes, %llu flushes): dunmore %.2fx\n",

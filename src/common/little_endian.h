@@ -27,3 +27,8 @@ inline void PutLe16(uint8_t* p, uint16_t value) {
 inline void PutLe32(uint8_t* p, uint32_t value) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
+
+inline void PutLe64(uint8_t* p, uint64_t value) {
+  PutLe32(p, static_cast<uint32_t>(value));
+  PutLe32(p + 4, static_cast<uint32_t>(value >> 32));
+}

@@ -17,11 +17,16 @@ namespace host {
 struct MachineHooks {
   // Around each WRITE SECTORS command that reaches a card's medium (see
   // sim::CardSettings::beforeWrite and afterWrite): false fails it.
-  std::function<bool(const sim::CardSettings& card, int fd, uint32_t first, uint32_t count)>
+  std::function<bool(const sim::CardSettings& card, const sim::Medium& medium, uint32_t first,
+                     uint32_t count)>
       beforeWrite;
-  std::function<bool(const sim::CardSettings& card, int fd, uint32_t first, uint32_t count,
-                     const uint8_t* data)>
+  std::function<bool(const sim::CardSettings& card, const sim::Medium& medium, uint32_t first,
+                     uint32_t count, const uint8_t* data)>
       afterWrite;
+  // The system pauses (Sleep) with its screen as it stands, as it does
+  // before it writes. The pause lasts as long as the system asked, or as
+  // long as this takes when that is longer.
+  std::function<void()> pause;
   // The first WRITE SECTORS command of a write is on its way to a card.
   std::function<void(const std::vector<sim::AtaCard*>& cards)> writeBegins;
   // The system is done with its cards (its last device handle closed, or a

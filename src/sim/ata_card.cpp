@@ -59,16 +59,18 @@ AtaCard::AtaCard(const CardSettings& settings) : settings_(settings) {}
 
 AtaCard::~AtaCard() {
   ReleaseVolumeLockNow();
-  if (settings_.openMedium == nullptr) CloseMedium(fd_);
+  if (settings_.openMedium == nullptr) CloseMedium(medium_.fd);
 }
 
 bool AtaCard::OpenMedium(std::string* error) {
-  if (fd_ >= 0) return true;
+  if (medium_.fd >= 0) return true;
   uint64_t size = static_cast<uint64_t>(settings_.identity.cylinders) * settings_.identity.heads *
                   settings_.identity.sectorsPerTrack * kAtaSectorBytes;
-  fd_ = settings_.openMedium != nullptr ? settings_.openMedium(settings_.image, size, error)
-                                        : sim::OpenMedium(settings_.image, size, error);
-  return fd_ >= 0;
+  int fd = settings_.openMedium != nullptr ? settings_.openMedium(settings_.image, size, error)
+                                           : sim::OpenMedium(settings_.image, size, error);
+  if (fd < 0) return false;
+  medium_ = DescribeMedium(fd);
+  return true;
 }
 
 bool AtaCard::Identify(uint8_t block[kIdentifyBlockBytes]) {
@@ -154,7 +156,7 @@ bool AtaCard::Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t s
   // ends, until it meets a sector that the geometry, the medium or the bad
   // sector list does not allow; that one and the rest are not transferred.
   uint64_t usable = std::min<uint64_t>(count, geometrySectors - first);
-  uint64_t mediumSectors = MediumSize(fd_) / kAtaSectorBytes;
+  uint64_t mediumSectors = medium_.bytes / kAtaSectorBytes;
   usable = mediumSectors > first ? std::min(usable, mediumSectors - first) : 0;
   usable = FirstBadSector(static_cast<uint32_t>(first), static_cast<uint32_t>(usable),
                           writeFrom != nullptr) -
@@ -163,7 +165,7 @@ bool AtaCard::Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t s
   uint64_t offset = first * kAtaSectorBytes;
   uint32_t bytes = static_cast<uint32_t>(usable) * kAtaSectorBytes;
   bool moved =
-      bytes == 0 || (readInto != nullptr ? ReadMedium(fd_, offset, readInto, bytes)
+      bytes == 0 || (readInto != nullptr ? ReadMedium(medium_, offset, readInto, bytes)
                                          : Write(static_cast<uint32_t>(first),
                                                  static_cast<uint32_t>(usable), writeFrom));
   record.succeeded = moved && usable == count;
@@ -172,7 +174,8 @@ bool AtaCard::Move(uint8_t command, uint32_t cylinder, uint32_t head, uint32_t s
 }
 
 bool AtaCard::Write(uint32_t first, uint32_t count, const uint8_t* data) {
-  if (settings_.beforeWrite != nullptr && !settings_.beforeWrite(settings_, fd_, first, count)) {
+  if (settings_.beforeWrite != nullptr &&
+      !settings_.beforeWrite(settings_, medium_, first, count)) {
     return false;
   }
   // The sectors the card keeps, in runs between those it loses; a card that
@@ -181,7 +184,7 @@ bool AtaCard::Write(uint32_t first, uint32_t count, const uint8_t* data) {
   uint32_t at = first;
   while (at < end) {
     uint32_t lost = FirstLostSector(at, end);
-    if (lost > at && !WriteMedium(fd_, static_cast<uint64_t>(at) * kAtaSectorBytes,
+    if (lost > at && !WriteMedium(medium_, static_cast<uint64_t>(at) * kAtaSectorBytes,
                                   data + static_cast<size_t>(at - first) * kAtaSectorBytes,
                                   (lost - at) * kAtaSectorBytes)) {
       return false;
@@ -190,7 +193,7 @@ bool AtaCard::Write(uint32_t first, uint32_t count, const uint8_t* data) {
     while (at < end && FirstLostSector(at, at + 1) == at) ++at;
   }
   return settings_.afterWrite == nullptr ||
-         settings_.afterWrite(settings_, fd_, first, count, data);
+         settings_.afterWrite(settings_, medium_, first, count, data);
 }
 
 uint32_t AtaCard::FirstLostSector(uint32_t first, uint32_t end) const {
@@ -212,7 +215,7 @@ bool AtaCard::HoldVolumeLock() {
     } else {
       // A medium the host opened is locked on that one descriptor: held
       // already when the host has it exclusively, else taken on it now.
-      locked_ = settings_.openedExclusively || LockOpenedMedium(fd_);
+      locked_ = settings_.openedExclusively || LockOpenedMedium(medium_.fd);
       lockedOpened_ = locked_ && !settings_.openedExclusively;
     }
     if (locked_ && !settings_.lockedWith.empty()) {
@@ -237,7 +240,7 @@ bool AtaCard::ReleaseVolumeLock() {
 void AtaCard::ReleaseVolumeLockNow() {
   ReleaseLock(lockFd_);
   ReleaseLock(lockWithFd_);
-  if (lockedOpened_) UnlockOpenedMedium(fd_);
+  if (lockedOpened_) UnlockOpenedMedium(medium_.fd);
   lockFd_ = -1;
   lockWithFd_ = -1;
   locked_ = false;

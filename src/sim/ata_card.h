@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/identify_layout.h"
+#include "sim/medium.h"
 
 namespace sim {
 
@@ -52,11 +53,13 @@ struct CardSettings {
   // The host's own steps around each WRITE SECTORS command, for a host that
   // keeps what a write overwrites and reads back what it wrote: beforeWrite
   // runs once the card knows which sectors the command will write (count of
-  // them from first, on the medium fd), before any is written; afterWrite
-  // runs once they are written, with the data sent. Either one answering
-  // false fails the command as a write error (before it, nothing written).
-  std::function<bool(const CardSettings& card, int fd, uint32_t first, uint32_t count)> beforeWrite;
-  std::function<bool(const CardSettings& card, int fd, uint32_t first, uint32_t count,
+  // them from first, on the medium), before any is written; afterWrite runs
+  // once they are written, with the data sent. Either one answering false
+  // fails the command as a write error (before it, nothing written).
+  std::function<bool(const CardSettings& card, const Medium& medium, uint32_t first,
+                     uint32_t count)>
+      beforeWrite;
+  std::function<bool(const CardSettings& card, const Medium& medium, uint32_t first, uint32_t count,
                      const uint8_t* data)>
       afterWrite;
   // A file locked together with the medium, when the host knows one: a loop
@@ -106,7 +109,9 @@ class AtaCard {
   // For tests that describe a card no registry value can, such as identify
   // text holding a NUL.
   CardSettings& mutable_settings() { return settings_; }
-  int mediumDescriptor() const { return fd_; }
+  int mediumDescriptor() const { return medium_.fd; }
+  // The medium as it was found when opened (fd -1 before).
+  const Medium& medium() const { return medium_; }
 
   // The physical volume lock on this card's medium, held for the whole
   // process: the ATA commands never take it, only the VWIN32 model does. The
@@ -135,7 +140,7 @@ class AtaCard {
   void ReleaseVolumeLockNow();
 
   CardSettings settings_;
-  int fd_ = -1;
+  Medium medium_;
   int lockFd_ = -1;
   int lockWithFd_ = -1;
   bool locked_ = false;

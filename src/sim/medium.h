@@ -18,9 +18,21 @@ void CloseMedium(int fd);
 // The medium's size in bytes (a block device's too), or 0 when unknown.
 uint64_t MediumSize(int fd);
 
+// What a medium is, learnt once on its descriptor when it is opened, so
+// that its transfers ask the system nothing more: its size and how its data
+// must be moved (a descriptor opened straight to the device takes buffers
+// aligned to its block size).
+struct Medium {
+  int fd = -1;
+  uint64_t bytes = 0;
+  bool direct = false;
+  uint32_t alignment = 1;
+};
+Medium DescribeMedium(int fd);
+
 // Moves exactly length bytes; false on any error or short transfer.
-bool ReadMedium(int fd, uint64_t offset, uint8_t* data, uint32_t length);
-bool WriteMedium(int fd, uint64_t offset, const uint8_t* data, uint32_t length);
+bool ReadMedium(const Medium& medium, uint64_t offset, uint8_t* data, uint32_t length);
+bool WriteMedium(const Medium& medium, uint64_t offset, const uint8_t* data, uint32_t length);
 
 // Opens a descriptor of its own on path and takes an exclusive lock on it
 // without waiting. Returns the descriptor, or -1 when the file cannot be

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/ata_commands.h"
 #include "sim/medium.h"
 
 namespace sim {
@@ -33,31 +34,27 @@ struct BounceBuffer {
 };
 BounceBuffer bounce;
 
-bool IsDirect(int fd) {
-  int flags = fcntl(fd, F_GETFL);
-  return flags >= 0 && (flags & O_DIRECT) != 0;
-}
-
-// The bounce buffer, grown to length bytes at an alignment that suits fd's
-// device: its logical block size, and at least a page, so that no transfer
-// crosses more pages than it must. Null when no memory is left.
-uint8_t* Bounce(int fd, uint32_t length) {
-  int logical = 0;
-  if (ioctl(fd, BLKSSZGET, &logical) != 0 || logical <= 0) logical = 512;
-  long page = sysconf(_SC_PAGESIZE);
-  // Both are powers of two: the larger is a multiple of the smaller.
-  size_t alignment = std::max<size_t>(static_cast<size_t>(logical), page > 0 ? page : 4096);
-  if (bounce.data != nullptr && bounce.bytes >= length && bounce.alignment >= alignment) {
+// The bounce buffer, grown to length bytes at the medium's alignment. Null
+// when no memory is left.
+uint8_t* Bounce(const Medium& medium, uint32_t length) {
+  if (bounce.data != nullptr && bounce.bytes >= length && bounce.alignment >= medium.alignment) {
     return bounce.data;
   }
   size_t bytes = std::max<size_t>(bounce.bytes, length);
   void* grown = nullptr;
-  if (posix_memalign(&grown, alignment, bytes) != 0) return nullptr;
+  if (posix_memalign(&grown, medium.alignment, bytes) != 0) return nullptr;
   std::free(bounce.data);
   bounce.data = static_cast<uint8_t*>(grown);
   bounce.bytes = bytes;
-  bounce.alignment = alignment;
+  bounce.alignment = medium.alignment;
   return bounce.data;
+}
+
+// Whether a caller's buffer can be moved as it is: in memory at the
+// medium's alignment, and whole sectors long (a card's device has 512-byte
+// logical sectors; the boot refuses any other).
+bool Aligned(const Medium& medium, const void* data, uint32_t length) {
+  return reinterpret_cast<uintptr_t>(data) % medium.alignment == 0 && length % kAtaSectorBytes == 0;
 }
 
 // The kernel's flush of the device's write cache, where it has one.
@@ -144,28 +141,53 @@ uint64_t MediumSize(int fd) {
   return end < 0 ? 0 : static_cast<uint64_t>(end);
 }
 
+Medium DescribeMedium(int fd) {
+  Medium medium;
+  medium.fd = fd;
+  medium.bytes = MediumSize(fd);
+  int flags = fcntl(fd, F_GETFL);
+  medium.direct = flags >= 0 && (flags & O_DIRECT) != 0;
+  if (medium.direct) {
+    // The device's logical block size, and at least a page, so that no
+    // transfer crosses more pages than it must; both are powers of two, so
+    // the larger is a multiple of the smaller.
+    int logical = 0;
+    if (ioctl(fd, BLKSSZGET, &logical) != 0 || logical <= 0) logical = 512;
+    long page = sysconf(_SC_PAGESIZE);
+    medium.alignment = static_cast<uint32_t>(std::max<long>(logical, page > 0 ? page : 4096));
+  }
+  return medium;
+}
+
 // An image file is read and written in place. An O_DIRECT descriptor (a
-// card's block device) moves its data through the aligned bounce buffer, one
-// call for the whole run.
-bool ReadMedium(int fd, uint64_t offset, uint8_t* data, uint32_t length) {
-  if (!IsDirect(fd)) return ReadAll(fd, offset, data, length);
-  uint8_t* buffer = Bounce(fd, length);
-  if (buffer == nullptr || !ReadAll(fd, offset, buffer, length)) return false;
+// card's block device) moves its data straight from and to a buffer that is
+// aligned as the device needs, else through the aligned bounce buffer; one
+// call for the whole run either way.
+bool ReadMedium(const Medium& medium, uint64_t offset, uint8_t* data, uint32_t length) {
+  if (!medium.direct || Aligned(medium, data, length)) {
+    return ReadAll(medium.fd, offset, data, length);
+  }
+  uint8_t* buffer = Bounce(medium, length);
+  if (buffer == nullptr || !ReadAll(medium.fd, offset, buffer, length)) return false;
   std::memcpy(data, buffer, length);
   return true;
 }
 
-bool WriteMedium(int fd, uint64_t offset, const uint8_t* data, uint32_t length) {
-  if (!IsDirect(fd)) return WriteAll(fd, offset, data, length, nullptr);
-  uint8_t* buffer = Bounce(fd, length);
-  if (buffer == nullptr) return false;
-  std::memcpy(buffer, data, length);
+bool WriteMedium(const Medium& medium, uint64_t offset, const uint8_t* data, uint32_t length) {
+  if (!medium.direct) return WriteAll(medium.fd, offset, data, length, nullptr);
+  const uint8_t* from = data;
+  if (!Aligned(medium, data, length)) {
+    uint8_t* buffer = Bounce(medium, length);
+    if (buffer == nullptr) return false;
+    std::memcpy(buffer, data, length);
+    from = buffer;
+  }
   // The MBR goes to the card only once the volume it points to is there,
   // and its write completes only once it is there itself.
   const bool carriesMbr = offset == 0 && length > 0;
-  if (carriesMbr && !MakeDurable(fd)) return false;
-  if (!WriteAll(fd, offset, buffer, length, &directWrites)) return false;
-  return !carriesMbr || MakeDurable(fd);
+  if (carriesMbr && !MakeDurable(medium.fd)) return false;
+  if (!WriteAll(medium.fd, offset, from, length, &directWrites)) return false;
+  return !carriesMbr || MakeDurable(medium.fd);
 }
 
 int TryLockExclusive(const std::string& path) {

@@ -58,6 +58,32 @@ bool Seek(HANDLE handle, uint64_t offset) {
   return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
 }
 
+bool ReadAt(int fd, uint64_t offset, uint8_t* data, uint32_t length) {
+  HANDLE handle = ToHandle(fd);
+  if (!Seek(handle, offset)) return false;
+  uint32_t done = 0;
+  while (done < length) {
+    DWORD moved = 0;
+    if (!ReadFile(handle, data + done, length - done, &moved, nullptr) || moved == 0) return false;
+    done += moved;
+  }
+  return true;
+}
+
+bool WriteAt(int fd, uint64_t offset, const uint8_t* data, uint32_t length) {
+  HANDLE handle = ToHandle(fd);
+  if (!Seek(handle, offset)) return false;
+  uint32_t done = 0;
+  while (done < length) {
+    DWORD moved = 0;
+    if (!WriteFile(handle, data + done, length - done, &moved, nullptr) || moved == 0) {
+      return false;
+    }
+    done += moved;
+  }
+  return true;
+}
+
 }  // namespace
 
 int OpenMedium(const std::string& path, uint64_t newSize, std::string* error) {
@@ -99,17 +125,17 @@ uint64_t MediumSize(int fd) {
   // end is found by reading: the first sector that cannot be read. Every
   // sector up to the end can.
   uint8_t sector[kProbeSize];
-  if (!ReadMedium(fd, 0, sector, kProbeSize)) return 0;
+  if (!ReadAt(fd, 0, sector, kProbeSize)) return 0;
   uint64_t readable = 1;    // sectors [0, readable) can be read
   uint64_t unreadable = 1;  // grows until it names a sector past the end
-  while (ReadMedium(fd, unreadable * kProbeSize, sector, kProbeSize)) {
+  while (ReadAt(fd, unreadable * kProbeSize, sector, kProbeSize)) {
     readable = unreadable + 1;
     if (unreadable >= kMaxProbeSectors) return 0;
     unreadable *= 2;
   }
   while (readable < unreadable) {
     uint64_t middle = readable + (unreadable - readable) / 2;
-    if (ReadMedium(fd, middle * kProbeSize, sector, kProbeSize)) {
+    if (ReadAt(fd, middle * kProbeSize, sector, kProbeSize)) {
       readable = middle + 1;
     } else {
       unreadable = middle;
@@ -118,30 +144,19 @@ uint64_t MediumSize(int fd) {
   return readable * kProbeSize;
 }
 
-bool ReadMedium(int fd, uint64_t offset, uint8_t* data, uint32_t length) {
-  HANDLE handle = ToHandle(fd);
-  if (!Seek(handle, offset)) return false;
-  uint32_t done = 0;
-  while (done < length) {
-    DWORD moved = 0;
-    if (!ReadFile(handle, data + done, length - done, &moved, nullptr) || moved == 0) return false;
-    done += moved;
-  }
-  return true;
+Medium DescribeMedium(int fd) {
+  Medium medium;
+  medium.fd = fd;
+  medium.bytes = MediumSize(fd);
+  return medium;
 }
 
-bool WriteMedium(int fd, uint64_t offset, const uint8_t* data, uint32_t length) {
-  HANDLE handle = ToHandle(fd);
-  if (!Seek(handle, offset)) return false;
-  uint32_t done = 0;
-  while (done < length) {
-    DWORD moved = 0;
-    if (!WriteFile(handle, data + done, length - done, &moved, nullptr) || moved == 0) {
-      return false;
-    }
-    done += moved;
-  }
-  return true;
+bool ReadMedium(const Medium& medium, uint64_t offset, uint8_t* data, uint32_t length) {
+  return ReadAt(medium.fd, offset, data, length);
+}
+
+bool WriteMedium(const Medium& medium, uint64_t offset, const uint8_t* data, uint32_t length) {
+  return WriteAt(medium.fd, offset, data, length);
 }
 
 int TryLockExclusive(const std::string& path) {

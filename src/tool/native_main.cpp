@@ -20,6 +20,7 @@
 #include "tool/run/card_facts.h"
 #include "tool/run/tool_run.h"
 #include "tool/undo/restore.h"
+#include "tool/undo/undo_folder.h"
 
 namespace {
 
@@ -74,6 +75,10 @@ int RunMode(tool::ToolRun* run) {
       return tool::RunRestore(run);
     case tool::Action::kMakeBootable:
       return tool::MakeBootable(run);
+    case tool::Action::kUndoFiles:
+      return tool::RunUndoFiles(run);
+    case tool::Action::kForgetUndo:
+      return tool::RunForgetUndo(run);
     case tool::Action::kWrite:
       break;
   }

@@ -160,7 +160,7 @@ TEST(CommandLine, MistakesAreRefusedBeforeAnythingIsTouched) {
       // The runs without the screens: one at a time, --json with one that prints.
       {"two modes", "-l --yes card.img", "", "--list, --dry-run and --yes go one at a time", false},
       {"--json without a listing or plan", "--json -y card.img", "",
-       "--json goes with --list or --dry-run", false},
+       "--json goes with --list, --undo-files or --dry-run", false},
       {"a listing of a machine's cards", "--list --machine " + machine, "",
        "--machine " + machine + ": --list lists the cards in this machine's readers", false},
       {"a machine with a card", "--machine " + machine + " card.img", "",

@@ -27,6 +27,7 @@ struct MadeCard {
   std::string tools;
   const char* writtenType;  // the partition type the rewrite gives, in hex
   bool boot = false;        // finished to start a PC (--boot) after the write
+  uint64_t undoBelow = 0;   // the undo file's size is below it (0: not held)
 };
 
 // "1", "2", "Y", Esc; the exit code and the terminal's text.
@@ -63,6 +64,9 @@ TEST(UndoRoundTrip, CardsMadeElsewhereAreRewrittenAndRestoredByteForByte) {
        "6"},
       // The finishing step's writes are kept as the system's are.
       {"FAT16, then finished to start a PC", 490, 8, 32, kMadeFat16Camera, "6", true},
+      // Nothing but zeros where the FAT32 write goes: its 20,471 sectors
+      // are kept as counts, in well under a megabyte.
+      {"all zeros, FAT32", 16383, 16, 63, "true", "b", false, 1 << 20},
   };
   for (const MadeCard& made : cards) {
     SCOPED_TRACE(made.name);
@@ -73,6 +77,7 @@ TEST(UndoRoundTrip, CardsMadeElsewhereAreRewrittenAndRestoredByteForByte) {
     ASSERT_EQ("0:", MakeElsewhere(image, made.tools));
     const std::string before = ImageFingerprint(image);
     std::string written;
+    size_t undoBytes = 0;
     {
       LoopDevice loop(image);
       if (!loop.usable()) GTEST_SKIP() << loop.reason();
@@ -84,6 +89,10 @@ TEST(UndoRoundTrip, CardsMadeElsewhereAreRewrittenAndRestoredByteForByte) {
       std::vector<std::string> undo = DefaultUndoFiles(dir.path());
       ASSERT_EQ(1u, undo.size()) << output;
       EXPECT_EQ(undo[0], UndoFileNamed(output)) << output;
+      undoBytes = ReadFile(undo[0]).size();
+      if (made.undoBelow != 0) {
+        EXPECT_LT(undoBytes, made.undoBelow);
+      }
       EXPECT_NE(std::string::npos, output.find("sectors written were read back from the card "
                                                "and matched what was sent"))
           << output;
@@ -114,7 +123,37 @@ TEST(UndoRoundTrip, CardsMadeElsewhereAreRewrittenAndRestoredByteForByte) {
       EXPECT_EQ(0, again.exitCode) << again.output;
       EXPECT_EQ(written, ImageFingerprint(image)) << again.output;
     }
-    std::printf("%-16s restored to its fingerprint %s, and rewritten again to %s\n", made.name,
-                before.c_str(), written.c_str());
+    std::printf(
+        "%-16s undo file of %zu bytes restored it to its fingerprint %s, and rewritten "
+        "again to %s\n",
+        made.name, undoBytes, before.c_str(), written.c_str());
   }
+}
+
+// A card written by an earlier program, whose undo file is of version 1
+// (tests/fixtures/undo: a FAT16 write of a 150 x 8 x 32 card whose sectors
+// 1 to 255 held their number modulo 251, plus 1): it still restores the
+// card byte for byte. Its sectors 1 to 31 are left empty here: a write
+// now clears what it finds between the MBR and the volume, which that
+// program neither did nor kept.
+TEST(UndoRoundTrip, AVersion1UndoFileStillRestoresByteForByte) {
+  TempDir dir;
+  MachineCard card = MachineCardOf(150, 8, 32);
+  const std::string image = dir.File(card.image);
+  CreateImage(image, card);
+  for (uint32_t sector = 32; sector < 256; ++sector) {
+    WriteSectorBytes(image, sector, std::vector<uint8_t>(512, sector % 251 + 1));
+  }
+  const std::string before = ImageFingerprint(image);
+  const std::string machine = WriteMachine(dir.path(), "m.reg", MachineText(card));
+  std::string output;
+  ASSERT_EQ(0, Rewrite(dir.path(), machine, false, &output)) << output;
+  ASSERT_NE(before, ImageFingerprint(image));
+  const std::string file = dir.File("v1.undo");
+  WriteFile(file,
+            ReadFile(std::string(DUNMORE_TESTS_DIR) + "/fixtures/undo/fat16_150x8x32.v1.undo"));
+  RestoreRun restore = RunRestore(dir.path(), machine, file);
+  EXPECT_EQ(0, restore.exitCode) << restore.output;
+  EXPECT_NE(std::string::npos, restore.output.find("whole (its run ended)")) << restore.output;
+  EXPECT_EQ(before, ImageFingerprint(image)) << restore.output;
 }

@@ -4,8 +4,8 @@
 // happens, the old MBR stays in place until the very last write, and nothing
 // at or after the failing sector is touched: the card holds the old table and
 // exactly the sectors written before the fault. The FAT32 power cuts also
-// keep an undo file (--undo), which then restores the card exactly, cut short
-// as the kill left it. After the MBR the write clears the old card's pattern
+// keep an undo file (--undo), which then restores the card exactly, kept
+// whole as the write made it before its first command. After the MBR the write clears the old card's pattern
 // between the MBR and the volume (an old signature's place): a power cut
 // there leaves the new card whole. One line per fault site says what was
 // left on the card.
@@ -125,7 +125,9 @@ void Prepare(const TempDir& dir, const MachineCard& machineCard, bool fat32,
   for (const Region& each : r) planned += each.count;
   ASSERT_EQ(planned, covered) << "sectors written against the planned regions";
 
-  layout->clears.push_back({1, hidden - 1});
+  // After the MBR, the old card's pattern between it and the volume's first
+  // region is cleared.
+  layout->clears.push_back({1, r.front().first - 1});
   layout->card.machineCard = machineCard;
   layout->card.image = dir.File(machineCard.image);
   layout->card.patternEnd = end + 64;
@@ -228,23 +230,26 @@ void BadSectorMatrix(const MachineCard& machineCard, const std::string& name) {
 }
 
 // The card put back from the undo file the run left: the card as created.
-// What the restore says of it.
+// The file is whole before the first write reaches the card, so every cut,
+// the one at the first write too, leaves it whole. What the restore says of
+// it.
 std::string RestoreFromUndo(const TempDir& dir, const Layout& layout, const std::string& undo) {
   if (!Exists(undo)) {
-    // Cut as the first command arrived: the undo file is begun with it.
-    EXPECT_EQ(layout.card.fingerprint, ImageFingerprint(layout.card.image));
-    return "no undo file, nothing to restore";
+    ADD_FAILURE() << "no undo file";
+    return "NO UNDO FILE";
   }
-  RestoreRun restore = RunRestore(dir.path(), dir.File("m.reg"), undo);
+  // On the same card with no power cut of its own.
+  const std::string machine =
+      WriteMachine(dir.path(), "restore.reg", MachineText(layout.card.machineCard));
+  RestoreRun restore = RunRestore(dir.path(), machine, undo);
   EXPECT_EQ(0, restore.exitCode) << restore.output;
   bool whole = ImageFingerprint(layout.card.image) == layout.card.fingerprint;
   EXPECT_TRUE(whole) << restore.output;
+  bool closed = restore.output.find("whole (its run ended)") != std::string::npos;
+  EXPECT_TRUE(closed) << restore.output;
   std::remove(undo.c_str());
-  std::string said =
-      restore.output.find("holds no sectors") != std::string::npos ? "an undo file with no record"
-      : restore.output.find("cut short") != std::string::npos      ? "an undo file cut short"
-                                                                   : "a whole undo file";
-  return said + (whole ? " restores the card exactly" : " DOES NOT RESTORE THE CARD");
+  return std::string(closed ? "a whole undo file" : "AN UNDO FILE CUT SHORT") +
+         (whole ? " restores the card exactly" : " DOES NOT RESTORE THE CARD");
 }
 
 // The power fails as write N arrives, for every N until a run completes.

@@ -4,7 +4,9 @@
 // acknowledges writes it loses fails the write at the first read-back,
 // before the MBR, after which its undo file puts back what it did keep.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "support/program_run.h"
 #include "support/support.h"
 #include "support/undo_run.h"
+#include "tool/undo/undo_format.h"
 
 using namespace testsupport;
 
@@ -46,6 +49,21 @@ int Rewrite(const std::string& dir, const std::string& machine,
   return exitCode;
 }
 
+// Where each record of an undo file of version 2 begins, and its first
+// sector.
+std::vector<std::pair<size_t, uint32_t>> Records(const std::string& file) {
+  std::vector<std::pair<size_t, uint32_t>> records;
+  size_t at = tool::kUndoHeaderBytes;
+  while (at + 16 <= file.size()) {
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(file.data()) + at;
+    const uint32_t kind = GetLe32(p);
+    if (kind == tool::kUndoRecordClosing) break;
+    records.emplace_back(at, GetLe32(p + 4));
+    at += kind == tool::kUndoRecordZeros ? 16 : 16 + GetLe32(p + 8) * 512;
+  }
+  return records;
+}
+
 }  // namespace
 
 TEST(UndoFaults, RestoreRefusesWhatIsNotTheUndoFilesCardOrNoUndoFile) {
@@ -55,6 +73,9 @@ TEST(UndoFaults, RestoreRefusesWhatIsNotTheUndoFilesCardOrNoUndoFile) {
   ASSERT_EQ("0:", Shell("cd '" + dir.path() +
                         "' && echo 'start=2048, type=6' | sfdisk -q pccard.img && "
                         "mkfs.fat -F 16 -n OLD --offset 2048 pccard.img 61696 >/dev/null"));
+  // Something to keep amid the zeros the write changes: the file holds the
+  // MBR, zeros, these sectors and zeros again.
+  WriteSectorBytes(dir.File(card.image), 100, std::vector<uint8_t>(21 * 512, 0x5C));
   const std::string old = ImageFingerprint(dir.File(card.image));
   const std::string machine = WriteMachine(dir.path(), "m.reg", MachineText(card));
   const std::string undo = dir.File("write.undo");
@@ -69,9 +90,52 @@ TEST(UndoFaults, RestoreRefusesWhatIsNotTheUndoFilesCardOrNoUndoFile) {
   bigger.image = "bigger.img";
   CreateImage(dir.File(bigger.image), bigger);
   std::string damaged = ReadFile(undo);
-  damaged[112 + 12 + 100] ^= 0x01;  // a byte of the first record's old data
+  damaged[128 + 12 + 100] ^= 0x01;  // a byte of the first record's old data
   WriteFile(dir.File("damaged.undo"), damaged);
   WriteFile(dir.File("short.undo"), damaged.substr(0, 40));
+  // A count changed, in the MBR's record and in one amid the others: read
+  // as they say, each would run past the end of the file.
+  const std::string whole = ReadFile(undo);
+  const std::vector<std::pair<size_t, uint32_t>> records = Records(whole);
+  ASSERT_EQ(4u, records.size()) << "the MBR, zeros, sectors 100-120, zeros";
+  ASSERT_EQ(0u, records[0].second);
+  ASSERT_EQ(100u, records[2].second);
+  std::string flipped = whole;
+  flipped[records[0].first + 8] ^= 0x80;
+  WriteFile(dir.File("mbr-count.undo"), flipped);
+  flipped = whole;
+  flipped[records[2].first + 8] ^= 0x40;
+  WriteFile(dir.File("middle-count.undo"), flipped);
+  WriteFile(dir.File("longer.undo"), whole + std::string(512, '\0'));
+  ASSERT_EQ(0, mkfifo(dir.File("fifo").c_str(), 0600));
+  // A card whose medium holds more than its geometry addresses, and a file
+  // of it with a record past even the medium.
+  MachineCard past = card;
+  past.image = "past.img";
+  CreateImage(dir.File(past.image), past);
+  ASSERT_EQ(0, truncate(dir.File(past.image).c_str(), (125440 + 64) * 512));
+  tool::UndoHeader header;
+  header.sectors = 125440 + 64;
+  header.cylinders = 490;
+  header.heads = 8;
+  header.sectorsPerTrack = 32;
+  header.model = card.model;
+  header.serialNumber = card.serialNumber;
+  header.identityKnown = true;
+  const std::vector<uint8_t> sector(512, 0x11);
+  uint32_t count = 0, sectors = 0;
+  const std::vector<uint8_t> pastFile = tool::EncodeUndoFile(
+      header, {{0, 1, sector.data()}, {125510, 1, sector.data()}}, &count, &sectors);
+  WriteFile(dir.File("past.undo"), std::string(pastFile.begin(), pastFile.end()));
+  // A version 1 header, which says no length, before 200 MB: more than a
+  // file for a card of 125440 sectors can hold (each sector twice, in
+  // records of one), refused before it is read.
+  tool::UndoHeader first = header;
+  first.version = tool::kUndoVersion1;
+  first.sectors = 125440;
+  const std::vector<uint8_t> firstHeader = tool::EncodeUndoHeader(first);
+  WriteFile(dir.File("huge.undo"), std::string(firstHeader.begin(), firstHeader.end()));
+  ASSERT_EQ(0, truncate(dir.File("huge.undo").c_str(), 200 << 20));
 
   struct Refusal {
     const char* what;
@@ -101,19 +165,57 @@ TEST(UndoFaults, RestoreRefusesWhatIsNotTheUndoFilesCardOrNoUndoFile) {
        machine,
        dir.File("damaged.undo"),
        {},
-       "record 1 (byte 112) is damaged (its CRC-32 does not match)"},
+       "record 1 (byte 128) is damaged (its CRC-32 does not match)"},
       {"a file that is no undo file",
        machine,
        machine,
        {},
        "not an undo file (it does not begin with DUNMUNDO)"},
       {"a header cut short", machine, dir.File("short.undo"), {}, "header is cut short"},
+      {"the count flipped in the MBR's record",
+       machine,
+       dir.File("mbr-count.undo"),
+       {},
+       "record 1 (byte 128) is damaged (it says 129 sectors, and its CRC-32 holds for 1)"},
+      {"the count flipped in a middle record",
+       machine,
+       dir.File("middle-count.undo"),
+       {},
+       "record 3 (byte " + std::to_string(records[2].first) +
+           ") is damaged (it says 85 sectors, and its CRC-32 holds for 21)"},
+      {"a record past the card's medium",
+       WriteMachine(dir.path(), "past.reg", MachineText(past)),
+       dir.File("past.undo"),
+       {},
+       "past.undo: the undo file's record 2 (byte 656) lies past the end of its card"},
+      {"/dev/zero", machine, "/dev/zero", {}, "/dev/zero: is a character device, not an undo file"},
+      {"a FIFO", machine, dir.File("fifo"), {}, "fifo: is a FIFO, not an undo file"},
+      {"a file longer than a file for its card can be",
+       machine,
+       dir.File("huge.undo"),
+       {},
+       "is longer (" + std::to_string(200 << 20) +
+           " bytes) than one of a card of 125440 sectors "
+           "can be (" +
+           std::to_string(112 + 2 * 125440 * 528 + 16) + ")"},
+      {"a file longer than its header says",
+       machine,
+       dir.File("longer.undo"),
+       {},
+       "is longer (" + std::to_string(whole.size() + 512) + " bytes) than its header says (" +
+           std::to_string(whole.size()) + ")"},
   };
   const std::string card0 = ImageFingerprint(dir.File(card.image));
   const std::string card1 = ImageFingerprint(dir.File(bigger.image));
+  const std::string card2 = ImageFingerprint(dir.File(past.image));
   for (const Refusal& refusal : refusals) {
     SCOPED_TRACE(refusal.what);
+    const auto begun = std::chrono::steady_clock::now();
     RestoreRun restore = RunRestore(dir.path(), refusal.machine, refusal.file, refusal.arguments);
+    // Refused at once: nothing waits for a writer of the FIFO.
+    if (refusal.file == dir.File("fifo")) {
+      EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(1));
+    }
     EXPECT_EQ(1, restore.exitCode) << restore.output;
     EXPECT_EQ(1, SaidLines(restore.output)) << restore.output;
     EXPECT_NE(std::string::npos, restore.output.find(refusal.said)) << restore.output;
@@ -121,6 +223,7 @@ TEST(UndoFaults, RestoreRefusesWhatIsNotTheUndoFilesCardOrNoUndoFile) {
     EXPECT_EQ(std::string::npos, restore.output.find("Proceed")) << restore.output;
     EXPECT_EQ(card0, ImageFingerprint(dir.File(card.image)));
     EXPECT_EQ(card1, ImageFingerprint(dir.File(bigger.image)));
+    EXPECT_EQ(card2, ImageFingerprint(dir.File(past.image)));
     std::printf("refused, %s: %s", refusal.what,
                 restore.output.substr(restore.output.find("dunmore: ")).c_str());
   }

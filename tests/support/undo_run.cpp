@@ -18,7 +18,7 @@ std::vector<std::string> DefaultUndoFiles(const std::string& dir) {
 }
 
 std::string UndoFileNamed(const std::string& output) {
-  const std::string mark = "is kept in ";
+  const std::string mark = "was kept before it in ";
   size_t at = output.find(mark);
   if (at == std::string::npos) return std::string();
   at += mark.size();

@@ -11,7 +11,7 @@ namespace testsupport {
 // XDG_STATE_HOME to dir/state), sorted by name.
 std::vector<std::string> DefaultUndoFiles(const std::string& dir);
 
-// The path after "is kept in " in the program's output, or empty.
+// The path after "was kept before it in " in the program's output, or empty.
 std::string UndoFileNamed(const std::string& output);
 
 struct RestoreRun {

@@ -259,7 +259,7 @@ TEST(AnsweredRun, AMachineFilesCardIsNamedAsOpened) {
   EXPECT_EQ(std::string::npos, (yes.out + yes.err).find("pccard.img"));
   // The restore names the machine, whose key's serial number checks nothing
   // of the loop device.
-  EXPECT_NE(std::string::npos, yes.err.find(loop.path() + ": what the write overwrote")) << yes.err;
+  EXPECT_NE(std::string::npos, yes.err.find(loop.path() + ": what the write changes")) << yes.err;
   EXPECT_NE(std::string::npos,
             yes.err.find("its serial number was the machine file's, not the card's own, so the "
                          "restore cannot tell the card from another of its size and needs --force; "

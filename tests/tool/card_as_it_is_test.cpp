@@ -33,10 +33,6 @@ namespace {
 
 const std::string kClock = "--clock 1000000000";
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // Whether the text holds a control character (a byte below 0x20 but the
 // line end, DEL, a C1 character) or a byte that is not UTF-8: anything a
 // terminal could act on.

@@ -5,6 +5,7 @@
 // standard output fails the run.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <time.h>
 
 #include <algorithm>
 #include <string>
@@ -14,6 +15,7 @@
 #include "support/machine_text.h"
 #include "support/support.h"
 #include "tool/mode_run.h"
+#include "tool/undo/undo_format.h"
 
 using namespace testsupport;
 
@@ -57,11 +59,10 @@ TEST(CommandModel, EachCombinationMeansWhatItSaysOrIsRefused) {
   } rows[] = {
       // --yes answers the restore's question, as it answers the write's.
       {"--restore with --yes restores", "--restore u.undo --yes --force card.img", 0,
-       "311 sectors in 6 records restored from u.undo", kAsBeforeTheWrite},
+       "311 sectors in 2 records restored from u.undo", kAsBeforeTheWrite},
       {"--restore with --dry-run lists its sectors", "--restore u.undo --dry-run --force card.img",
        0,
-       "card.img: what --restore u.undo would write\n     Writes   1-31, 279-310, 156-278, 33-155, "
-       "32, 0",
+       "card.img: what --restore u.undo would write\n     Writes   64-310, 1-63, 0 (311 sectors",
        kUnchanged},
       {"--restore with --list", "--restore u.undo --list card.img", 1,
        "dunmore: --list and --restore go one at a time\n", kUnchanged},
@@ -88,9 +89,19 @@ TEST(CommandModel, EachCombinationMeansWhatItSaysOrIsRefused) {
       {"--dry-run with --yes", "--dry-run --yes card.img", 1,
        "dunmore: --list, --dry-run and --yes go one at a time\n", kUnchanged},
       {"--json with a restore that writes", "--restore u.undo --json card.img", 1,
-       "dunmore: --json goes with --list or --dry-run\n", kUnchanged},
+       "dunmore: --json goes with --list, --undo-files or --dry-run\n", kUnchanged},
       {"--list with undo options", "--list --no-verify card.img", 1,
        "dunmore: --no-verify does not go with --list", kUnchanged},
+      {"--undo-files with a card", "--undo-files card.img", 1,
+       "dunmore: card card.img does not go with --undo-files: it lists the undo files of the "
+       "default folder\n",
+       kUnchanged},
+      {"--undo-files with --yes", "--undo-files --yes", 1,
+       "dunmore: --undo-files, --dry-run and --yes go one at a time\n", kUnchanged},
+      {"--forget-undo with a number that is none", "--forget-undo 3x", 1,
+       "dunmore: --forget-undo 3x: not a number of days from 0 to 36500\n", kUnchanged},
+      {"--forget-undo with --restore", "--forget-undo 3 --restore u.undo card.img", 1,
+       "dunmore: --restore and --forget-undo go one at a time\n", kUnchanged},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -221,5 +232,80 @@ TEST(CommandModel, AStandardOutputThatCannotBeWrittenFailsTheRun) {
     std::string error = ReadFile(dir.File("err"));
     EXPECT_EQ(0u, error.find("dunmore: standard output: cannot be written")) << error;
     EXPECT_EQ(1, std::count(error.begin(), error.end(), '\n')) << error;
+  }
+}
+
+// The default folder's undo files listed, as text and as JSON, and those
+// begun more than DAYS days ago removed only when the user says so; a
+// file that is no undo file is listed and never removed.
+TEST(CommandModel, TheUndoFolderIsListedAndOldFilesGoOnlyWhenAsked) {
+  TempDir dir;
+  const std::string folder = dir.File("state/dunmore");
+  ASSERT_EQ("0:", Shell("mkdir -p '" + folder + "'"));
+  tool::UndoHeader header;
+  header.sectors = 125440;
+  header.model = "KESTREL CF 64MB";
+  header.serialNumber = "KS10012345";
+  header.identityKnown = true;
+  const std::vector<uint8_t> sectors(2 * 512, 0x5A);
+  auto file = [&](int64_t begun) {
+    header.time = begun;
+    uint32_t records = 0, count = 0;
+    std::vector<uint8_t> bytes =
+        tool::EncodeUndoFile(header, {{32, 2, sectors.data()}}, &records, &count);
+    return std::string(bytes.begin(), bytes.end());
+  };
+  const int64_t now = time(nullptr);
+  const std::string old = file(now - 40 * 24 * 3600);
+  WriteFile(folder + "/old.undo", old);
+  WriteFile(folder + "/cut.undo", file(now - 60).substr(0, old.size() - 16));
+  std::string damaged = file(now);
+  damaged[200] ^= 0x01;
+  WriteFile(folder + "/damaged.undo", damaged);
+  WriteFile(folder + "/notes.txt", "mine");
+  const std::string state = "XDG_STATE_HOME='" + dir.File("state") + "'";
+
+  ModeRun text = RunDunmore(dir, "--undo-files", state);
+  ASSERT_EQ(0, text.code) << text.err;
+  EXPECT_TRUE(Contains(text.out, folder + "/old.undo\n     KESTREL CF 64MB, S/N KS10012345, 125440 "
+                                          "sectors, begun "))
+      << text.out;
+  EXPECT_TRUE(Contains(text.out, std::to_string(old.size()) + " bytes, whole\n")) << text.out;
+  EXPECT_TRUE(Contains(text.out, " bytes, cut short\n")) << text.out;
+  EXPECT_TRUE(Contains(text.out, " bytes, damaged (the undo file's record 1")) << text.out;
+  EXPECT_TRUE(Contains(text.out, "notes.txt\n     no undo file (")) << text.out;
+  EXPECT_TRUE(Contains(text.out, "4 files, ")) << text.out;
+  ModeRun json = RunDunmore(dir, "--undo-files --json", state);
+  ASSERT_EQ(0, json.code) << json.err;
+  EXPECT_EQ("['whole', 'cut short', 'damaged', 'no undo file'] KS10012345 2\n",
+            FromJson(dir, json.out,
+                     "print([f['state'] for f in d['files']], d['files'][0]['serial'], "
+                     "d['files'][0]['version'])"));
+
+  auto left = [&] {
+    std::string names;
+    RunCommand("ls '" + folder + "' | tr '\\n' ' '", &names);
+    return names;
+  };
+  const std::string all = "cut.undo damaged.undo notes.txt old.undo ";
+  ASSERT_EQ(all, left());
+  const struct {
+    const char* what;
+    std::string arguments;
+    std::string said;
+    std::string remaining;
+  } steps[] = {
+      {"a dry run lists what would go", "--forget-undo 30 --dry-run", "old.undo", all},
+      {"not answered", "--forget-undo 30", "Nothing removed.", all},
+      {"older than 30 days", "--forget-undo 30 --yes", "Removed 1 undo file.",
+       "cut.undo damaged.undo notes.txt "},
+      {"every undo file", "--forget-undo 0 --yes", "Removed 2 undo files.", "notes.txt "},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    ModeRun run = RunDunmore(dir, step.arguments, state);
+    EXPECT_EQ(0, run.code) << run.err;
+    EXPECT_TRUE(Contains(run.out, step.said)) << run.out;
+    EXPECT_EQ(step.remaining, left());
   }
 }

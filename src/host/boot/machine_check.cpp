@@ -284,6 +284,10 @@ bool CheckScreenDump(const Setting& screenDump, std::string* error) {
     what = std::string("is ") + Kind(status.st_mode) + ", not a file for the screen";
   } else if (IsCardMedium(path, registry.cards)) {
     what = "is the medium of a card";
+  } else if (stat(path.c_str(), &status) == 0) {
+    // Nor the file behind any loop device, a card of this machine or not.
+    std::vector<std::string> loops = LoopDevicesOver(status);
+    if (!loops.empty()) what = "is the file behind " + loops[0];
   }
   if (!what.empty()) {
     *error = screenDump.Shown() + ": " + what;

@@ -27,10 +27,40 @@ std::vector<MountedDevice> MountsOn(const std::string& disk, const std::string& 
 std::string DescribeHolder(const std::string& medium, const std::string& lockedWith,
                            const std::string& sysfs = kSysfsRoot);
 
-// The loop devices that stand over the file (the same device and inode as
-// the kernel's backing file), each as "/dev/loop3" or "/dev/loop3 (mounted on
-// /mnt)", in name order: an image behind one is in use, whatever a lock says.
+// A loop device of the machine with a file attached, and what its driver
+// says of that file (LOOP_GET_STATUS64): its device and inode and, for a
+// block device, the device it is. Names play no part: a file attached under
+// a name that has changed since, or holds a line end, is found all the same.
+struct LoopStatus {
+  std::string name;      // the kernel's, "loop3"
+  dev_t device = 0;      // the loop device's own number
+  dev_t fileDevice = 0;  // its file's st_dev and st_ino
+  ino_t fileInode = 0;
+  dev_t fileRdev = 0;  // its file's st_rdev: the device it stands over
+};
+
+// Every loop device with a file attached, in name order. One that this
+// process may not open is known by its sysfs backing file, as far as that
+// name still leads to the file.
+std::vector<LoopStatus> AttachedLoopDevices(const std::string& sysfs = kSysfsRoot);
+
+// The kernel's encoding of a device number in a loop device's status.
+dev_t DecodeLoopDevice(uint64_t encoded);
+
+// The loop devices that stand over the file (its st_dev and st_ino), each
+// as "/dev/loop3" or "/dev/loop3 (mounted on /mnt)", in name order: an
+// image behind one is in use, whatever a lock says.
 std::vector<std::string> LoopDevicesOver(const struct stat& file,
                                          const std::string& sysfs = kSysfsRoot);
+
+// The block devices that stand for the card whose device number is card:
+// the card, its partitions, and each loop device over any of these (and so
+// on), with their partitions; the card first.
+std::vector<dev_t> DevicesOfCard(dev_t card, const std::string& sysfs = kSysfsRoot);
+
+// The loop devices over the card (see DevicesOfCard), which the card's
+// exclusive open does not see, as LoopDevicesOver names them. Empty when
+// there are none.
+std::vector<std::string> LoopDevicesOverCard(dev_t card, const std::string& sysfs = kSysfsRoot);
 
 }  // namespace host

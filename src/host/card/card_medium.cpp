@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 
+#include "host/card/card_holders.h"
 #include "host/card/sysfs_disk.h"
 #include "sim/medium_posix.h"
 
@@ -94,11 +95,8 @@ void Open(CardMedium* medium) {
     if (ioctl(fd, LOOP_GET_STATUS64, &info) == 0) {
       medium->loopBacked = true;
       medium->loopScansPartitions = (info.lo_flags & LO_FLAGS_PARTSCAN) != 0;
-      // The kernel's encoding of a device number: the minor's low byte, the
-      // major's twelve bits, the rest of the minor above them.
-      uint64_t encoded = info.lo_device;
-      medium->loopFileDevice =
-          makedev((encoded & 0xFFF00) >> 8, (encoded & 0xFF) | ((encoded >> 12) & 0xFFF00));
+      medium->loopFileDevice = DecodeLoopDevice(info.lo_device);
+      medium->loopFileRdev = DecodeLoopDevice(info.lo_rdevice);
       medium->loopInode = static_cast<ino_t>(info.lo_inode);
     }
   }
@@ -124,6 +122,16 @@ const CardMedium& CardMediumAt(const std::string& path) {
     Open(medium.get());
   }
   return *medium;
+}
+
+const CardMedium* OpenedLoopMedium(dev_t device) {
+  for (const auto& entry : Media()) {
+    const CardMedium& medium = *entry.second;
+    if (medium.loopBacked && medium.IsBlockDevice() && medium.status.st_rdev == device) {
+      return &medium;
+    }
+  }
+  return nullptr;
 }
 
 void NoteGeometrySource(const std::string& path, GeometrySource source, bool optionSetAside) {
@@ -182,6 +190,10 @@ int OpenedCardMedium(const std::string& path, uint64_t newSize, std::string* err
 
 void UseCardMedia(MediaUse use) {
   Use() = use;
+}
+
+MediaUse CardMediaUse() {
+  return Use();
 }
 
 void ForgetCardMedia() {

@@ -52,6 +52,7 @@ struct CardMedium {
   bool loopScansPartitions = false;  // the kernel reads its partition table
   dev_t loopFileDevice = 0;          // the attached file's device and inode
   ino_t loopInode = 0;
+  dev_t loopFileRdev = 0;  // and, for a file that is a block device, its number
 
   // Where the card's geometry came from (ResolveGeometry), and whether the
   // geometry setting was set aside for the card's own answer.
@@ -79,13 +80,18 @@ void NoteTextSources(const std::string& path, TextSource model, TextSource seria
 // (errno), with a hint where one helps.
 std::string OpenFailure(int error);
 
+// The card's medium that is the loop device numbered device, when one is
+// open: what it stands over was read at its open. Null otherwise.
+const CardMedium* OpenedLoopMedium(dev_t device);
+
 // The card model's way to its medium (sim::CardSettings::openMedium): the
 // descriptor opened above, or a new image created for a path that named
 // nothing at boot, sparse at newSize bytes and kept for the rest of the run.
 int OpenedCardMedium(const std::string& path, uint64_t newSize, std::string* error);
 
-// How media are opened from now on (see MediaUse).
+// How media are opened from now on (see MediaUse), and how they are.
 void UseCardMedia(MediaUse use);
+MediaUse CardMediaUse();
 
 // Closes every medium: a newly loaded machine has cards of its own.
 void ForgetCardMedia();

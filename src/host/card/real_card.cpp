@@ -351,6 +351,19 @@ bool PrepareBlockDevice(const MachineOptions& settings, RegKey* key, const CardM
   }
   BlockDeviceFacts facts;
   if (!ReadKernelView(medium, subject, sysfs, &facts, error)) return false;
+  // A loop device over the card (a file system mounted through one with an
+  // offset among them) does not keep the card from being opened
+  // exclusively: it is found by its numbers, and the card refused here.
+  if (CardMediaUse() != MediaUse::kLook) {
+    std::vector<std::string> over = LoopDevicesOverCard(medium.status.st_rdev, sysfs);
+    if (!over.empty()) {
+      *error = subject + ": the card is in use: " + over[0] +
+               (over.size() > 1 ? " and " + std::to_string(over.size() - 1) + " more" : "") +
+               " stand" + (over.size() > 1 ? "" : "s") + " over it; detach " +
+               (over.size() > 1 ? "them" : "it") + " first";
+      return false;
+    }
+  }
   bool writable = CheckWritable(medium, subject, &facts, error);
   // A device the kernel does not mark as a card is asked whether it is a
   // CompactFlash card even when its key gives all else.

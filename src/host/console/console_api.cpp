@@ -391,9 +391,17 @@ BOOL Beep(DWORD /*frequency*/, DWORD /*duration*/) {
 
 void Sleep(DWORD milliseconds) {
   if (TheConsole().kind == ConsoleKind::kLines) TheConsole().shown(host::LineConsoleRows());
-  timespec left{static_cast<time_t>(milliseconds / 1000),
-                static_cast<long>(milliseconds % 1000) * 1000000L};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  timespec until{};
+  clock_gettime(CLOCK_MONOTONIC, &until);
+  until.tv_sec += static_cast<time_t>(milliseconds / 1000);
+  until.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+  if (until.tv_nsec >= 1000000000L) {
+    until.tv_nsec -= 1000000000L;
+    ++until.tv_sec;
+  }
+  // What the program on top does in the pause is part of it.
+  if (host::Hooks().pause) host::Hooks().pause();
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
   }
 }
 

@@ -14,7 +14,11 @@ constexpr unsigned kList = 1u << static_cast<unsigned>(Action::kList);
 constexpr unsigned kWrite = 1u << static_cast<unsigned>(Action::kWrite);
 constexpr unsigned kRestore = 1u << static_cast<unsigned>(Action::kRestore);
 constexpr unsigned kMakeBootable = 1u << static_cast<unsigned>(Action::kMakeBootable);
+constexpr unsigned kUndoFiles = 1u << static_cast<unsigned>(Action::kUndoFiles);
+constexpr unsigned kForgetUndo = 1u << static_cast<unsigned>(Action::kForgetUndo);
 constexpr unsigned kWriting = kWrite | kRestore | kMakeBootable;
+constexpr unsigned kCards = kWriting | kList;
+constexpr unsigned kLargestDays = 36500;
 
 struct Allowed {
   const Setting* setting;
@@ -32,6 +36,10 @@ const char* WhyNot(Action action) {
     case Action::kMakeBootable:
       return "--make-bootable: it changes only the boot code, the active flag and the CHS "
              "values of the card's one FAT partition";
+    case Action::kUndoFiles:
+      return "--undo-files: it lists the undo files of the default folder";
+    case Action::kForgetUndo:
+      return "--forget-undo: it removes old undo files of the default folder";
     case Action::kWrite:
       break;
   }
@@ -47,7 +55,9 @@ bool Refuse(const std::string& why, std::string* refusal) {
 bool ChooseAction(const Settings& s, Action* action, std::string* refusal) {
   const std::pair<const Setting*, Action> actions[] = {{&s.list, Action::kList},
                                                        {&s.restore, Action::kRestore},
-                                                       {&s.makeBootable, Action::kMakeBootable}};
+                                                       {&s.makeBootable, Action::kMakeBootable},
+                                                       {&s.undoFiles, Action::kUndoFiles},
+                                                       {&s.forgetUndo, Action::kForgetUndo}};
   const Setting* chosen = nullptr;
   *action = Action::kWrite;
   for (const auto& [setting, named] : actions) {
@@ -121,19 +131,36 @@ bool CheckUndoOptions(const Settings& s, std::string* refusal) {
 
 }  // namespace
 
+bool ParseDays(const std::string& text, uint32_t* days) {
+  if (text.empty() || text.size() > 5 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *days = static_cast<uint32_t>(std::stoul(text));
+  return *days <= kLargestDays;
+}
+
 bool ChooseMode(const Settings& s, Mode* mode, std::string* refusal) {
   *mode = Mode();
   if (!ChooseAction(s, &mode->action, refusal)) return false;
-  const bool listing = mode->action == Action::kList;
+  const bool listing = mode->action == Action::kList || mode->action == Action::kUndoFiles;
   if ((listing && (s.dryRun.given() || s.yes.given())) || (s.dryRun.given() && s.yes.given())) {
-    return Refuse("--list, --dry-run and --yes go one at a time", refusal);
+    return Refuse(std::string(mode->action == Action::kUndoFiles ? s.undoFiles.option : "--list") +
+                      ", --dry-run and --yes go one at a time",
+                  refusal);
+  }
+  uint32_t days = 0;
+  if (s.forgetUndo.given() && !ParseDays(s.forgetUndo.value, &days)) {
+    return Refuse(
+        s.forgetUndo.Shown() + ": not a number of days from 0 to " + std::to_string(kLargestDays),
+        refusal);
   }
   mode->answers = s.dryRun.given() ? Answers::kDryRun
                   : s.yes.given()  ? Answers::kYes
                                    : Answers::kUser;
   mode->json = s.json.given();
   if (mode->json && !listing && mode->answers != Answers::kDryRun) {
-    return Refuse("--json goes with --list or --dry-run", refusal);
+    return Refuse("--json goes with --list, --undo-files or --dry-run", refusal);
   }
   if (s.force.given() && mode->action != Action::kRestore) {
     return Refuse(std::string(s.force.option) +
@@ -141,17 +168,20 @@ bool ChooseMode(const Settings& s, Mode* mode, std::string* refusal) {
                       "checked be restored",
                   refusal);
   }
-  if (listing && s.all.given() && s.machine.card.given()) {
+  if (mode->action == Action::kList && s.all.given() && s.machine.card.given()) {
     return Refuse(std::string(s.all.option) + " lists the loop devices among the cards present; " +
                       s.machine.card.Shown() + " names one card",
                   refusal);
   }
-  if (listing && s.machine.file.given()) {
+  if (mode->action == Action::kList && s.machine.file.given()) {
     return Refuse(
         s.machine.file.Shown() + ": --list lists the cards in this machine's readers, or CARD",
         refusal);
   }
   const Allowed allowed[] = {
+      {&s.machine.card, kCards},
+      {&s.machine.geometry, kCards},
+      {&s.machine.fixedDisk, kCards},
       {&s.machine.file, kWriting},
       {&s.machine.clock, kWrite},
       {&s.boot, kWrite | kMakeBootable},

@@ -34,6 +34,8 @@ const OptionEntry kOptions[] = {
     {0, [](Settings& s) -> Setting& { return s.noVerify; }},
     {0, [](Settings& s) -> Setting& { return s.restore; }},
     {0, [](Settings& s) -> Setting& { return s.force; }},
+    {0, [](Settings& s) -> Setting& { return s.undoFiles; }},
+    {0, [](Settings& s) -> Setting& { return s.forgetUndo; }},
     {'l', [](Settings& s) -> Setting& { return s.list; }},
     {'n', [](Settings& s) -> Setting& { return s.dryRun; }},
     {'y', [](Settings& s) -> Setting& { return s.yes; }},
@@ -136,6 +138,10 @@ std::string UsageText() {
          "  --restore FILE      put back onto CARD (or the one card) what the undo file\n"
          "                      FILE kept, once asked (Y)\n"
          "  --force             with --restore: a card whose identity cannot be checked\n"
+         "  --undo-files        list the undo files of the default folder: the card,\n"
+         "                      when begun, the size, whole or cut short\n"
+         "  --forget-undo DAYS  remove the undo files of the default folder begun more\n"
+         "                      than DAYS days ago (0: all), once asked (Y)\n"
          "  -h, --help          print this text and end\n"
          "  -V, --version       print the version and end\n"
          "  --                  what follows is CARD, even if it begins with '-'\n"
@@ -175,6 +181,7 @@ std::string UsageText() {
          "  sudo dunmore --list --json\n"
          "  sudo dunmore --yes /dev/sdc\n"
          "  sudo dunmore --restore ~/.local/state/dunmore/MODEL_SERIAL_TIME.undo /dev/sdc\n"
+         "  sudo dunmore --forget-undo 30\n"
          "\n"
          "For more details see dunmore(8).\n";
 }

@@ -31,6 +31,10 @@ struct Settings {
   Setting noVerify{"--no-verify", nullptr, {}, false, true};
   Setting restore{"--restore", nullptr, {}};
   Setting force{"--force", nullptr, {}, false, true};
+  // The undo files of the default folder: listed, and those begun more than
+  // DAYS days ago removed. Options alone.
+  Setting undoFiles{"--undo-files", nullptr, {}, false, true};
+  Setting forgetUndo{"--forget-undo", nullptr, {}};
   // The runs without the screens, by option alone: the cards present
   // (--list), what a run would write (--dry-run), every question answered
   // yes (--yes); --json prints the listing or the plan as JSON.

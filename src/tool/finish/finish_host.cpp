@@ -146,11 +146,20 @@ bool EndedWithMasterBootRecord(const sim::AtaCard& card) {
   return false;
 }
 
+std::vector<SectorRunPlan> Finishing::PlannedRuns(const VolumePlan& volume) const {
+  if (!Asked()) return {};
+  std::vector<SectorRunPlan> runs = {{0, 1}, {volume.startLba, 1}};
+  // A FAT32 volume keeps a copy of its boot sector, which is finished too.
+  if (volume.fat32) runs.push_back({volume.startLba + fat::kFat32BackupBootSector, 1});
+  return runs;
+}
+
 std::string Finishing::Planned(const VolumePlan& volume) const {
   if (!Asked()) return std::string();
-  std::string sectors = "0, " + std::to_string(volume.startLba);
-  // A FAT32 volume keeps a copy of its boot sector, which is finished too.
-  if (volume.fat32) sectors += ", " + std::to_string(volume.startLba + fat::kFat32BackupBootSector);
+  std::string sectors;
+  for (const SectorRunPlan& run : PlannedRuns(volume)) {
+    sectors += (sectors.empty() ? "" : ", ") + std::to_string(run.first);
+  }
   std::string what = request.boot ? "boot code, the partition active" : "";
   if (request.bios != FinishRequest::Bios::kNone) {
     what += std::string(what.empty() ? "" : ", ") + "CHS values for " + request.biosShown;
@@ -163,8 +172,8 @@ void Finishing::FindOldSignatures(const std::vector<sim::CardSettings>& cards) {
     const host::CardMedium& medium = host::CardMediumAt(card.image);
     if (medium.fd < 0) continue;  // an image made at its first use holds nothing
     MediumSectorIo io(medium.fd);
-    std::vector<SectorRunPlan> runs = OldSignatureSectors(
-        &io, sim::MediumSize(medium.fd) / kAtaSectorBytes, card.identity.sectorsPerTrack);
+    std::vector<SectorRunPlan> runs =
+        OldSignatureSectors(&io, io.Sectors(), card.identity.sectorsPerTrack);
     if (!runs.empty()) oldSignatures[card.image] = runs;
   }
 }

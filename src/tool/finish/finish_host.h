@@ -70,6 +70,9 @@ struct Finishing {
   // What the step will do after the planned volume is written, for the
   // plan: empty when nothing was asked.
   std::string Planned(const VolumePlan& volume) const;
+  // The sectors it will write then, in its order: none when nothing was
+  // asked.
+  std::vector<SectorRunPlan> PlannedRuns(const VolumePlan& volume) const;
 
  private:
   void ClearOldSignatures(sim::AtaCard* card);

@@ -84,6 +84,9 @@ int MakeBootable(ToolRun* run) {
     }
   }
   std::fflush(stdout);
+  PlannedSectors plan;
+  plan.Add(FinishedSectors(card));
+  if (!KeepAheadOfWrite(run, &hand, plan, 0, &error)) return Refuse(error);
   BeginCardWrite();
   bool done = FinishCard(&io, card, options, &why);
   const std::string name = hand.name;

@@ -43,8 +43,19 @@ bool IsGptHeader(const uint8_t sector[kAtaSectorBytes], uint64_t lba, uint64_t* 
 }
 
 bool MediumSectorIo::Read(uint32_t sector, uint8_t data[kAtaSectorBytes]) {
-  return sim::ReadMedium(fd_, static_cast<uint64_t>(sector) * kAtaSectorBytes, data,
-                         kAtaSectorBytes);
+  if (sector >= Sectors()) return false;
+  if (chunkSectors_ == 0 || sector < chunkFirst_ || sector >= chunkFirst_ + chunkSectors_) {
+    chunkFirst_ = sector / kChunkSectors * kChunkSectors;
+    chunkSectors_ = static_cast<uint32_t>(std::min<uint64_t>(kChunkSectors, Sectors() - chunkFirst_));
+    chunk_.resize(static_cast<size_t>(chunkSectors_) * kAtaSectorBytes);
+    if (!sim::ReadMedium(medium_, chunkFirst_ * kAtaSectorBytes, chunk_.data(),
+                         static_cast<uint32_t>(chunk_.size()))) {
+      chunkSectors_ = 0;
+      return false;
+    }
+  }
+  std::memcpy(data, chunk_.data() + (sector - chunkFirst_) * kAtaSectorBytes, kAtaSectorBytes);
+  return true;
 }
 
 bool MediumSectorIo::Write(uint32_t, const uint8_t*) {

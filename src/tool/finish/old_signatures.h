@@ -30,6 +30,7 @@
 
 #include "common/ata_commands.h"
 #include "format/volume_plan.h"
+#include "sim/medium.h"
 #include "tool/finish/finish_card.h"
 
 namespace tool {
@@ -49,15 +50,21 @@ constexpr uint32_t kGptPrimaryHeaderSector = 1;
 bool IsGptHeader(const uint8_t sector[kAtaSectorBytes], uint64_t lba, uint64_t* alternate);
 
 // A card's sectors read from a descriptor of its medium, for what is on the
-// card before anything writes it; it writes nothing.
+// card before anything writes it, a chunk at a time (the sectors before the
+// volume are read one after the other); it writes nothing.
 class MediumSectorIo : public SectorIo {
  public:
-  explicit MediumSectorIo(int fd) : fd_(fd) {}
+  explicit MediumSectorIo(int fd) : medium_(sim::DescribeMedium(fd)) {}
   bool Read(uint32_t sector, uint8_t data[kAtaSectorBytes]) override;
   bool Write(uint32_t sector, const uint8_t data[kAtaSectorBytes]) override;
+  uint64_t Sectors() const { return medium_.bytes / kAtaSectorBytes; }
 
  private:
-  int fd_;
+  static constexpr uint32_t kChunkSectors = 64;
+  sim::Medium medium_;
+  uint64_t chunkFirst_ = 0;
+  uint32_t chunkSectors_ = 0;  // 0: nothing read yet
+  std::vector<uint8_t> chunk_;
 };
 
 // The sectors to clear on the card of cardSectors sectors read through card,

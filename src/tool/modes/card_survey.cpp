@@ -64,7 +64,7 @@ void ReadDeviceFacts(const host::MachineOptions& settings, const CardMedium& med
 void ReadTableEntries(const CardMedium& medium, const std::string& sysfs, SurveyedCard* card) {
   card->entries.assign(static_cast<size_t>(card->report.partitionCount), SurveyedPartition());
   uint8_t mbr[kAtaSectorBytes];
-  if (!sim::ReadMedium(medium.fd, 0, mbr, kAtaSectorBytes)) return;
+  if (!sim::ReadMedium(sim::DescribeMedium(medium.fd), 0, mbr, kAtaSectorBytes)) return;
   std::vector<std::pair<int, std::string>> nodes;
   if (medium.IsBlockDevice()) nodes = host::DiskPartitions(sysfs, medium.status.st_rdev);
   bool taken[kMbrEntryCount] = {};

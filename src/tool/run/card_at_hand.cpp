@@ -23,7 +23,7 @@ bool TakeOneCard(CardAtHand* hand, std::string* error) {
   hand->name = OpenedCardName(settings.image);
   hand->card = std::make_unique<sim::AtaCard>(settings);
   if (!hand->card->OpenMedium(error)) return false;
-  hand->sectors = sim::MediumSize(hand->card->mediumDescriptor()) / kAtaSectorBytes;
+  hand->sectors = hand->card->medium().bytes / kAtaSectorBytes;
   if (!hand->card->HoldVolumeLock()) {
     *error = hand->name +
              ": the card is in use: " + host::DescribeHolder(settings.image, settings.lockedWith) +
@@ -31,6 +31,18 @@ bool TakeOneCard(CardAtHand* hand, std::string* error) {
     return false;
   }
   return true;
+}
+
+bool KeepAheadOfWrite(ToolRun* run, CardAtHand* hand, const PlannedSectors& plan, uint64_t moreWork,
+                      std::string* error) {
+  const sim::CardSettings& settings = hand->card->settings();
+  const uint64_t sectors = plan.Sectors();
+  run->progress.Begin(hand->name, sectors * (1 + (run->guard.Keeps(settings) ? 1 : 0) +
+                                             (run->guard.Verifies(settings) ? 1 : 0)) +
+                                      moreWork);
+  if (run->guard.KeepAhead(settings, hand->card->medium(), plan, error)) return true;
+  run->progress.End();
+  return false;
 }
 
 void BeginCardWrite() {
@@ -45,6 +57,7 @@ void GiveBackCard(ToolRun* run, CardAtHand* hand, const std::string& outcome) {
   const std::string image = hand->card->settings().image;
   hand->card->ReleaseVolumeLock();
   hand->card.reset();
+  run->progress.End();
   run->guard.Finish();
   if (written) host::RereadTables({image});
   run->notes.Add(outcome);

@@ -23,6 +23,13 @@ struct CardAtHand {
 // card another program holds.
 bool TakeOneCard(CardAtHand* hand, std::string* error);
 
+// Before the card is written: what the planned sectors hold kept in the
+// run's undo file, and the progress line told of the work, the planned
+// sectors read ahead, written and read back and moreWork besides. False
+// with *error (one line): nothing may be written.
+bool KeepAheadOfWrite(ToolRun* run, CardAtHand* hand, const PlannedSectors& plan, uint64_t moreWork,
+                      std::string* error);
+
 // Writes through the card while the signals that end a run are held: a
 // write is never cut between two of its commands.
 void BeginCardWrite();

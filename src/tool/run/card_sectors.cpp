@@ -36,14 +36,14 @@ bool OnMedium(sim::AtaCard* card, uint32_t first, uint32_t count, uint8_t* into,
               const uint8_t* from) {
   std::string unused;
   if (!card->OpenMedium(&unused)) return false;
-  const int fd = card->mediumDescriptor();
+  const sim::Medium& medium = card->medium();
   const uint64_t offset = static_cast<uint64_t>(first) * kAtaSectorBytes;
   const uint32_t bytes = count * kAtaSectorBytes;
-  if (into != nullptr) return sim::ReadMedium(fd, offset, into, bytes);
+  if (into != nullptr) return sim::ReadMedium(medium, offset, into, bytes);
   const sim::CardSettings& settings = card->settings();
-  return (!settings.beforeWrite || settings.beforeWrite(settings, fd, first, count)) &&
-         sim::WriteMedium(fd, offset, from, bytes) &&
-         (!settings.afterWrite || settings.afterWrite(settings, fd, first, count, from));
+  return (!settings.beforeWrite || settings.beforeWrite(settings, medium, first, count)) &&
+         sim::WriteMedium(medium, offset, from, bytes) &&
+         (!settings.afterWrite || settings.afterWrite(settings, medium, first, count, from));
 }
 
 }  // namespace

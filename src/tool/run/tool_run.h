@@ -14,7 +14,9 @@
 #include "tool/command/mode.h"
 #include "tool/command/settings.h"
 #include "tool/finish/finish_host.h"
+#include "tool/run/progress.h"
 #include "tool/undo/write_guard.h"
+#include "tool/undo/write_plan.h"
 
 namespace tool {
 
@@ -24,6 +26,9 @@ struct ToolRun {
   Notes notes;
   WriteGuard guard;
   Finishing finishing;
+  Progress progress;
+  // The system's write was planned for its card: its undo file kept ahead.
+  bool writePlanned = false;
   // The cards whose write ended with the master boot record, as outputs
   // name them.
   std::vector<std::string> written;
@@ -36,6 +41,22 @@ struct ToolRun {
 // The machine's hooks bound to the run: its undo file and read-back around
 // each write, its finishing step, its notes.
 host::MachineHooks HooksFor(ToolRun* run);
+
+// What the system's write and everything the run writes after it will
+// write to the card, known before the write: each part that writes adds
+// its sectors, given the volume the system planned.
+struct PlanSources {
+  const sim::CardSettings& card;
+  const sim::Medium& medium;
+  const VolumePlan& volume;
+};
+PlannedSectors PlanOfTheWrite(const ToolRun& run, const PlanSources& sources);
+
+// Once the system has planned its write and before its first sector
+// reaches the card (in the pause before the write, or as it begins, when
+// the machine's cards are given): the plan made and what it overwrites
+// kept. Once per run; nothing when the system has planned nothing.
+void PlanTheWrite(ToolRun* run, const std::vector<sim::AtaCard*>& cards);
 
 // Boots the machine for the run: its options from the settings (its media
 // only read when the run writes nothing), the run's hooks, and then the

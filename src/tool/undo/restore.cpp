@@ -1,6 +1,7 @@
 #include "tool/undo/restore.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -35,45 +36,13 @@ bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  uint8_t chunk[65536];
-  for (;;) {
-    ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = path + ": " + std::strerror(errno);
-      close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    bytes->insert(bytes->end(), chunk, chunk + n);
-  }
-  close(fd);
-  return true;
-}
-
-std::string When(int64_t seconds) {
-  time_t at = static_cast<time_t>(seconds);
-  struct tm utc = {};
-  gmtime_r(&at, &utc);
-  char text[40];
-  strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
-  return text;
-}
-
 // Shows what will be restored and asks, unless --yes answered already; true
 // for Y.
 bool Confirmed(const std::string& file, const UndoContents& contents, const CardAtHand& hand,
                bool yes) {
   const sim::CardIdentity& id = hand.card->settings().identity;
   const uint64_t sectors = hand.sectors;
-  uint64_t kept = 0;
-  for (const UndoRecord& record : contents.records) kept += record.count;
+  const uint64_t kept = contents.Sectors();
   const host::CardMedium& medium = host::CardMediumAt(hand.card->settings().image);
   const std::string geometry = std::to_string(id.cylinders) + " x " + std::to_string(id.heads) +
                                " x " + std::to_string(id.sectorsPerTrack) + " (" +
@@ -88,7 +57,7 @@ bool Confirmed(const std::string& file, const UndoContents& contents, const Card
   std::printf("  card       %s, S/N %s, %llu sectors, %s\n",
               Escaped(id.model.empty() ? hand.name : id.model).c_str(), Escaped(serial).c_str(),
               static_cast<unsigned long long>(sectors), geometry.c_str());
-  std::printf("  undo file  begun %s, %s\n", When(contents.header.time).c_str(),
+  std::printf("  undo file  begun %s, %s\n", UndoTimeText(contents.header.time).c_str(),
               contents.closed ? "whole (its run ended)"
                               : "cut short (its run was cut): every whole record is restored");
   std::printf("  restores   %llu sectors in %zu records: %s\n",
@@ -109,7 +78,8 @@ bool Confirmed(const std::string& file, const UndoContents& contents, const Card
 }
 
 // Reads every restored sector back, each against what it was last given.
-bool ReadBack(sim::AtaCard* card, const std::vector<RestoreWrite>& writes, std::string* error) {
+bool ReadBack(sim::AtaCard* card, const std::vector<RestoreWrite>& writes, Progress* progress,
+              std::string* error) {
   std::map<uint32_t, const uint8_t*> expected;
   for (const RestoreWrite& write : writes) {
     for (uint32_t i = 0; i < write.count; ++i) {
@@ -131,6 +101,7 @@ bool ReadBack(sim::AtaCard* card, const std::vector<RestoreWrite>& writes, std::
         return false;
       }
     }
+    progress->Advance(write.count);
   }
   return true;
 }
@@ -142,18 +113,14 @@ int RunRestore(ToolRun* run) {
   std::vector<uint8_t> bytes;
   std::string error;
   UndoContents contents;
-  if (!ReadWholeFile(file, &bytes, &error)) {
+  UndoHeader header;
+  if (!ReadUndoHeader(file, &header, &error)) {
     Say(error + "; nothing was written");
-    return kRefused;
-  }
-  if (!ParseUndoFile(bytes, &contents, &error)) {
-    Say(file + ": " + error + "; nothing was written");
     return kRefused;
   }
   // A card named without --geometry that does not tell its own is taken
   // with the geometry the undo file's card had, before one derived from its
   // size; the machine boots with it.
-  const UndoHeader& header = contents.header;
   if (run->settings.machine.card.given() && !run->settings.machine.geometry.given()) {
     std::string fault = host::GeometryFault(header.cylinders, header.heads, header.sectorsPerTrack);
     if (!fault.empty()) {
@@ -170,6 +137,15 @@ int RunRestore(ToolRun* run) {
     Say(error + (EndsWith(error, "nothing was written") ? "" : "; nothing was written"));
     return kRefused;
   }
+  // Read no further than a file for this card can be.
+  if (!ReadUndoFile(file, hand.sectors, &bytes, &error)) {
+    Say(error + "; nothing was written");
+    return kRefused;
+  }
+  if (!ParseUndoFile(bytes, &contents, &error)) {
+    Say(file + ": " + error + "; nothing was written");
+    return kRefused;
+  }
   const sim::CardIdentity& id = hand.card->settings().identity;
   RestoreCard facts;
   facts.sectors = hand.sectors;
@@ -181,6 +157,7 @@ int RunRestore(ToolRun* run) {
   facts.serialIsTheCards =
       SerialIsTheCards(host::CardMediumAt(hand.card->settings().image), id.serialNumber);
   std::string difference = CardDifference(contents.header, facts, run->settings.force.given());
+  if (difference.empty()) difference = RecordOutsideCard(contents, facts);
   if (!difference.empty()) {
     Say(hand.name + ": " + difference + "; nothing was written");
     return kRefused;
@@ -200,6 +177,17 @@ int RunRestore(ToolRun* run) {
     Say("nothing was restored");
     return OutputWritten(stdout, "standard output") ? 0 : 1;
   }
+  PlannedSectors plan;
+  uint64_t sectors = 0;
+  for (const RestoreWrite& write : writes) {
+    plan.Add(write.first, write.count);
+    sectors += write.count;
+  }
+  // Every restored sector is read back once more at the end.
+  if (!KeepAheadOfWrite(run, &hand, plan, sectors, &error)) {
+    Say(error);
+    return kRefused;
+  }
   BeginCardWrite();
   bool written = true;
   for (const RestoreWrite& write : writes) {
@@ -210,9 +198,7 @@ int RunRestore(ToolRun* run) {
       break;
     }
   }
-  if (written) written = ReadBack(hand.card.get(), writes, &error);
-  uint64_t sectors = 0;
-  for (const RestoreWrite& write : writes) sectors += write.count;
+  if (written) written = ReadBack(hand.card.get(), writes, &run->progress, &error);
   const std::string name = hand.name;
   GiveBackCard(run, &hand,
                written ? name + ": " + std::to_string(sectors) + " sectors in " +

@@ -54,20 +54,43 @@ std::string CardDifference(const UndoHeader& header, const RestoreCard& card, bo
 }
 
 std::vector<RestoreWrite> RestoreWrites(const UndoContents& contents) {
+  static const std::vector<uint8_t> zeros(kAtaMaxSectorCount * kAtaSectorBytes, 0);
   std::vector<RestoreWrite> writes;
   const uint8_t* mbr = nullptr;
   for (auto it = contents.records.rbegin(); it != contents.records.rend(); ++it) {
-    RestoreWrite write{it->first, it->count, it->data.data()};
-    if (write.first == 0) {
-      mbr = write.data;  // the earliest record's MBR, as it is met last
-      ++write.first;
-      --write.count;
-      write.data += kAtaSectorBytes;
+    uint32_t first = it->first;
+    uint32_t count = it->count;
+    const uint8_t* data = it->zeros ? zeros.data() : it->data.data();
+    if (first == 0) {
+      mbr = data;  // the earliest record's MBR, as it is met last
+      ++first;
+      --count;
+      if (!it->zeros) data += kAtaSectorBytes;
     }
-    if (write.count > 0) writes.push_back(write);
+    // A record of zeros may be longer than one command takes.
+    for (uint32_t at = 0; at < count; at += kAtaMaxSectorCount) {
+      const uint32_t part = std::min<uint32_t>(kAtaMaxSectorCount, count - at);
+      writes.push_back(
+          {first + at, part, it->zeros ? data : data + static_cast<size_t>(at) * kAtaSectorBytes});
+    }
   }
   if (mbr != nullptr) writes.push_back({0, 1, mbr});
   return writes;
+}
+
+std::string RecordOutsideCard(const UndoContents& contents, const RestoreCard& card) {
+  // A sector past what the geometry addresses but on the medium (where a
+  // GPT keeps its backup header) is written on the medium itself; one past
+  // the medium could not be written at all.
+  for (size_t i = 0; i < contents.records.size(); ++i) {
+    const UndoRecord& record = contents.records[i];
+    const uint64_t end = static_cast<uint64_t>(record.first) + record.count;
+    if (end <= card.sectors) continue;
+    return "record " + std::to_string(i + 1) + " of the undo file (sectors " +
+           std::to_string(record.first) + "-" + std::to_string(end - 1) +
+           ") lies past the card's " + std::to_string(card.sectors) + " sectors";
+  }
+  return std::string();
 }
 
 std::string CoveredSectors(const std::vector<UndoRecord>& records, size_t limit) {

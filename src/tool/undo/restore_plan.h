@@ -39,8 +39,14 @@ struct RestoreWrite {
 
 // The records in reverse order, so that a sector written twice gets what it
 // held before the first write, with sector 0 (the MBR) held back to the very
-// end: a restore cut short leaves the MBR the write put there.
+// end: a restore cut short leaves the MBR the write put there. A record of
+// zeros longer than a command takes goes as several.
 std::vector<RestoreWrite> RestoreWrites(const UndoContents& contents);
+
+// Empty when every record lies on the card's medium, which the restore
+// writes (past what its geometry addresses, on the medium itself).
+// Otherwise the first that does not, as a phrase.
+std::string RecordOutsideCard(const UndoContents& contents, const RestoreCard& card);
 
 // The sectors the records cover, as "0, 32-33, 125408-125663", at most
 // limit ranges before ", ...".

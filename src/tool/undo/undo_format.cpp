@@ -1,5 +1,8 @@
 #include "tool/undo/undo_format.h"
 
+#include <time.h>
+#include <zlib.h>
+
 #include <cstring>
 
 #include "common/ata_commands.h"
@@ -27,16 +30,9 @@ constexpr size_t kAtSerialNumber = 80;
 constexpr size_t kSerialNumberChars = 20;
 constexpr size_t kAtFirmwareRevision = 100;
 constexpr size_t kFirmwareRevisionChars = 8;
-constexpr size_t kAtHeaderCrc = 108;
-
-void PutLe64(uint8_t* p, uint64_t value) {
-  PutLe32(p, static_cast<uint32_t>(value));
-  PutLe32(p + 4, static_cast<uint32_t>(value >> 32));
-}
-
-uint64_t GetLe64(const uint8_t* p) {
-  return GetLe32(p) | (static_cast<uint64_t>(GetLe32(p + 4)) << 32);
-}
+constexpr size_t kAtFileBytes = 108;
+constexpr size_t kAtHeader1Crc = 108;
+constexpr size_t kAtHeaderCrc = 124;
 
 void PutText(uint8_t* p, size_t chars, const std::string& text) {
   for (size_t i = 0; i < chars; ++i) p[i] = i < text.size() ? text[i] : ' ';
@@ -48,17 +44,6 @@ std::string GetText(const uint8_t* p, size_t chars) {
   return end == std::string::npos ? std::string() : text.substr(0, end + 1);
 }
 
-struct CrcTable {
-  uint32_t entries[256];
-  CrcTable() {
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      entries[i] = c;
-    }
-  }
-};
-
 void AppendCrc(std::vector<uint8_t>* bytes) {
   uint32_t crc = Crc32(bytes->data(), bytes->size());
   bytes->resize(bytes->size() + kUndoCrcBytes);
@@ -69,54 +54,50 @@ bool CrcHolds(const uint8_t* record, size_t lengthBeforeCrc) {
   return Crc32(record, lengthBeforeCrc) == GetLe32(record + lengthBeforeCrc);
 }
 
-bool ParseHeader(const std::vector<uint8_t>& bytes, UndoHeader* header, std::string* why) {
-  if (bytes.size() < sizeof kMagic || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
-    *why = "not an undo file (it does not begin with DUNMUNDO)";
-    return false;
+// The CRC-32 a sector record of count sectors would have, its count field
+// read as count: where the record's stated count is not the one it was
+// written with, this finds the one that was.
+uint32_t CrcWithCount(const uint8_t* record, uint32_t count, uint32_t dataCrc) {
+  uint8_t head[kUndoRecordHeadBytes];
+  std::memcpy(head, record, 8);
+  PutLe32(head + 8, count);
+  uint32_t headCrc = Crc32(head, sizeof head);
+  return static_cast<uint32_t>(
+      crc32_combine(headCrc, dataCrc, static_cast<z_off_t>(count) * kAtaSectorBytes));
+}
+
+// Another count from 1 to 255 at which the sector record at p, of which left
+// bytes are there, would be whole; 0 when there is none.
+uint32_t CountThatHolds(const uint8_t* p, size_t left, uint32_t stated) {
+  uint32_t dataCrc = 0;
+  for (uint32_t count = 1; count <= kAtaMaxSectorCount; ++count) {
+    const size_t length = kUndoRecordHeadBytes + static_cast<size_t>(count) * kAtaSectorBytes;
+    if (length + kUndoCrcBytes > left) break;
+    dataCrc = Crc32(p + length - kAtaSectorBytes, kAtaSectorBytes, dataCrc);
+    if (count != stated && CrcWithCount(p, count, dataCrc) == GetLe32(p + length)) return count;
   }
-  if (bytes.size() < kUndoHeaderBytes) {
-    *why = "the undo file's header is cut short";
-    return false;
-  }
-  const uint8_t* p = bytes.data();
-  if (!CrcHolds(p, kAtHeaderCrc)) {
-    *why = "the undo file's header is damaged (its CRC-32 does not match)";
-    return false;
-  }
-  uint32_t version = GetLe32(p + kAtVersion);
-  if (version != kUndoVersion || GetLe32(p + kAtHeaderBytes) != kUndoHeaderBytes) {
-    *why = "the undo file is of version " + std::to_string(version) + ", which this dunmore " +
-           "does not read (it reads version " + std::to_string(kUndoVersion) + ")";
-    return false;
-  }
-  header->sectors = GetLe64(p + kAtSectors);
-  header->cylinders = GetLe16(p + kAtCylinders);
-  header->heads = GetLe16(p + kAtHeads);
-  header->sectorsPerTrack = GetLe16(p + kAtSectorsPerTrack);
-  header->identityKnown = (GetLe16(p + kAtFlags) & kIdentityKnown) != 0;
-  header->serialFromMachineFile = (GetLe16(p + kAtFlags) & kSerialFromMachineFile) != 0;
-  header->time = static_cast<int64_t>(GetLe64(p + kAtTime));
-  header->model = GetText(p + kAtModel, kModelChars);
-  header->serialNumber = GetText(p + kAtSerialNumber, kSerialNumberChars);
-  header->firmwareRevision = GetText(p + kAtFirmwareRevision, kFirmwareRevisionChars);
-  return true;
+  return 0;
 }
 
 }  // namespace
 
 uint32_t Crc32(const uint8_t* data, size_t length, uint32_t crc) {
-  static const CrcTable table;
-  crc = ~crc;
-  for (size_t i = 0; i < length; ++i) crc = table.entries[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
+  return static_cast<uint32_t>(crc32_z(crc, data, length));
+}
+
+uint64_t UndoContents::Sectors() const {
+  uint64_t sectors = 0;
+  for (const UndoRecord& record : records) sectors += record.count;
+  return sectors;
 }
 
 std::vector<uint8_t> EncodeUndoHeader(const UndoHeader& header) {
-  std::vector<uint8_t> bytes(kAtHeaderCrc, 0);
+  const bool first = header.version == kUndoVersion1;
+  std::vector<uint8_t> bytes(first ? kAtHeader1Crc : kAtHeaderCrc, 0);
   uint8_t* p = bytes.data();
   std::memcpy(p, kMagic, sizeof kMagic);
-  PutLe32(p + kAtVersion, kUndoVersion);
-  PutLe32(p + kAtHeaderBytes, kUndoHeaderBytes);
+  PutLe32(p + kAtVersion, header.version);
+  PutLe32(p + kAtHeaderBytes, header.Bytes());
   PutLe64(p + kAtSectors, header.sectors);
   PutLe16(p + kAtCylinders, header.cylinders);
   PutLe16(p + kAtHeads, header.heads);
@@ -128,6 +109,7 @@ std::vector<uint8_t> EncodeUndoHeader(const UndoHeader& header) {
   PutText(p + kAtModel, kModelChars, header.model);
   PutText(p + kAtSerialNumber, kSerialNumberChars, header.serialNumber);
   PutText(p + kAtFirmwareRevision, kFirmwareRevisionChars, header.firmwareRevision);
+  if (!first) PutLe64(p + kAtFileBytes, header.fileBytes);
   AppendCrc(&bytes);
   return bytes;
 }
@@ -143,6 +125,15 @@ std::vector<uint8_t> EncodeUndoRecord(uint32_t first, uint32_t count, const uint
   return bytes;
 }
 
+std::vector<uint8_t> EncodeZeroRecord(uint32_t first, uint32_t count) {
+  std::vector<uint8_t> bytes(kUndoRecordHeadBytes);
+  PutLe32(bytes.data(), kUndoRecordZeros);
+  PutLe32(bytes.data() + 4, first);
+  PutLe32(bytes.data() + 8, count);
+  AppendCrc(&bytes);
+  return bytes;
+}
+
 std::vector<uint8_t> EncodeClosingRecord(uint32_t records, uint32_t sectors) {
   std::vector<uint8_t> bytes(kUndoRecordHeadBytes);
   PutLe32(bytes.data(), kUndoRecordClosing);
@@ -152,64 +143,225 @@ std::vector<uint8_t> EncodeClosingRecord(uint32_t records, uint32_t sectors) {
   return bytes;
 }
 
+UndoFileLayout LayOutUndoFile(UndoHeader header, const std::vector<KeptRun>& runs,
+                              const std::function<const uint8_t*(const uint8_t* end)>& ready) {
+  // The records first, each a run of zeros or of at most 255 sectors of
+  // data, with its CRC-32, as the data comes in.
+  struct Record {
+    uint32_t first, count;
+    const uint8_t* data;  // null: zeros
+    uint32_t crc;
+  };
+  static const uint8_t kZeros[kAtaSectorBytes] = {};
+  std::vector<Record> records;
+  uint64_t dataBytes = 0;
+  UndoFileLayout layout;
+  for (const KeptRun& run : runs) {
+    const uint8_t* here = run.data;  // what is there up to here
+    auto sector = [&](uint32_t i) -> const uint8_t* {
+      const uint8_t* at = run.data + static_cast<size_t>(i) * kAtaSectorBytes;
+      if (ready && at + kAtaSectorBytes > here) here = ready(at + kAtaSectorBytes);
+      return at + kAtaSectorBytes <= here || !ready ? at : nullptr;
+    };
+    uint32_t at = 0;
+    while (at < run.count) {
+      const uint8_t* first = sector(at);
+      if (first == nullptr) return UndoFileLayout();
+      const bool zeros = std::memcmp(first, kZeros, kAtaSectorBytes) == 0;
+      uint32_t end = at + 1;
+      for (; end < run.count && (zeros || end - at < kAtaMaxSectorCount); ++end) {
+        const uint8_t* next = sector(end);
+        if (next == nullptr) return UndoFileLayout();
+        if ((std::memcmp(next, kZeros, kAtaSectorBytes) == 0) != zeros) break;
+      }
+      uint8_t head[kUndoRecordHeadBytes];
+      PutLe32(head, zeros ? kUndoRecordZeros : kUndoRecordSectors);
+      PutLe32(head + 4, run.first + at);
+      PutLe32(head + 8, end - at);
+      const size_t bytes = static_cast<size_t>(end - at) * kAtaSectorBytes;
+      uint32_t crc = Crc32(head, sizeof head);
+      if (!zeros) crc = Crc32(first, bytes, crc);
+      records.push_back({run.first + at, end - at, zeros ? nullptr : first, crc});
+      if (!zeros) dataBytes += bytes;
+      at = end;
+    }
+  }
+  // Then what is the file's own, in one buffer that never moves, and the
+  // spans over it and over the data.
+  layout.own.resize(kUndoHeaderBytes + records.size() * kUndoShortRecordBytes +
+                    kUndoShortRecordBytes);
+  uint8_t* own = layout.own.data();
+  header.version = kUndoVersion;
+  header.fileBytes = layout.own.size() + dataBytes;
+  const std::vector<uint8_t> head = EncodeUndoHeader(header);
+  std::memcpy(own, head.data(), head.size());
+  layout.spans.emplace_back(own, head.size());
+  own += head.size();
+  for (const Record& record : records) {
+    PutLe32(own, record.data != nullptr ? kUndoRecordSectors : kUndoRecordZeros);
+    PutLe32(own + 4, record.first);
+    PutLe32(own + 8, record.count);
+    PutLe32(own + kUndoRecordHeadBytes, record.crc);
+    if (record.data == nullptr) {
+      layout.spans.emplace_back(own, kUndoShortRecordBytes);
+    } else {
+      layout.spans.emplace_back(own, kUndoRecordHeadBytes);
+      layout.spans.emplace_back(record.data, static_cast<size_t>(record.count) * kAtaSectorBytes);
+      layout.spans.emplace_back(own + kUndoRecordHeadBytes, kUndoCrcBytes);
+    }
+    own += kUndoShortRecordBytes;
+    ++layout.records;
+    layout.sectors += record.count;
+  }
+  const std::vector<uint8_t> closing = EncodeClosingRecord(layout.records, layout.sectors);
+  std::memcpy(own, closing.data(), closing.size());
+  layout.spans.emplace_back(own, closing.size());
+  layout.header = header;
+  layout.complete = true;
+  return layout;
+}
+
+std::vector<uint8_t> EncodeUndoFile(UndoHeader header, const std::vector<KeptRun>& runs,
+                                    uint32_t* records, uint32_t* sectors) {
+  const UndoFileLayout layout = LayOutUndoFile(header, runs, nullptr);
+  std::vector<uint8_t> file;
+  for (const auto& span : layout.spans)
+    file.insert(file.end(), span.first, span.first + span.second);
+  *records = layout.records;
+  *sectors = layout.sectors;
+  return file;
+}
+
+std::string UndoTimeText(int64_t seconds) {
+  time_t at = static_cast<time_t>(seconds);
+  struct tm utc = {};
+  gmtime_r(&at, &utc);
+  char text[40];
+  strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+  return text;
+}
+
+bool ParseUndoHeader(const uint8_t* p, size_t length, UndoHeader* header, std::string* why) {
+  if (length < sizeof kMagic || std::memcmp(p, kMagic, sizeof kMagic) != 0) {
+    *why = "not an undo file (it does not begin with DUNMUNDO)";
+    return false;
+  }
+  if (length < kAtHeaderBytes + 4) {
+    *why = "the undo file's header is cut short";
+    return false;
+  }
+  const uint32_t version = GetLe32(p + kAtVersion);
+  const uint32_t headerBytes = GetLe32(p + kAtHeaderBytes);
+  const bool known = (version == kUndoVersion1 && headerBytes == kUndoHeader1Bytes) ||
+                     (version == kUndoVersion && headerBytes == kUndoHeaderBytes);
+  if (known && length < headerBytes) {
+    *why = "the undo file's header is cut short";
+    return false;
+  }
+  if (known && !CrcHolds(p, headerBytes - kUndoCrcBytes)) {
+    *why = "the undo file's header is damaged (its CRC-32 does not match)";
+    return false;
+  }
+  if (!known) {
+    *why = "the undo file is of version " + std::to_string(version) + ", which this dunmore " +
+           "does not read (it reads versions " + std::to_string(kUndoVersion1) + " and " +
+           std::to_string(kUndoVersion) + ")";
+    return false;
+  }
+  header->version = version;
+  header->sectors = GetLe64(p + kAtSectors);
+  header->cylinders = GetLe16(p + kAtCylinders);
+  header->heads = GetLe16(p + kAtHeads);
+  header->sectorsPerTrack = GetLe16(p + kAtSectorsPerTrack);
+  header->identityKnown = (GetLe16(p + kAtFlags) & kIdentityKnown) != 0;
+  header->serialFromMachineFile = (GetLe16(p + kAtFlags) & kSerialFromMachineFile) != 0;
+  header->time = static_cast<int64_t>(GetLe64(p + kAtTime));
+  header->model = GetText(p + kAtModel, kModelChars);
+  header->serialNumber = GetText(p + kAtSerialNumber, kSerialNumberChars);
+  header->firmwareRevision = GetText(p + kAtFirmwareRevision, kFirmwareRevisionChars);
+  header->fileBytes = version == kUndoVersion1 ? 0 : GetLe64(p + kAtFileBytes);
+  return true;
+}
+
 bool ParseUndoFile(const std::vector<uint8_t>& bytes, UndoContents* out, std::string* why) {
   *out = UndoContents();
-  if (!ParseHeader(bytes, &out->header, why)) return false;
-  size_t at = kUndoHeaderBytes;
+  if (!ParseUndoHeader(bytes.data(), bytes.size(), &out->header, why)) return false;
+  const UndoHeader& header = out->header;
+  if (header.fileBytes != 0 && bytes.size() > header.fileBytes) {
+    *why = "the undo file is longer (" + std::to_string(bytes.size()) + " bytes) than its " +
+           "header says (" + std::to_string(header.fileBytes) + ")";
+    return false;
+  }
+  size_t at = header.Bytes();
   uint64_t sectors = 0;
+  // The bytes from at on make no whole record: the end of a file cut short
+  // while they were being added, or else damage.
+  auto unfinished = [&](size_t left) {
+    out->unfinishedBytes = left;
+    return true;
+  };
   while (at < bytes.size()) {
     const size_t left = bytes.size() - at;
     const uint8_t* p = bytes.data() + at;
     const std::string where =
         "record " + std::to_string(out->records.size() + 1) + " (byte " + std::to_string(at) + ")";
-    if (left < kUndoRecordHeadBytes + kUndoCrcBytes) {
-      out->unfinishedBytes = left;
-      return true;
-    }
+    auto damaged = [&](const std::string& what) {
+      *why = "the undo file's " + where + " is damaged (" + what + ")";
+      return false;
+    };
+    if (left < kUndoShortRecordBytes) return unfinished(left);
     const uint32_t kind = GetLe32(p);
     if (kind == kUndoRecordClosing) {
-      if (!CrcHolds(p, kUndoRecordHeadBytes)) {
-        *why = "the undo file's closing " + where + " is damaged (its CRC-32 does not match)";
-        return false;
-      }
+      if (!CrcHolds(p, kUndoRecordHeadBytes)) return damaged("its CRC-32 does not match");
       if (GetLe32(p + 4) != out->records.size() || GetLe32(p + 8) != sectors) {
         *why = "the undo file's closing record counts other records than the file holds";
         return false;
       }
-      if (left != kUndoRecordHeadBytes + kUndoCrcBytes) {
+      if (left != kUndoShortRecordBytes) {
         *why = "the undo file goes on after its closing record";
         return false;
       }
       out->closed = true;
       return true;
     }
-    const uint32_t count = GetLe32(p + 8);
-    const size_t length = kUndoRecordHeadBytes + static_cast<size_t>(count) * kAtaSectorBytes;
-    const bool plausible = kind == kUndoRecordSectors && count >= 1 && count <= kAtaMaxSectorCount;
-    if (plausible && left < length + kUndoCrcBytes) {
-      out->unfinishedBytes = left;
-      return true;
-    }
-    if (!plausible || !CrcHolds(p, length)) {
-      // The record being added when the run was cut may have reached the
-      // disk in part; nothing of its command reached the card.
-      if (plausible && left == length + kUndoCrcBytes) {
-        out->unfinishedBytes = left;
-        return true;
-      }
-      *why = "the undo file's " + where + " is damaged (" +
-             (plausible ? "its CRC-32 does not match" : "it is no record") + ")";
-      return false;
-    }
     UndoRecord record;
     record.first = GetLe32(p + 4);
-    record.count = count;
-    record.data.assign(p + kUndoRecordHeadBytes, p + length);
-    if (record.first + static_cast<uint64_t>(count) > out->header.sectors) {
+    record.count = GetLe32(p + 8);
+    size_t length = 0;  // before the CRC
+    if (kind == kUndoRecordZeros && header.version != kUndoVersion1) {
+      length = kUndoRecordHeadBytes;
+      if (!CrcHolds(p, length)) {
+        // The last bytes of a file cut short as they were being written.
+        if (left == kUndoShortRecordBytes) return unfinished(left);
+        return damaged("its CRC-32 does not match");
+      }
+      if (record.count == 0) return damaged("it counts no sectors");
+      record.zeros = true;
+    } else if (kind == kUndoRecordSectors) {
+      const bool plausible = record.count >= 1 && record.count <= kAtaMaxSectorCount;
+      length = kUndoRecordHeadBytes + static_cast<size_t>(record.count) * kAtaSectorBytes;
+      if (!plausible || left < length + kUndoCrcBytes || !CrcHolds(p, length)) {
+        // The count is trusted only with the CRC-32: a record that is whole
+        // at another count was damaged in its count.
+        const uint32_t holds = CountThatHolds(p, left, record.count);
+        if (holds != 0) {
+          return damaged("it says " + std::to_string(record.count) + " sectors, and its CRC-32 " +
+                         "holds for " + std::to_string(holds));
+        }
+        // Else the record being added when the run was cut, of which the
+        // file holds a part: nothing of it had reached the card.
+        if (plausible && left <= length + kUndoCrcBytes) return unfinished(left);
+        return damaged(plausible ? "its CRC-32 does not match" : "it is no record");
+      }
+      record.data.assign(p + kUndoRecordHeadBytes, p + length);
+    } else {
+      return damaged("it is no record");
+    }
+    if (record.first + static_cast<uint64_t>(record.count) > header.sectors) {
       *why = "the undo file's " + where + " lies past the end of its card";
       return false;
     }
-    sectors += count;
+    sectors += record.count;
     out->records.push_back(std::move(record));
     at += length + kUndoCrcBytes;
   }
