@@ -18,6 +18,23 @@ HANDLE Open(const char* name) {
   return CreateFileA(name, 0, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
 
+namespace {
+
+// What the machine notes for standard error when the pass-through driver
+// refuses to open on the machine loaded.
+std::string NotesOfARefusedOpen() {
+  std::string notes;
+  host::MachineHooks hooks;
+  hooks.note = [&notes](const std::string& line) { notes += line + "\n"; };
+  host::KeepHooks(hooks);
+  HANDLE handle = Open("\\\\.\\MIRT.VXD");
+  host::KeepHooks(host::MachineHooks());
+  EXPECT_EQ(INVALID_HANDLE_VALUE, handle);
+  return notes;
+}
+
+}  // namespace
+
 TEST_F(ChannelTest, DeviceNamesOpenCaseInsensitively) {
   HANDLE mirt = Open("\\\\.\\mirt.vxd");
   HANDLE vwin32 = Open("\\\\.\\VWIN32");
@@ -106,12 +123,7 @@ TEST_F(ChannelTest, MalformedCardKeysKeepTheDriverFromOpening) {
         Case{"the fixed disk's unit", fixedDiskUnit, "\"Int13Unit\""}}) {
     SCOPED_TRACE(c.what);
     LoadMachine({c.card});
-    std::string message;
-    host::MachineHooks hooks;
-    hooks.note = [&message](const std::string& line) { message += line + "\n"; };
-    host::KeepHooks(hooks);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("\\\\.\\MIRT.VXD"));
-    host::KeepHooks(host::MachineHooks());
+    std::string message = NotesOfARefusedOpen();
     EXPECT_NE(std::string::npos, message.find("VxD\\MIRT\\Cards\\")) << message;
     EXPECT_NE(std::string::npos, message.find(c.message)) << message;
     EXPECT_EQ(0, host::OpenKeyCount()) << "every registry key read is closed again";
@@ -121,12 +133,7 @@ TEST_F(ChannelTest, MalformedCardKeysKeepTheDriverFromOpening) {
   second.name = "01e0";
   second.image = dir.File("second.img");
   LoadMachine({DefaultCard(), second});
-  std::string message;
-  host::MachineHooks hooks;
-  hooks.note = [&message](const std::string& line) { message += line + "\n"; };
-  host::KeepHooks(hooks);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open("\\\\.\\MIRT.VXD"));
-  host::KeepHooks(host::MachineHooks());
+  std::string message = NotesOfARefusedOpen();
   EXPECT_NE(std::string::npos,
             message.find("Cards\\01e0: \"Int13Unit\" is also the unit of card 0170"))
       << message;

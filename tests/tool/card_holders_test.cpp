@@ -1,6 +1,7 @@
 // What holds a card, found by device numbers and never by names (as root,
-// on loop devices; skipped where losetup refuses): each holder refused at
-// the start-up in one line, with nothing written, made or changed.
+// on loop devices; skipped where losetup refuses), and a place where the
+// undo file cannot be made: each refused at the start-up in one line, with
+// nothing written, made or changed.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -91,6 +92,11 @@ TEST(CardHolders, EachHolderIsRefusedAtTheStartUpAndNothingChanges) {
   LoopDevice behind(dir.File("behind.img"));
   ASSERT_TRUE(behind.usable()) << behind.reason();
   CreateImage(dir.File("free.img"), MachineCard());
+  // A file system mounted read-only, where no undo file can be made.
+  Mounted readOnly{dir.File("read-only")};
+  ASSERT_EQ("0:", Shell("mkdir '" + readOnly.point + "'"));
+  ASSERT_EQ(0, mount("tmpfs", readOnly.point.c_str(), "tmpfs", MS_RDONLY, "size=64k"));
+  readOnly.mounted = true;
 
   const std::string geometry = "--geometry 490x8x32 ";
   const struct {
@@ -116,6 +122,18 @@ TEST(CardHolders, EachHolderIsRefusedAtTheStartUpAndNothingChanges) {
        "card new\\x0aline.img: is attached to " + newlineLoop.path() + "; detach it first"},
       {"an image attached, unlinked, and named by another hard link", "other-name.img", "",
        "card other-name.img: is attached to " + unlinked->path() + "; detach it first"},
+      // Where the undo file cannot be made: no folder, a file system
+      // mounted read-only.
+      {"--undo in a missing folder", "--undo '" + dir.File("none/u.undo") + "' free.img", "",
+       "--undo " + dir.File("none/u.undo") + ": there is no folder " + dir.File("none") +
+           " to make it in"},
+      {"--undo on a read-only file system", "--undo '" + readOnly.point + "/u.undo' free.img", "",
+       "--undo " + readOnly.point + "/u.undo: no undo file can be made in " + readOnly.point +
+           ": Read-only file system"},
+      {"the undo folder on a read-only file system", geometry + behind.path(),
+       "XDG_STATE_HOME='" + readOnly.point + "/state' ",
+       readOnly.point + "/state/dunmore: no undo file can be made in " + readOnly.point +
+           ": Read-only file system"},
       {"the screen dump naming another loop device's backing file", "free.img",
        "DUNMORE_SCREEN_DUMP='" + dir.File("behind.img") + "' ",
        "DUNMORE_SCREEN_DUMP=" + dir.File("behind.img") + ": is the file behind " + behind.path()},

@@ -4,7 +4,6 @@
 // the write, --restore and --make-bootable alike; and a failed write to
 // standard output fails the run.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <time.h>
 
 #include <algorithm>
@@ -61,8 +60,7 @@ TEST(CommandModel, EachCombinationMeansWhatItSaysOrIsRefused) {
       {"--restore with --yes restores", "--restore u.undo --yes --force card.img", 0,
        "311 sectors in 2 records restored from u.undo", kAsBeforeTheWrite},
       {"--restore with --dry-run lists its sectors", "--restore u.undo --dry-run --force card.img",
-       0,
-       "card.img: what --restore u.undo would write\n     Writes   64-310, 1-63, 0 (311 sectors",
+       0, "card.img: what --restore u.undo would write\n     Writes   64-310, 1-63, 0 (311 sectors",
        kUnchanged},
       {"--restore with --list", "--restore u.undo --list card.img", 1,
        "dunmore: --list and --restore go one at a time\n", kUnchanged},
@@ -170,52 +168,6 @@ TEST(CommandModel, ADryRunCreatesNothing) {
     EXPECT_EQ(before, Tree("'" + dir.path() + "'"));
     EXPECT_EQ(fingerprint, ImageFingerprint(image));
   }
-}
-
-// What the start-up can know of the undo file is refused there, before the
-// card is touched: a folder that is not there, a file system mounted
-// read-only.
-TEST(CommandModel, AnUndoFileThatCannotBeMadeIsRefusedAtTheStartUp) {
-  TempDir dir;
-  const std::string image = dir.File("card.img");
-  CreateImage(image, MachineCard());
-  LoopDevice loop(image);
-  if (!loop.usable()) GTEST_SKIP() << loop.reason();
-  const std::string readOnly = dir.File("read-only");
-  ASSERT_EQ("0:", Shell("mkdir '" + readOnly + "'"));
-  if (mount("tmpfs", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
-    GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
-  }
-  const std::string fingerprint = ImageFingerprint(image);
-  const struct {
-    const char* what;
-    std::string arguments;
-    std::string environment;
-    std::string said;
-  } cases[] = {
-      {"--undo in a missing folder", "--undo " + dir.File("none/u.undo"), "",
-       "--undo " + dir.File("none/u.undo") + ": there is no folder " + dir.File("none") +
-           " to make it in"},
-      {"--undo on a read-only file system", "--undo " + readOnly + "/u.undo", "",
-       "--undo " + readOnly + "/u.undo: no undo file can be made in " + readOnly +
-           ": Read-only file system"},
-      {"the undo folder on a read-only file system", "", "XDG_STATE_HOME='" + readOnly + "/state' ",
-       readOnly + "/state/dunmore: no undo file can be made in " + readOnly +
-           ": Read-only file system"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    for (const char* mode : {"--yes", "--dry-run"}) {
-      ModeRun run = RunDunmore(
-          dir, std::string(mode) + " --geometry 490x8x32 " + c.arguments + " " + loop.path(),
-          c.environment);
-      EXPECT_EQ(1, run.code) << mode << run.out;
-      EXPECT_EQ("dunmore: " + c.said + "\n", run.err) << mode;
-      EXPECT_EQ("", run.out) << mode;
-      EXPECT_EQ(fingerprint, ImageFingerprint(image)) << mode;
-    }
-  }
-  umount(readOnly.c_str());
 }
 
 TEST(CommandModel, AStandardOutputThatCannotBeWrittenFailsTheRun) {
