@@ -93,14 +93,6 @@ TEST(RealCard, BlockDeviceCardsAreCheckedBeforeTheRun) {
   ASSERT_TRUE(Load(Machine(device, 490, true, true)));
   EXPECT_TRUE(host::PrepareBlockDeviceCards(settings, &error)) << error;
 
-  // One cylinder more than the device holds.
-  ASSERT_TRUE(Load(Machine(device, 491, true, true)));
-  EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error));
-  EXPECT_EQ(device +
-                ": the device holds 125440 sectors (64225280 bytes), fewer than the geometry "
-                "491 x 8 x 32 needs (125696 sectors, 64356352 bytes)",
-            error);
-
   // No geometry in the key and no IDENTIFY answer from a loop device.
   ASSERT_TRUE(Load(Machine(device, 490, false, true)));
   EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error));
@@ -396,22 +388,6 @@ TEST(RealCard, OnlyACardIsWritten) {
       << error;
 }
 
-TEST(RealCard, APartitionIsRefusedNamingItsCard) {
-  host::MachineOptions settings;
-  LOOP_CARD(dir, loop);
-  FakeSysfs sysfs(dir, loop.path());
-  sysfs.AddDisk("sdc", true, "Generic", "CF Reader", 125440);
-  sysfs.AddPartition("sdc", "sdc1");
-  sysfs.Point("sdc/sdc1");
-  ASSERT_TRUE(Load(Machine(loop.path(), 490, true, true)));
-  std::string error;
-  EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error, AnsweringReader, sysfs.root()));
-  EXPECT_EQ(loop.path() +
-                ": a partition of /dev/sdc, not a whole card; a card is written whole: name "
-                "/dev/sdc (every partition on it is erased)",
-            error);
-}
-
 TEST(RealCard, AReaderThatPassesNoAtaCommandIsNamedByItsModel) {
   host::MachineOptions settings;
   LOOP_CARD(dir, loop);
@@ -429,20 +405,40 @@ TEST(RealCard, AReaderThatPassesNoAtaCommandIsNamedByItsModel) {
   EXPECT_EQ("", registry.cards[0].identity.serialNumber);
 }
 
-TEST(RealCard, AKeyGeometryTheCardDiskCannotAddressIsRefused) {
-  host::MachineOptions settings;
+// A card key over a block device that the card cannot be written as.
+TEST(RealCard, AKeyTheDeviceCannotBeWrittenAsIsRefused) {
   LOOP_CARD(dir, loop);
-  MachineCard card;
-  card.image = loop.path();
-  card.cylinders = 490;
-  card.sectors = 64;
-  ASSERT_TRUE(Load(MachineText(card)));
-  std::string error;
-  EXPECT_FALSE(host::PrepareBlockDeviceCards(settings, &error));
-  EXPECT_EQ(loop.path() +
-                ": the card key's geometry 490 x 8 x 64 cannot be addressed: more than 63 "
-                "sectors per track, which a CHS address cannot name",
-            error);
+  FakeSysfs sysfs(dir, loop.path());
+  sysfs.AddDisk("sdc", true, "Generic", "CF Reader", 125440);
+  sysfs.AddPartition("sdc", "sdc1");
+  MachineCard tooManySectors;
+  tooManySectors.image = loop.path();
+  tooManySectors.sectors = 64;
+  const struct {
+    const char* what;
+    std::string machine;
+    std::string point;  // the device as sysfs knows it; empty: the real sysfs
+    std::string said;
+  } cases[] = {
+      {"one cylinder more than the device holds", Machine(loop.path(), 491, true, true), "",
+       ": the device holds 125440 sectors (64225280 bytes), fewer than the geometry 491 x 8 x "
+       "32 needs (125696 sectors, 64356352 bytes)"},
+      {"a partition", Machine(loop.path(), 490, true, true), "sdc/sdc1",
+       ": a partition of /dev/sdc, not a whole card; a card is written whole: name /dev/sdc "
+       "(every partition on it is erased)"},
+      {"a geometry the card disk cannot address", MachineText(tooManySectors), "",
+       ": the card key's geometry 490 x 8 x 64 cannot be addressed: more than 63 sectors per "
+       "track, which a CHS address cannot name"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(Load(c.machine));
+    if (!c.point.empty()) sysfs.Point(c.point);
+    std::string error;
+    EXPECT_FALSE(host::PrepareBlockDeviceCards(host::MachineOptions(), &error, AnsweringReader,
+                                               c.point.empty() ? host::kSysfsRoot : sysfs.root()));
+    EXPECT_EQ(loop.path() + c.said, error);
+  }
 }
 
 }  // namespace
