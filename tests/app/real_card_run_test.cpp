@@ -99,8 +99,7 @@ TEST(RealCardRun, ALoopDeviceIsWrittenThroughToItsBackingFile) {
   std::string image = BackingImage(dir);
   std::string output;
   {
-    LoopDevice loop(image);
-    if (!loop.usable()) GTEST_SKIP() << loop.reason();
+    LOOP_DEVICE_OR_SKIP(loop, image);
     ProgramRun run(dir.path(), "",
                    {{"DUNMORE_CARD", loop.path()}, {"DUNMORE_GEOMETRY", "490x8x32"}});
     Screen screen;
@@ -130,8 +129,7 @@ TEST(RealCardRun, AnOddSectorVolumeLandsOnA512ByteSectorDeviceAsOnAnImage) {
   std::string image = dir.File("backing.img");
   CreateImage(image, MachineCardOf(1016, 16, 63));
   {
-    LoopDevice loop(image, false, false, 512);
-    if (!loop.usable()) GTEST_SKIP() << loop.reason();
+    LOOP_DEVICE_OR_SKIP(loop, image, false, false, 512);
     ProgramRun run(dir.path(), "",
                    {{"DUNMORE_CARD", loop.path()},
                     {"DUNMORE_GEOMETRY", "1016x16x63"},
@@ -148,8 +146,7 @@ TEST(RealCardRun, TheKernelReadsTheNewTableAtTheEnd) {
   std::string image = BackingImage(dir);
   // An old table: one partition of 10000 sectors at 2048.
   ASSERT_EQ("0:", Shell("echo 'start=2048,size=10000,type=83' | sfdisk -q '" + image + "'"));
-  LoopDevice loop(image, true);
-  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  LOOP_DEVICE_OR_SKIP(loop, image, true);
   std::string partition = "/sys/block/" + loop.Name() + "/" + loop.Name() + "p1";
   if (!Exists(partition)) {
     GTEST_SKIP() << "this kernel reads no MBR partition table on a loop device (" << partition
@@ -196,8 +193,8 @@ TEST(RealCardRun, WhatTheDeviceCannotBeIsRefusedBeforeTheTerminalIsTaken) {
   {
     CreateImage(dir.File("protected.img"), MachineCard());
     const std::string protectedBefore = ImageFingerprint(dir.File("protected.img"));
-    LoopDevice readOnly(dir.File("protected.img"), false, true);  // a write-protected card
-    if (!readOnly.usable()) GTEST_SKIP() << readOnly.reason();
+    LOOP_DEVICE_OR_SKIP(readOnly, dir.File("protected.img"), false,
+                        true);  // a write-protected card
     const std::string named = "DUNMORE_CARD=" + loop.path();
     RefusalCase cases[] = {
         {"a write-protected card",
@@ -303,20 +300,21 @@ TEST(RealCardRun, ACardHeldElsewhereIsUsedOtherNamingWhatHoldsIt) {
          const std::string card = attach();
          auto other = std::make_shared<ExclusiveHolder>(card);
          EXPECT_TRUE(other->holding());
-         return Hold{card, {card + ": the card was in use: process ", " has it open"},
+         return Hold{card,
+                     {card + ": the card was in use: process ", " has it open"},
                      [other]() mutable { other.reset(); }};
        }},
       // One card for one medium: a run on the image behind the loop device.
       {"a run on the image behind the device", false,
        [](const TempDir& dir, const std::string& image, const Attach& attach) {
-         auto first = std::make_shared<ProgramRun>(dir.File("first"), "",
-                                                   std::map<std::string, std::string>{
-                                                       {"DUNMORE_CARD", image}});
+         auto first = std::make_shared<ProgramRun>(
+             dir.File("first"), "", std::map<std::string, std::string>{{"DUNMORE_CARD", image}});
          Screen screen;
          EXPECT_TRUE(first->WaitForKeyWait(&screen));
          EXPECT_EQ("Choose one of the following:", screen.At(5, 16, 28));
          const std::string card = attach();
-         return Hold{card, {"dunmore: " + card + ": the card was in use: process " +
+         return Hold{card,
+                     {"dunmore: " + card + ": the card was in use: process " +
                       std::to_string(first->pid()) + " (dunmore) "},
                      [first] { EXPECT_EQ(2, first->TypeAndWaitExit(kEsc)); }};
        }},
@@ -331,7 +329,8 @@ TEST(RealCardRun, ACardHeldElsewhereIsUsedOtherNamingWhatHoldsIt) {
          ExpectRefusedAtBoot(RunToRefusal(dir.path(), "", {{"DUNMORE_CARD", image}}),
                              {"DUNMORE_CARD=" + image + ": is attached to " + card +
                               " (mounted on " + point + "); detach it first"});
-         return Hold{card, {card + ": the card was in use: " + card + " is mounted on " + point +
+         return Hold{card,
+                     {card + ": the card was in use: " + card + " is mounted on " + point +
                       "; unmount it first"},
                      [point] { EXPECT_EQ("0:", Shell("umount '" + point + "'")); }};
        }},
@@ -378,7 +377,7 @@ TEST(RealCardRun, ACardHeldElsewhereIsUsedOtherNamingWhatHoldsIt) {
     if (loop && !loop->usable()) GTEST_SKIP() << loop->reason();
     ASSERT_FALSE(HasFailure());
     const std::map<std::string, std::string> env = {{"DUNMORE_CARD", hold.card},
-                                                     {"DUNMORE_GEOMETRY", "490x8x32"}};
+                                                    {"DUNMORE_GEOMETRY", "490x8x32"}};
     {
       ProgramRun run(dir.path(), "", env);
       Screen screen;

@@ -79,8 +79,7 @@ TEST(UndoRoundTrip, CardsMadeElsewhereAreRewrittenAndRestoredByteForByte) {
     std::string written;
     size_t undoBytes = 0;
     {
-      LoopDevice loop(image);
-      if (!loop.usable()) GTEST_SKIP() << loop.reason();
+      LOOP_DEVICE_OR_SKIP(loop, image);
       card.image = loop.path();
       std::string machine = WriteMachine(dir.path(), "m.reg", MachineText(card));
 

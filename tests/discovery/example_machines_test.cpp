@@ -57,30 +57,29 @@ TEST(ExampleMachines, DefaultAndCardWithoutParentFindTheSameCard) {
   }
 }
 
-TEST(ExampleMachines, TwoCardsOfDifferentMakersFirstIsDistinct) {
-  CardDeviceTable table;
-  ScanMachine("two-cards.reg", &table);
-  ExpectRecords(table, {kFixedDisk,
-                        kCdRom,
-                        {"E", 1, "MERLIN", 1, 0x170, 0x376},
-                        {"F", 1, "OSPREY", 1, 0x180, 0x18E}});
-  EXPECT_EQ(table.FindByName("KESTREL"), -1);
-  EXPECT_EQ(table.IsDistinct(2), 0);
-  ExpectDriverCardsForPorts(table);
-}
-
-// The parallel of TwoCardsOfDifferentMakersFirstIsDistinct: the same two
-// ports, one card name, so that the name alone tells the two tests apart.
-TEST(ExampleMachines, TwoKestrelCardsShareTheirName) {
-  CardDeviceTable table;
-  ScanMachine("two-kestrel-cards.reg", &table);
-  ExpectRecords(table, {kFixedDisk,
-                        kCdRom,
-                        {"E", 1, "KESTREL", 1, 0x170, 0x376},
-                        {"F", 1, "KESTREL", 1, 0x180, 0x18E}});
-  EXPECT_EQ(table.FindByName("KESTREL"), 2);
-  EXPECT_EQ(table.IsDistinct(2), -1);
-  ExpectDriverCardsForPorts(table);
+// Two cards on the same two ports: only their names tell whether the first
+// is distinct.
+TEST(ExampleMachines, TwoCardsAreDistinctByTheirNames) {
+  const struct {
+    const char* machine;
+    const char* first;
+    const char* second;
+    int kestrelAt;  // FindByName("KESTREL")
+    int distinct;   // IsDistinct(2)
+  } machines[] = {{"two-cards.reg", "MERLIN", "OSPREY", -1, 0},
+                  {"two-kestrel-cards.reg", "KESTREL", "KESTREL", 2, -1}};
+  for (const auto& m : machines) {
+    SCOPED_TRACE(m.machine);
+    CardDeviceTable table;
+    ScanMachine(m.machine, &table);
+    ExpectRecords(table, {kFixedDisk,
+                          kCdRom,
+                          {"E", 1, m.first, 1, 0x170, 0x376},
+                          {"F", 1, m.second, 1, 0x180, 0x18E}});
+    EXPECT_EQ(table.FindByName("KESTREL"), m.kestrelAt);
+    EXPECT_EQ(table.IsDistinct(2), m.distinct);
+    ExpectDriverCardsForPorts(table);
+  }
 }
 
 TEST(ExampleMachines, CardWithFourPortsHasNoIoResources) {

@@ -109,8 +109,7 @@ TEST(SignalDuringWrite, AHeldSignalReleasesTheCardBeforeTheRunEnds) {
   const std::string image = dir.File("reader.img");
   CreateImage(image, card);
   ASSERT_EQ("0:", Shell("echo 'start=2048,size=10000,type=83' | sfdisk -q '" + image + "'"));
-  LoopDevice loop(image, true);
-  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  LOOP_DEVICE_OR_SKIP(loop, image, true);
   const std::string partition = "/sys/block/" + loop.Name() + "/" + loop.Name() + "p1";
   const bool kernelReadsTables = Exists(partition);
   std::string output;

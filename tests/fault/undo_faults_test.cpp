@@ -70,9 +70,7 @@ TEST(UndoFaults, RestoreRefusesWhatIsNotTheUndoFilesCardOrNoUndoFile) {
   TempDir dir;
   MachineCard card;  // the default card, 490 x 8 x 32, S/N KS10012345
   CreateImage(dir.File(card.image), card);
-  ASSERT_EQ("0:", Shell("cd '" + dir.path() +
-                        "' && echo 'start=2048, type=6' | sfdisk -q pccard.img && "
-                        "mkfs.fat -F 16 -n OLD --offset 2048 pccard.img 61696 >/dev/null"));
+  ASSERT_EQ("0:", MakeElsewhere(dir.File(card.image), kMadeFat16Camera));
   // Something to keep amid the zeros the write changes: the file holds the
   // MBR, zeros, these sectors and zeros again.
   WriteSectorBytes(dir.File(card.image), 100, std::vector<uint8_t>(21 * 512, 0x5C));
@@ -253,13 +251,10 @@ TEST(UndoFaults, ACardThatLosesItsWritesFailsTheWriteBeforeTheMbr) {
     MachineCard card;
     std::string image = dir.File("card.img");
     CreateImage(image, card);
-    ASSERT_EQ("0:", Shell("cd '" + dir.path() +
-                          "' && echo 'start=2048, type=6' | sfdisk -q card.img && "
-                          "mkfs.fat -F 16 -n OLD --offset 2048 card.img 61696 >/dev/null"));
+    ASSERT_EQ("0:", MakeElsewhere(image, kMadeFat16Camera));
     const std::string before = ImageFingerprint(image);
     const std::vector<uint8_t> mbr = ReadSectors(image, 0, 1);
-    LoopDevice loop(image);
-    if (!loop.usable()) GTEST_SKIP() << loop.reason();
+    LOOP_DEVICE_OR_SKIP(loop, image);
     card.image = loop.path();
     card.extraValues = std::string("\"LostWriteSectors\"=\"") + lossy.lost + "\"";
     const std::string machine = WriteMachine(dir.path(), "m.reg", MachineText(card));

@@ -81,8 +81,7 @@ bool Load(const std::string& text) {
 #define LOOP_CARD(dir, loop)                        \
   TempDir dir;                                      \
   CreateImage(dir.File("card.img"), MachineCard()); \
-  LoopDevice loop(dir.File("card.img"));            \
-  if (!loop.usable()) GTEST_SKIP() << loop.reason()
+  LOOP_DEVICE_OR_SKIP(loop, dir.File("card.img"))
 
 TEST(RealCard, BlockDeviceCardsAreCheckedBeforeTheRun) {
   host::MachineOptions settings;

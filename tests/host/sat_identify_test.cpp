@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -196,63 +197,43 @@ TEST(SatIdentify, CompactFlashAndAtaLayoutsGiveGeometryAndTexts) {
 TEST(SatIdentify, ReadersThatDoNotAnswerGiveNoIdentity) {
   struct Case {
     const char* name;
-    Reader reader;
-    const char* reason;  // part of *why
+    const char* reason;                   // part of *why
+    std::function<void(Reader*)> change;  // to a reader that answers
   };
-  std::vector<Case> cases;
-  Reader r;
-  r.block = CompactFlashBlock();
-  {
-    Case c{"no SG_IO at all (a loop device)", r, "SG_IO refused"};
-    c.reader.result = -1;
-    c.reader.error = ENOTTY;
-    cases.push_back(c);
-  }
-  {
-    // Fixed-format sense: ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE.
-    Case c{"no pass-through in the bridge", r, "sense key 05h, ASC/ASCQ 20h/00h"};
-    c.reader.CheckCondition({0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00, 0, 0, 0, 0});
-    cases.push_back(c);
-  }
-  {
-    // Like the cases around it: each sense block written out whole, as a reader
-    // returns it (a parallel kept on purpose).
-    // Descriptor sense: ABORTED COMMAND with the ATA status ERR bit set.
-    Case c{"the card aborted IDENTIFY", r, "sense key 0Bh"};
-    c.reader.CheckCondition({0x72, 0x0B, 0x00, 0x00, 0, 0, 0, 14, 0x09, 0x0C, 0,
-                             0x04, 0,    0,    0,    0, 0, 0, 0,  0,    0,    0x51});
-    cases.push_back(c);
-  }
-  {
-    // Recovered error with the registers returned, but ERR set in them.
-    Case c{"registers returned with ERR", r, "sense key 01h, ASC/ASCQ 00h/1Dh"};
-    c.reader.CheckCondition({0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 14, 0x09, 0x0C, 0,
-                             0x04, 0,    0,    0,    0, 0, 0, 0,  0,    0,    0x51});
-    cases.push_back(c);
-  }
-  {
-    Case c{"the host adapter failed", r, "host status 07h"};
-    c.reader.hostStatus = 0x07;
-    cases.push_back(c);
-  }
-  {
-    Case c{"half a block", r, "returned 256 of the 512 bytes"};
-    c.reader.resid = 256;
-    cases.push_back(c);
-  }
-  {
-    Case c{"a bridge that answers zeros", r, "no geometry"};
-    c.reader.block = Block();
-    cases.push_back(c);
-  }
-  {
-    Case c{"BUSY status", r, "SCSI status 08h"};
-    c.reader.status = 0x08;
-    cases.push_back(c);
-  }
+  const Case cases[] = {
+      {"no SG_IO at all (a loop device)", "SG_IO refused",
+       [](Reader* r) {
+         r->result = -1;
+         r->error = ENOTTY;
+       }},
+      // Fixed-format sense: ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE.
+      {"no pass-through in the bridge", "sense key 05h, ASC/ASCQ 20h/00h",
+       [](Reader* r) {
+         r->CheckCondition({0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00, 0, 0, 0, 0});
+       }},
+      // Each sense block below written out whole, as a reader returns it.
+      // Descriptor sense: ABORTED COMMAND with the ATA status ERR bit set.
+      {"the card aborted IDENTIFY", "sense key 0Bh",
+       [](Reader* r) {
+         r->CheckCondition({0x72, 0x0B, 0x00, 0x00, 0, 0, 0, 14, 0x09, 0x0C, 0,
+                            0x04, 0,    0,    0,    0, 0, 0, 0,  0,    0,    0x51});
+       }},
+      // Recovered error with the registers returned, but ERR set in them.
+      {"registers returned with ERR", "sense key 01h, ASC/ASCQ 00h/1Dh",
+       [](Reader* r) {
+         r->CheckCondition({0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 14, 0x09, 0x0C, 0,
+                            0x04, 0,    0,    0,    0, 0, 0, 0,  0,    0,    0x51});
+       }},
+      {"the host adapter failed", "host status 07h", [](Reader* r) { r->hostStatus = 0x07; }},
+      {"half a block", "returned 256 of the 512 bytes", [](Reader* r) { r->resid = 256; }},
+      {"a bridge that answers zeros", "no geometry", [](Reader* r) { r->block = Block(); }},
+      {"BUSY status", "SCSI status 08h", [](Reader* r) { r->status = 0x08; }},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    reader = c.reader;
+    reader = Reader();
+    reader.block = CompactFlashBlock();
+    c.change(&reader);
     sim::CardIdentity identity;
     std::string why;
     EXPECT_FALSE(Ask(&identity, &why));

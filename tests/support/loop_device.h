@@ -1,8 +1,8 @@
 // A loop device over an image, standing in for a card reader's block device.
 // Needs root; where losetup refuses, usable() is false and reason() says why,
-// for the test to report itself as skipped. Where the run requires devices
-// (DUNMORE_REQUIRE_DEVICES=1, as tests/run-all sets it), a refusal fails the
-// test instead: the skip that follows cannot hide it.
+// for the test to report itself as skipped (LOOP_DEVICE_OR_SKIP below). Where the run requires
+// devices (DUNMORE_REQUIRE_DEVICES=1, as tests/run-all sets it), a refusal fails the test instead:
+// the skip that follows cannot hide it.
 #pragma once
 
 #include <sys/types.h>
@@ -62,3 +62,9 @@ class ExclusiveHolder {
 };
 
 }  // namespace testsupport
+
+// Declares LoopDevice NAME over the arguments and ends the test as skipped
+// where none could be attached (failed first where devices are required).
+#define LOOP_DEVICE_OR_SKIP(name, ...)         \
+  ::testsupport::LoopDevice name(__VA_ARGS__); \
+  if (!name.usable()) GTEST_SKIP() << name.reason()

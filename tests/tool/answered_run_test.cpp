@@ -242,8 +242,7 @@ TEST(AnsweredRun, AMachineFilesCardIsNamedAsOpened) {
   const std::string image = dir.File("card.img");
   MachineCard card;
   CreateImage(image, card);
-  LoopDevice loop(image);
-  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  LOOP_DEVICE_OR_SKIP(loop, image);
   ASSERT_EQ("0:", Shell("ln -s '" + loop.path() + "' '" + dir.File("reader") + "'"));
   card.image = "reader";
   WriteMachine(dir.path(), "m.reg", MachineText(card));

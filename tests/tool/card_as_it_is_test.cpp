@@ -74,13 +74,6 @@ ModeRun RunTyped(const TempDir& dir, const std::string& line, const std::string&
   return run;
 }
 
-// A FAT16 card as other tools make it: sfdisk's table with one partition
-// from sector 2048, mkfs.fat's volume in it.
-std::string MadeElsewhere(const std::string& image) {
-  return "echo 'start=2048,type=6' | sfdisk -q '" + image + "' && mkfs.fat -F 16 -n OLD " +
-         "--offset 2048 '" + image + "' 20000 >/dev/null";
-}
-
 }  // namespace
 
 // One rule gives each card its geometry, and every output outside the
@@ -109,8 +102,8 @@ TEST(CardAsItIs, TheGeometryComesFromOneRuleAndIsSaid) {
     std::unique_ptr<LoopDevice> loop;
     std::string card;
     if (!c.size.empty()) {
-      ASSERT_EQ("0:",
-                Shell("truncate -s " + c.size + " '" + image + "' && " + MadeElsewhere(image)));
+      ASSERT_EQ("0:", Shell("truncate -s " + c.size + " '" + image + "'"));
+      ASSERT_EQ("0:", MakeElsewhere(image, kMadeFat16Camera));
       card = "card.img";
       if (c.loop) {
         loop = std::make_unique<LoopDevice>(image);
@@ -205,9 +198,7 @@ TEST(CardAsItIs, TheRestorePrintedAfterAWriteRestoresAsPrinted) {
       ASSERT_EQ(0, RunDunmore(dir, c.made + " " + kClock).code);
     }
     // What the card held before: a volume of another tool's.
-    ASSERT_EQ("0:",
-              Shell("echo 'start=2048,type=6' | sfdisk -q '" + image +
-                    "' && mkfs.fat -F 16 -n OLD --offset 2048 '" + image + "' 20000 >/dev/null"));
+    ASSERT_EQ("0:", MakeElsewhere(image, kMadeFat16Camera));
     const std::string before = ImageFingerprint(image);
     std::unique_ptr<LoopDevice> loop;
     std::string write = c.write;
@@ -241,7 +232,7 @@ TEST(CardAsItIs, AMachineFilesSerialNumberIsNoDevicesIdentity) {
   std::vector<std::unique_ptr<LoopDevice>> loops;
   for (const char* name : {"a.img", "b.img"}) {
     CreateImage(dir.File(name), card);
-    ASSERT_EQ("0:", Shell(MadeElsewhere(dir.File(name))));
+    ASSERT_EQ("0:", MakeElsewhere(dir.File(name), kMadeFat16Camera));
     loops.push_back(std::make_unique<LoopDevice>(dir.File(name)));
     if (!loops.back()->usable()) GTEST_SKIP() << loops.back()->reason();
   }
@@ -379,8 +370,7 @@ TEST(CardAsItIs, TheOldSignaturesAWriteWouldLeaveAreCleared) {
     ASSERT_EQ("0:",
               Shell("IMAGE='" + image + "'; truncate -s " + c.size + " \"$IMAGE\" && " + c.make));
     const std::string before = ImageFingerprint(image);
-    LoopDevice loop(image);
-    if (!loop.usable()) GTEST_SKIP() << loop.reason();
+    LOOP_DEVICE_OR_SKIP(loop, image);
     const std::string state = "XDG_STATE_HOME='" + dir.File("state") + "'";
     ModeRun dry = RunDunmore(dir, "--dry-run " + loop.path(), state);
     EXPECT_TRUE(Contains(dry.out, "     Clears   " + c.clears + " (")) << dry.out;
@@ -432,8 +422,7 @@ TEST(CardAsItIs, ACardThatCannotBeOpenedSaysWhy) {
   }
   TempDir dir;
   CreateImage(dir.File("card.img"), MachineCard());
-  LoopDevice loop(dir.File("card.img"));
-  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  LOOP_DEVICE_OR_SKIP(loop, dir.File("card.img"));
   const std::string why = "cannot open: Permission denied (run as root)";
   const struct {
     std::string arguments;

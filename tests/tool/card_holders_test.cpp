@@ -45,8 +45,7 @@ std::string OldCard(const TempDir& dir, const std::string& name) {
 TEST(CardHolders, EachHolderIsRefusedAtTheStartUpAndNothingChanges) {
   TempDir dir;
   const std::string cardImage = OldCard(dir, "card.img");
-  LoopDevice card(cardImage);
-  if (!card.usable()) GTEST_SKIP() << card.reason();
+  LOOP_DEVICE_OR_SKIP(card, cardImage);
   // A loop device over the card's own device.
   LoopDevice over(card.path());
   ASSERT_TRUE(over.usable()) << over.reason();

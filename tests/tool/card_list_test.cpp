@@ -139,8 +139,7 @@ TEST(CardList, ACardIsListedAsTheMainScreenShowsItAndLeftAsItWas) {
     ASSERT_EQ("0:", Shell("IMAGE='" + image + "'; " + made.make));
     std::string before = ImageFingerprint(image);
     {
-      LoopDevice loop(image);
-      if (!loop.usable()) GTEST_SKIP() << loop.reason();
+      LOOP_DEVICE_OR_SKIP(loop, image);
       ModeRun text =
           RunDunmore(dir, std::string("--list --geometry ") + kGeometry + " " + loop.path());
       ModeRun json =
@@ -173,8 +172,7 @@ TEST(CardList, AMountedCardIsListedWithItsMountPoint) {
   TempDir dir;
   std::string image = dir.File("card.img");
   CreateImage(image, MachineCard());
-  LoopDevice loop(image);
-  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  LOOP_DEVICE_OR_SKIP(loop, image);
   ASSERT_EQ("0:", Shell("mkfs.ext2 -q '" + loop.path() + "'"));
   std::string point = dir.File("mnt");
   ASSERT_EQ("0:", Shell("mkdir '" + point + "'"));
@@ -280,8 +278,7 @@ TEST(CardList, FixedDisksAreLeftOutAndCounted) {
 TEST(CardList, ACardThatAnswersKeepsItsOwnGeometry) {
   TempDir dir;
   CreateImage(dir.File("card.img"), MachineCard());
-  LoopDevice loop(dir.File("card.img"));
-  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  LOOP_DEVICE_OR_SKIP(loop, dir.File("card.img"));
   host::MachineOptions settings;
   settings.geometry.value = kGeometry;
   tool::BeginSurvey();
@@ -309,8 +306,7 @@ TEST(CardList, APartitionIsNamedByItsEntryAndTheKernelsNode) {
   ASSERT_EQ("0:", Shell("printf 'label: dos\\ncard.img2 : start=32, size=2000, type=6\\n"
                         "card.img4 : start=4096, size=8192, type=b\\n' | sfdisk -q '" +
                         image + "'"));
-  LoopDevice loop(image);
-  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  LOOP_DEVICE_OR_SKIP(loop, image);
   struct stat status;
   ASSERT_EQ(0, stat(loop.path().c_str(), &status));
   const std::string name = loop.Name();

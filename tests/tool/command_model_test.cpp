@@ -140,8 +140,7 @@ TEST(CommandModel, ADryRunCreatesNothing) {
   const std::string image = dir.File("card.img");
   CreateImage(image, MachineCard());
   ASSERT_EQ(0, RunDunmore(dir, "--yes " + kClock + " --undo u.undo card.img").code);
-  LoopDevice loop(image);
-  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  LOOP_DEVICE_OR_SKIP(loop, image);
   MachineCard missing;
   missing.image = "missing.img";
   WriteMachine(dir.path(), "missing.reg", MachineText(missing));

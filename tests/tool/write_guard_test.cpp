@@ -64,8 +64,7 @@ TEST(WriteGuard, ThePlanIsKeptAheadAndACommandOutsideItGetsARecordOfItsOwn) {
   std::vector<uint8_t> old(500 * 512);
   for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<uint8_t>(i * 7 + i / 512);
   WriteSectorBytes(image, 0, old);
-  LoopDevice loop(image);
-  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  LOOP_DEVICE_OR_SKIP(loop, image);
   MachineCard machineCard;
   machineCard.image = loop.path();
   std::string error;
@@ -205,8 +204,7 @@ TEST(WriteGuard, ADefaultFat32WriteMakesItsUndoFileDurableOnce) {
   MachineCard fat32 = MachineCardOf(4162, 16, 63);
   const std::string image = dir.File("card.img");
   CreateImage(image, fat32);
-  LoopDevice loop(image);
-  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  LOOP_DEVICE_OR_SKIP(loop, image);
   std::string strace;
   if (RunCommand("command -v strace", &strace) != 0) GTEST_SKIP() << "no strace";
   const std::string trace = dir.File("trace");
