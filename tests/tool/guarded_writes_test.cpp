@@ -39,13 +39,10 @@ TEST(GuardedWrites, TheFinishingStepAndTheRestoreKeepAndReadBackWhatTheyWrite) {
   MachineCard card;
   const std::string image = dir.File("card.img");
   CreateImage(image, card);
-  ASSERT_EQ("0:", Shell("cd '" + dir.path() +
-                        "' && echo 'start=2048, type=6' | sfdisk -q card.img && "
-                        "mkfs.fat -F 16 -n OLD --offset 2048 card.img 61696 >/dev/null"));
+  ASSERT_EQ("0:", MakeElsewhere(image, kMadeFat16Camera));
   const std::string before = ImageFingerprint(image);
   const std::vector<uint8_t> oldMbr = ReadSectors(image, 0, 1);
-  LoopDevice loop(image);
-  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  LOOP_DEVICE_OR_SKIP(loop, image);
   card.image = loop.path();
   WriteMachine(dir.path(), "m.reg", MachineText(card));
   const std::string state = "XDG_STATE_HOME='" + dir.File("state") + "'";
@@ -111,8 +108,7 @@ TEST(GuardedWrites, AnUndoFolderThatFillsUpStopsTheRunBeforeTheCardIsTouched) {
   std::vector<uint8_t> pattern(320 * 512);
   for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i % 253 + 1);
   WriteSectorBytes(image, 0, pattern);
-  LoopDevice loop(image);
-  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  LOOP_DEVICE_OR_SKIP(loop, image);
   const std::string card = "--geometry 490x8x32 " + loop.path();
   // An undo file of the card to restore, made where there is room, and the
   // card changed since (by another pattern) so that the restore has as much
@@ -145,7 +141,9 @@ TEST(GuardedWrites, AnUndoFolderThatFillsUpStopsTheRunBeforeTheCardIsTouched) {
       ModeRun failed = RunDunmore(dir, run.arguments, run.environment);
       EXPECT_EQ(run.code, failed.code) << failed.out << failed.err;
       EXPECT_TRUE(Contains(failed.err, "No space left on device")) << failed.err;
-      if (run.code == 3) EXPECT_TRUE(Contains(failed.out, "WRITE ERROR!")) << failed.out;
+      if (run.code == 3) {
+        EXPECT_TRUE(Contains(failed.out, "WRITE ERROR!")) << failed.out;
+      }
       EXPECT_EQ(before, ImageFingerprint(image));
       std::string left;
       RunCommand("find '" + full + "' -type f", &left);
@@ -228,8 +226,7 @@ TEST(GuardedWrites, ASlowWriteShowsItsProgressOnATerminalOnly) {
   TempDir dir;
   const std::string image = dir.File("card.img");
   CreateImage(image, MachineCardOf(4162, 16, 63));
-  LoopDevice loop(image);
-  if (!loop.usable()) GTEST_SKIP() << loop.reason();
+  LOOP_DEVICE_OR_SKIP(loop, image);
   Throttle throttle(loop.path(), 1 << 20);
   if (!throttle.usable()) GTEST_SKIP() << throttle.reason();
   const std::string progress = " sectors read and written (";
