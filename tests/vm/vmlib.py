@@ -119,9 +119,11 @@ def _libraries(program):
 
 # The host's tools that the bench (sfdisk, mkfs.fat, and coreutils' dd for
 # its O_DIRECT write, called by its path: busybox's shell prefers its own dd)
-# and the native suite's loop-device tests (strace for the traced one) run in
-# the guest.
-GUEST_TOOLS = ["sfdisk", "mkfs.fat", "fsck.fat", "losetup", "mcopy", "mkfs.ext2", "dd", "strace"]
+# and the native suite's loop-device tests (strace for the traced one, flock
+# for a lock held on the card by another program: Debian's busybox has no
+# flock) run in the guest.
+GUEST_TOOLS = ["sfdisk", "mkfs.fat", "fsck.fat", "losetup", "mcopy", "mkfs.ext2", "dd", "strace",
+               "flock"]
 
 
 def build_initramfs(output, kernel_root, dunmore, busybox="/bin/busybox", extra_files=()):
