@@ -44,10 +44,12 @@ std::string LoopDevice::Name() const {
   return path_.substr(path_.rfind('/') + 1);
 }
 
-BlockCounts LoopDevice::Counts() const {
+namespace {
+
+BlockCounts ReadCounts(const std::string& name) {
   // Fields 1 and 5: reads and writes completed; field 16: flushes completed
   // (fields 12 to 15 count discards).
-  std::istringstream fields(ReadFile("/sys/block/" + Name() + "/stat"));
+  std::istringstream fields(ReadFile("/sys/block/" + name + "/stat"));
   std::vector<uint64_t> values;
   uint64_t value = 0;
   while (fields >> value) values.push_back(value);
@@ -59,6 +61,25 @@ BlockCounts LoopDevice::Counts() const {
   if (values.size() >= 16) {
     counts.flushes = values[15];
     counts.flushesCounted = true;
+  }
+  return counts;
+}
+
+}  // namespace
+
+// The kernel counts a request when it ends it, a moment after the task that
+// waited for it has been woken: a count read at once may still lack the last
+// request. The counts are read until two looks 10 ms apart agree.
+BlockCounts LoopDevice::Counts() const {
+  BlockCounts counts = ReadCounts(Name());
+  for (int look = 0; look < 100; ++look) {
+    usleep(10 * 1000);
+    const BlockCounts again = ReadCounts(Name());
+    if (again.reads == counts.reads && again.writes == counts.writes &&
+        again.flushes == counts.flushes) {
+      break;
+    }
+    counts = again;
   }
   return counts;
 }
