@@ -193,8 +193,8 @@ TEST(RealCardRun, WhatTheDeviceCannotBeIsRefusedBeforeTheTerminalIsTaken) {
   {
     CreateImage(dir.File("protected.img"), MachineCard());
     const std::string protectedBefore = ImageFingerprint(dir.File("protected.img"));
-    LOOP_DEVICE_OR_SKIP(readOnly, dir.File("protected.img"), false,
-                        true);  // a write-protected card
+    // A write-protected card.
+    LOOP_DEVICE_OR_SKIP(readOnly, dir.File("protected.img"), false, true);
     const std::string named = "DUNMORE_CARD=" + loop.path();
     RefusalCase cases[] = {
         {"a write-protected card",

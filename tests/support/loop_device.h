@@ -1,8 +1,9 @@
 // A loop device over an image, standing in for a card reader's block device.
 // Needs root; where losetup refuses, usable() is false and reason() says why,
-// for the test to report itself as skipped (LOOP_DEVICE_OR_SKIP below). Where the run requires
-// devices (DUNMORE_REQUIRE_DEVICES=1, as tests/run-all sets it), a refusal fails the test instead:
-// the skip that follows cannot hide it.
+// for the test to report itself as skipped (LOOP_DEVICE_OR_SKIP below).
+// Where the run requires devices (DUNMORE_REQUIRE_DEVICES=1, as
+// tests/run-all sets it), a refusal fails the test instead: the skip that
+// follows cannot hide it.
 #pragma once
 
 #include <sys/types.h>
