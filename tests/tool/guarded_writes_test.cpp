@@ -97,7 +97,9 @@ TEST(GuardedWrites, TheFinishingStepAndTheRestoreKeepAndReadBackWhatTheyWrite) {
 
 // An undo folder that fills up: the undo file of a 490 x 8 x 32 card whose
 // every changed sector holds data needs about 143 KB, which a tmpfs of 16,
-// 64 or 128 KB does not take. The file is written whole before the first
+// 64 or 128 KB does not take; that of a 4162 x 16 x 63 card, over 4 MB, is
+// written a megabyte at a time as its sectors are read, and a tmpfs of 2 MB
+// fills up part way. The file is written whole before the first
 // sector reaches the card, so the card stays as it was, to the byte: the
 // write fails at its first command ("WRITE ERROR!", exit 3), a restore is
 // refused (exit 1), and no undo file is left.
@@ -110,6 +112,14 @@ TEST(GuardedWrites, AnUndoFolderThatFillsUpStopsTheRunBeforeTheCardIsTouched) {
   WriteSectorBytes(image, 0, pattern);
   LOOP_DEVICE_OR_SKIP(loop, image);
   const std::string card = "--geometry 490x8x32 " + loop.path();
+  const std::string large = dir.File("fat32.img");
+  CreateImage(large, MachineCardOf(4162, 16, 63));
+  std::vector<uint8_t> fats(10000 * 512);
+  for (size_t i = 0; i < fats.size(); ++i) fats[i] = static_cast<uint8_t>(i % 241 + 1);
+  WriteSectorBytes(large, 0, fats);
+  LOOP_DEVICE_OR_SKIP(largeLoop, large);
+  const std::string largeCard = "--geometry 4162x16x63 " + largeLoop.path();
+  const std::string largeBefore = ImageFingerprint(large);
   // An undo file of the card to restore, made where there is room, and the
   // card changed since (by another pattern) so that the restore has as much
   // to keep.
@@ -120,23 +130,30 @@ TEST(GuardedWrites, AnUndoFolderThatFillsUpStopsTheRunBeforeTheCardIsTouched) {
   const std::string before = ImageFingerprint(image);
   const std::string full = dir.File("full");
   ASSERT_EQ("0:", Shell("mkdir '" + full + "'"));
-  for (const char* size : {"16k", "64k", "128k"}) {
+  for (const char* size : {"16k", "64k", "128k", "2m"}) {
     if (mount("tmpfs", full.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) != 0) {
       GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
     }
-    const struct {
+    struct Run {
       const char* what;
       std::string arguments;
       std::string environment;
       int code;
-    } runs[] = {
-        {"the write, its default folder", "--yes --clock 1 " + card,
-         "XDG_STATE_HOME='" + full + "'", 3},
-        {"the write, --undo", "--yes --clock 1 --undo '" + full + "/u.undo' " + card, "", 3},
-        {"a restore", "--restore kept.undo --yes --force --undo '" + full + "/u.undo' " + card, "",
-         1},
     };
-    for (const auto& run : runs) {
+    const std::vector<Run> runs =
+        std::string(size) != "2m"
+            ? std::vector<Run>{{"the write, its default folder", "--yes --clock 1 " + card,
+                                "XDG_STATE_HOME='" + full + "'", 3},
+                               {"the write, --undo",
+                                "--yes --clock 1 --undo '" + full + "/u.undo' " + card, "", 3},
+                               {"a restore",
+                                "--restore kept.undo --yes --force --undo '" + full + "/u.undo' " +
+                                    card,
+                                "", 1}}
+            : std::vector<Run>{{"the FAT32 write, its default folder",
+                                "--yes --clock 1 " + largeCard, "XDG_STATE_HOME='" + full + "'",
+                                3}};
+    for (const Run& run : runs) {
       SCOPED_TRACE(std::string(run.what) + ", tmpfs of " + size);
       ModeRun failed = RunDunmore(dir, run.arguments, run.environment);
       EXPECT_EQ(run.code, failed.code) << failed.out << failed.err;
@@ -145,6 +162,7 @@ TEST(GuardedWrites, AnUndoFolderThatFillsUpStopsTheRunBeforeTheCardIsTouched) {
         EXPECT_TRUE(Contains(failed.out, "WRITE ERROR!")) << failed.out;
       }
       EXPECT_EQ(before, ImageFingerprint(image));
+      EXPECT_EQ(largeBefore, ImageFingerprint(large));
       std::string left;
       RunCommand("find '" + full + "' -type f", &left);
       EXPECT_EQ("", left) << "an undo file was left";

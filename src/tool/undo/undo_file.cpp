@@ -17,6 +17,9 @@
 namespace tool {
 namespace {
 
+// How much of an undo file being laid out is gathered before it is written.
+constexpr uint64_t kGatheredBytes = 1 << 20;
+
 // Writes bytes at offset (moving the file's offset there first).
 bool WriteAll(int fd, const std::vector<uint8_t>& bytes, uint64_t offset) {
   if (lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) return false;
@@ -196,8 +199,7 @@ bool ReadUndoHeader(const std::string& path, UndoHeader* header, std::string* er
   return false;
 }
 
-bool CreateUndoFile(const std::string& path, const UndoFileLayout& layout, UndoFile* file,
-                    std::string* error) {
+bool CreateUndoFile(const std::string& path, UndoFile* file, std::string* error) {
   *file = UndoFile();
   file->path = path;
   file->fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -205,7 +207,59 @@ bool CreateUndoFile(const std::string& path, const UndoFileLayout& layout, UndoF
     *error = Failure(*file, "cannot create the undo file");
     return false;
   }
-  if (!WriteSpans(file->fd, layout.spans) || !Durable(file->fd) || !FolderDurable(path)) {
+  file->pendingAt = kUndoHeaderBytes;
+  return true;
+}
+
+namespace {
+
+// Writes the records gathered, and asks the disk to begin storing them: the
+// fdatasync that makes the file durable then finds them on their way.
+bool WritePending(UndoFile* file) {
+  if (file->pendingBytes == 0) return true;
+  std::vector<std::pair<const uint8_t*, size_t>> spans;
+  for (const UndoFile::Piece& piece : file->pending) {
+    spans.emplace_back(piece.data != nullptr ? piece.data : file->own.data() + piece.ownAt,
+                       piece.length);
+  }
+  if (lseek(file->fd, static_cast<off_t>(file->pendingAt), SEEK_SET) < 0 ||
+      !WriteSpans(file->fd, spans)) {
+    return false;
+  }
+  // Only a request: whatever it could not begin, the fdatasync does.
+  sync_file_range(file->fd, static_cast<off_t>(file->pendingAt),
+                  static_cast<off_t>(file->pendingBytes), SYNC_FILE_RANGE_WRITE);
+  file->pendingAt += file->pendingBytes;
+  file->pendingBytes = 0;
+  file->pending.clear();
+  file->own.clear();
+  return true;
+}
+
+}  // namespace
+
+bool AddLaidOutRecord(UndoFile* file, const LaidOutRecord& record, std::string* error) {
+  auto own = [file](const uint8_t* bytes, size_t length) {
+    file->pending.push_back({nullptr, file->own.size(), length});
+    file->own.insert(file->own.end(), bytes, bytes + length);
+    file->pendingBytes += length;
+  };
+  own(record.head, sizeof record.head);
+  if (record.data != nullptr) {
+    file->pending.push_back({record.data, 0, record.dataBytes});
+    file->pendingBytes += record.dataBytes;
+  }
+  own(record.crc, sizeof record.crc);
+  if (file->pendingBytes < kGatheredBytes || WritePending(file)) return true;
+  *error = Failure(*file, "cannot write the undo file");
+  return false;
+}
+
+bool CompleteUndoFile(UndoFile* file, const UndoFileLayout& layout, std::string* error) {
+  const std::vector<uint8_t> closing = EncodeClosingRecord(layout.records, layout.sectors);
+  if (!WritePending(file) || !WriteAll(file->fd, closing, layout.ClosingAt()) ||
+      !WriteAll(file->fd, EncodeUndoHeader(layout.header), 0) || !Durable(file->fd) ||
+      !FolderDurable(file->path)) {
     *error = Failure(*file, "cannot write the undo file");
     DiscardUndoFile(file);
     return false;

@@ -144,78 +144,50 @@ std::vector<uint8_t> EncodeClosingRecord(uint32_t records, uint32_t sectors) {
 }
 
 UndoFileLayout LayOutUndoFile(UndoHeader header, const std::vector<KeptRun>& runs,
-                              const std::function<const uint8_t*(const uint8_t* end)>& ready) {
-  // The records first, each a run of zeros or of at most 255 sectors of
-  // data, with its CRC-32, as the data comes in.
-  struct Record {
-    uint32_t first, count;
-    const uint8_t* data;  // null: zeros
-    uint32_t crc;
-  };
+                              const std::function<const uint8_t*(const uint8_t* end)>& ready,
+                              const std::function<bool(const LaidOutRecord& record)>& take) {
   static const uint8_t kZeros[kAtaSectorBytes] = {};
-  std::vector<Record> records;
-  uint64_t dataBytes = 0;
   UndoFileLayout layout;
+  uint64_t at = kUndoHeaderBytes;  // where the next record goes
   for (const KeptRun& run : runs) {
     const uint8_t* here = run.data;  // what is there up to here
     auto sector = [&](uint32_t i) -> const uint8_t* {
-      const uint8_t* at = run.data + static_cast<size_t>(i) * kAtaSectorBytes;
-      if (ready && at + kAtaSectorBytes > here) here = ready(at + kAtaSectorBytes);
-      return at + kAtaSectorBytes <= here || !ready ? at : nullptr;
+      const uint8_t* in = run.data + static_cast<size_t>(i) * kAtaSectorBytes;
+      if (ready && in + kAtaSectorBytes > here) here = ready(in + kAtaSectorBytes);
+      return in + kAtaSectorBytes <= here || !ready ? in : nullptr;
     };
-    uint32_t at = 0;
-    while (at < run.count) {
-      const uint8_t* first = sector(at);
+    uint32_t from = 0;
+    while (from < run.count) {
+      const uint8_t* first = sector(from);
       if (first == nullptr) return UndoFileLayout();
       const bool zeros = std::memcmp(first, kZeros, kAtaSectorBytes) == 0;
-      uint32_t end = at + 1;
-      for (; end < run.count && (zeros || end - at < kAtaMaxSectorCount); ++end) {
+      uint32_t end = from + 1;
+      for (; end < run.count && (zeros || end - from < kAtaMaxSectorCount); ++end) {
         const uint8_t* next = sector(end);
         if (next == nullptr) return UndoFileLayout();
         if ((std::memcmp(next, kZeros, kAtaSectorBytes) == 0) != zeros) break;
       }
-      uint8_t head[kUndoRecordHeadBytes];
-      PutLe32(head, zeros ? kUndoRecordZeros : kUndoRecordSectors);
-      PutLe32(head + 4, run.first + at);
-      PutLe32(head + 8, end - at);
-      const size_t bytes = static_cast<size_t>(end - at) * kAtaSectorBytes;
-      uint32_t crc = Crc32(head, sizeof head);
-      if (!zeros) crc = Crc32(first, bytes, crc);
-      records.push_back({run.first + at, end - at, zeros ? nullptr : first, crc});
-      if (!zeros) dataBytes += bytes;
-      at = end;
+      LaidOutRecord record;
+      record.at = at;
+      PutLe32(record.head, zeros ? kUndoRecordZeros : kUndoRecordSectors);
+      PutLe32(record.head + 4, run.first + from);
+      PutLe32(record.head + 8, end - from);
+      uint32_t crc = Crc32(record.head, sizeof record.head);
+      if (!zeros) {
+        record.data = first;
+        record.dataBytes = static_cast<size_t>(end - from) * kAtaSectorBytes;
+        crc = Crc32(first, record.dataBytes, crc);
+      }
+      PutLe32(record.crc, crc);
+      if (!take(record)) return UndoFileLayout();
+      at += kUndoShortRecordBytes + record.dataBytes;
+      ++layout.records;
+      layout.sectors += end - from;
+      from = end;
     }
   }
-  // Then what is the file's own, in one buffer that never moves, and the
-  // spans over it and over the data.
-  layout.own.resize(kUndoHeaderBytes + records.size() * kUndoShortRecordBytes +
-                    kUndoShortRecordBytes);
-  uint8_t* own = layout.own.data();
   header.version = kUndoVersion;
-  header.fileBytes = layout.own.size() + dataBytes;
-  const std::vector<uint8_t> head = EncodeUndoHeader(header);
-  std::memcpy(own, head.data(), head.size());
-  layout.spans.emplace_back(own, head.size());
-  own += head.size();
-  for (const Record& record : records) {
-    PutLe32(own, record.data != nullptr ? kUndoRecordSectors : kUndoRecordZeros);
-    PutLe32(own + 4, record.first);
-    PutLe32(own + 8, record.count);
-    PutLe32(own + kUndoRecordHeadBytes, record.crc);
-    if (record.data == nullptr) {
-      layout.spans.emplace_back(own, kUndoShortRecordBytes);
-    } else {
-      layout.spans.emplace_back(own, kUndoRecordHeadBytes);
-      layout.spans.emplace_back(record.data, static_cast<size_t>(record.count) * kAtaSectorBytes);
-      layout.spans.emplace_back(own + kUndoRecordHeadBytes, kUndoCrcBytes);
-    }
-    own += kUndoShortRecordBytes;
-    ++layout.records;
-    layout.sectors += record.count;
-  }
-  const std::vector<uint8_t> closing = EncodeClosingRecord(layout.records, layout.sectors);
-  std::memcpy(own, closing.data(), closing.size());
-  layout.spans.emplace_back(own, closing.size());
+  header.fileBytes = at + kUndoShortRecordBytes;
   layout.header = header;
   layout.complete = true;
   return layout;
@@ -223,10 +195,18 @@ UndoFileLayout LayOutUndoFile(UndoHeader header, const std::vector<KeptRun>& run
 
 std::vector<uint8_t> EncodeUndoFile(UndoHeader header, const std::vector<KeptRun>& runs,
                                     uint32_t* records, uint32_t* sectors) {
-  const UndoFileLayout layout = LayOutUndoFile(header, runs, nullptr);
-  std::vector<uint8_t> file;
-  for (const auto& span : layout.spans)
-    file.insert(file.end(), span.first, span.first + span.second);
+  std::vector<uint8_t> file(kUndoHeaderBytes);
+  const UndoFileLayout layout =
+      LayOutUndoFile(header, runs, nullptr, [&](const LaidOutRecord& record) {
+        file.insert(file.end(), record.head, record.head + sizeof record.head);
+        file.insert(file.end(), record.data, record.data + record.dataBytes);
+        file.insert(file.end(), record.crc, record.crc + sizeof record.crc);
+        return true;
+      });
+  const std::vector<uint8_t> head = EncodeUndoHeader(layout.header);
+  std::memcpy(file.data(), head.data(), head.size());
+  const std::vector<uint8_t> closing = EncodeClosingRecord(layout.records, layout.sectors);
+  file.insert(file.end(), closing.begin(), closing.end());
   *records = layout.records;
   *sectors = layout.sectors;
   return file;

@@ -115,25 +115,36 @@ struct KeptRun {
   const uint8_t* data;
 };
 
-// A whole file laid out for one gathered write, the kept sectors' data not
-// copied: the header (its file length set here), the runs as records (runs
-// of all-zero sectors as zero records, the others in records of at most
-// 255 sectors, in the order given), and the closing record. Its bytes are
-// the spans in order, which point into the runs' data and into own.
+// A file laid out record by record as the kept sectors' data comes in: the
+// runs as records (runs of all-zero sectors as zero records, the others in
+// records of at most 255 sectors, in the order given), each handed over
+// as soon as it is made, so that it can be written while the rest is read.
+// A record's data is not copied: it points into the runs' data.
+struct LaidOutRecord {
+  uint64_t at = 0;  // its first byte's place in the file
+  uint8_t head[kUndoRecordHeadBytes] = {};
+  const uint8_t* data = nullptr;  // null for a run of zeros
+  size_t dataBytes = 0;
+  uint8_t crc[kUndoCrcBytes] = {};
+};
+// What the whole file came to: the header (the file's length set here),
+// which goes at its start, and what the closing record at its end counts.
 struct UndoFileLayout {
   UndoHeader header;
-  std::vector<uint8_t> own;  // the header, the records' heads and CRC-32s, the closing record
-  std::vector<std::pair<const uint8_t*, size_t>> spans;
-  uint32_t records = 0;  // what the closing record counts
+  uint32_t records = 0;
   uint32_t sectors = 0;
-  bool complete = false;  // false: the data never all came
+  bool complete = false;  // false: the data never all came, or a record was not taken
+
+  uint64_t ClosingAt() const { return header.fileBytes - kUndoShortRecordBytes; }
 };
 // ready, when given, is asked before any byte of the runs' data before end
 // is looked at (the runs' data lying one after the other in memory, as it
 // is read in): it answers once the data is there up to a pointer at or
-// after end, or with null when it will never be.
+// after end, or with null when it will never be. take gets each record in
+// the order of the file; false from it ends the layout, incomplete.
 UndoFileLayout LayOutUndoFile(UndoHeader header, const std::vector<KeptRun>& runs,
-                              const std::function<const uint8_t*(const uint8_t* end)>& ready);
+                              const std::function<const uint8_t*(const uint8_t* end)>& ready,
+                              const std::function<bool(const LaidOutRecord& record)>& take);
 
 // The same file as bytes.
 std::vector<uint8_t> EncodeUndoFile(UndoHeader header, const std::vector<KeptRun>& runs,

@@ -205,17 +205,35 @@ bool WriteGuard::BeginUndoFile(const sim::CardSettings& card, const sim::Medium&
     return false;
   }
   for (KeptRun& run : runs) run.data = old.get() + reinterpret_cast<size_t>(run.data);
+  // The file is made first, under the first name free, so that a name or a
+  // folder it cannot have is found before anything is read.
+  bool created = false;
+  if (!undoFile.empty()) {
+    created = CreateUndoFile(undoFile, &file, error);
+  } else {
+    const std::string name =
+        undoFolder + "/" + DefaultUndoName(header.model, header.serialNumber, header.time);
+    std::string tried = name;
+    for (int more = 0; more <= kMoreNames && !created; ++more) {
+      created = CreateUndoFile(tried, &file, error);
+      if (!created && errno != EEXIST) break;
+      tried = name.substr(0, name.size() - 5) + "-" + std::to_string(more + 2) + ".undo";
+    }
+  }
+  if (!created) return false;
   // The sectors are read in a thread of their own, one after the other
-  // into old, while what has come in is laid out here (its runs of zeros
-  // found, its CRC-32s taken).
+  // into old, while what has come in is laid out and written here (its runs
+  // of zeros found, its CRC-32s taken).
   struct {
     std::mutex mutex;
     std::condition_variable more;
     size_t read = 0;       // old holds what was read up to here
     uint64_t sectors = 0;  // how many
     bool failed = false;
+    bool stop = false;  // what was read can no longer be written
   } ahead;
-  std::string failure;
+  std::string failure;       // the reader's
+  std::string writeFailure;  // this thread's
   std::thread reader([&] {
     for (const KeptRun& run : runs) {
       for (uint32_t at = 0; at < run.count; at += kReadAheadSectors) {
@@ -232,6 +250,7 @@ bool WriteGuard::BeginUndoFile(const sim::CardSettings& card, const sim::Medium&
           ahead.more.notify_one();
           return;
         }
+        if (ahead.stop) return;
         ahead.read = into + static_cast<size_t>(count) * kAtaSectorBytes;
         ahead.sectors += count;
         ahead.more.notify_one();
@@ -239,8 +258,9 @@ bool WriteGuard::BeginUndoFile(const sim::CardSettings& card, const sim::Medium&
     }
   });
   uint64_t told = 0;  // sectors the progress line was told of
-  const UndoFileLayout layout =
-      LayOutUndoFile(header, runs, [&](const uint8_t* end) -> const uint8_t* {
+  const UndoFileLayout layout = LayOutUndoFile(
+      header, runs,
+      [&](const uint8_t* end) -> const uint8_t* {
         size_t read = 0;
         uint64_t sectors = 0;
         {
@@ -253,22 +273,19 @@ bool WriteGuard::BeginUndoFile(const sim::CardSettings& card, const sim::Medium&
         if (progress != nullptr) progress->Advance(sectors - told);
         told = sectors;
         return old.get() + read;
-      });
+      },
+      [&](const LaidOutRecord& record) { return AddLaidOutRecord(&file, record, &writeFailure); });
+  {
+    std::lock_guard<std::mutex> hold(ahead.mutex);
+    ahead.stop = true;
+  }
   reader.join();
   if (!layout.complete) {
-    *error = failure;
+    *error = writeFailure.empty() ? failure : writeFailure;
+    DiscardUndoFile(&file);
     return false;
   }
-  if (!undoFile.empty()) return CreateUndoFile(undoFile, layout, &file, error);
-  std::string name =
-      undoFolder + "/" + DefaultUndoName(header.model, header.serialNumber, header.time);
-  std::string tried = name;
-  for (int more = 0; more <= kMoreNames; ++more) {
-    if (CreateUndoFile(tried, layout, &file, error)) return true;
-    if (errno != EEXIST) break;
-    tried = name.substr(0, name.size() - 5) + "-" + std::to_string(more + 2) + ".undo";
-  }
-  return false;
+  return CompleteUndoFile(&file, layout, error);
 }
 
 bool WriteGuard::Prepare(const Settings& settings, const std::vector<sim::CardSettings>& cards,
