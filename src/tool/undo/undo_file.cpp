@@ -207,7 +207,6 @@ bool CreateUndoFile(const std::string& path, UndoFile* file, std::string* error)
     *error = Failure(*file, "cannot create the undo file");
     return false;
   }
-  file->pendingAt = kUndoHeaderBytes;
   return true;
 }
 
@@ -229,7 +228,6 @@ bool WritePending(UndoFile* file) {
   // Only a request: whatever it could not begin, the fdatasync does.
   sync_file_range(file->fd, static_cast<off_t>(file->pendingAt),
                   static_cast<off_t>(file->pendingBytes), SYNC_FILE_RANGE_WRITE);
-  file->pendingAt += file->pendingBytes;
   file->pendingBytes = 0;
   file->pending.clear();
   file->own.clear();
@@ -244,6 +242,7 @@ bool AddLaidOutRecord(UndoFile* file, const LaidOutRecord& record, std::string* 
     file->own.insert(file->own.end(), bytes, bytes + length);
     file->pendingBytes += length;
   };
+  if (file->pending.empty()) file->pendingAt = record.at;
   own(record.head, sizeof record.head);
   if (record.data != nullptr) {
     file->pending.push_back({record.data, 0, record.dataBytes});

@@ -29,7 +29,7 @@ struct UndoFile {
   };
   std::vector<Piece> pending;
   std::vector<uint8_t> own;
-  uint64_t pendingAt = 0;
+  uint64_t pendingAt = 0;  // where the first of them goes
   uint64_t pendingBytes = 0;
 };
 
