@@ -54,11 +54,23 @@ constexpr uint64_t kLargestWrittenCard = 0x480000;
 // The main screen lists eight entries; the MBR holds four.
 constexpr int kListingRoom = 8;
 
+// The image's folder, made once a process and removed as the process exits
+// (a plain array: it outlives every destructor that runs at exit).
+char imageFolder[] = "/tmp/dunmore-fuzz-XXXXXX";
+constexpr char kImageName[] = "/card.img";
+
+void RemoveImage() {
+  char image[sizeof imageFolder + sizeof kImageName];
+  std::snprintf(image, sizeof image, "%s%s", imageFolder, kImageName);
+  unlink(image);
+  rmdir(imageFolder);
+}
+
 const std::string& ImagePath() {
   static const std::string path = [] {
-    char folder[] = "/tmp/dunmore-fuzz-XXXXXX";
-    if (mkdtemp(folder) == nullptr) abort();
-    return std::string(folder) + "/card.img";
+    if (mkdtemp(imageFolder) == nullptr) abort();
+    std::atexit(RemoveImage);
+    return std::string(imageFolder) + kImageName;
   }();
   return path;
 }
